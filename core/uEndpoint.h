@@ -1,0 +1,39 @@
+#pragma once
+// Where the service lives and how its addresses are formed: the one place every service URL
+// and web page address comes from.
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+struct TServiceEndpoint {
+    std::string Host;
+    std::uint16_t Port = 80;
+    bool operator==(const TServiceEndpoint&) const = default;
+};
+
+inline constexpr std::string_view kDefaultServiceHost = "service.corvale.example";
+inline constexpr std::uint16_t kDefaultServicePort = 80;
+inline constexpr std::string_view kServiceScriptPath = "/bin/corvale/cmd.php";
+inline constexpr std::string_view kHomePagePath = "/tools/corvale/";
+inline constexpr std::string_view kSignupPagePath = "/tools/corvale/signup.php";
+
+// "host" or "host:port" (port 1 to 65535); none for anything else, including empty text.
+std::optional<TServiceEndpoint> ParseServiceEndpoint(std::string_view text);
+
+// The endpoint in use: the built-in default until start-up configures another.
+TServiceEndpoint ServiceEndpoint();
+void SetServiceEndpoint(TServiceEndpoint endpoint);
+
+using TQueryPair = std::pair<std::string_view, std::string_view>;
+
+// "http://<host>/bin/corvale/cmd.php?action=<action>&k1=v1&..." with the keys in the given
+// order and the values inserted as they are (the service expects them unencoded). The port
+// is not part of the URL: it is handed to the transport separately.
+std::string ServiceRequestUrl(std::string_view action, std::initializer_list<TQueryPair> keys = {});
+
+// The address of a page on the service host for the user's browser ("http://host[:port]/...").
+std::string WebPageUrl(std::string_view path);

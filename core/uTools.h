@@ -1,0 +1,20 @@
+#pragma once
+// The service call and the reply convention shared by every service operation.
+
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view kServerTimeoutReply = "ERR -001:Server timeout !";
+
+// Sends one service request URL to the configured service port and returns the reply body,
+// or kServerTimeoutReply when nothing usable came back.
+std::string ServiceCall(const std::string& url);
+
+// A reply cut at its first blank: status word "OK" means success and the message carries the
+// data; any other status word is a failure whose message is shown to the user.
+struct TReply {
+    std::string Status;
+    std::string Message;
+    bool IsOK() const { return Status == "OK"; }
+};
+TReply SplitReply(const std::string& reply);

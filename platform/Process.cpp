@@ -1,0 +1,96 @@
+#include "platform/Process.h"
+
+#include <cerrno>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+    std::vector<std::string> args;
+    std::string current;
+    bool inQuotes = false;
+    bool inArgument = false;
+    for (char c : commandLine) {
+        if (c == '"') {
+            inQuotes = !inQuotes;
+            inArgument = true; // "" is an empty argument of its own
+        } else if (c == ' ' && !inQuotes) {
+            if (inArgument) {
+                args.push_back(std::move(current));
+                current.clear();
+                inArgument = false;
+            }
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument) {
+        args.push_back(std::move(current));
+    }
+    return args;
+}
+
+namespace {
+
+// posix_spawn's small C resources, released on every path.
+struct SpawnActions {
+    posix_spawn_file_actions_t actions{};
+    SpawnActions() { posix_spawn_file_actions_init(&actions); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+};
+
+std::uint32_t WaitForExitCode(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return 0; // the exit code cannot be read
+        }
+    }
+    if (WIFEXITED(status)) {
+        return static_cast<std::uint32_t>(WEXITSTATUS(status));
+    }
+    if (WIFSIGNALED(status)) {
+        return 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+    }
+    return 0;
+}
+
+} // namespace
+
+std::uint32_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& workingDir, bool wait) {
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    SpawnActions actions;
+    if (!workingDir.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions.actions, workingDir.c_str());
+    }
+    pid_t pid = 0;
+    const int error =
+        posix_spawn(&pid, program.c_str(), &actions.actions, nullptr, argv.data(), environ);
+    if (error != 0) {
+        throw std::system_error(error, std::generic_category(), program);
+    }
+    if (wait) {
+        return WaitForExitCode(pid);
+    }
+    // Nobody waits for a program started this way; collect it so it leaves no zombie.
+    std::thread([pid] { WaitForExitCode(pid); }).detach();
+    return 0;
+}
+
+} // namespace platform

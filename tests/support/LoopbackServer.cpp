@@ -1,0 +1,188 @@
+#include "tests/support/LoopbackServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+ScriptedReply ScriptedReply::Http(const std::string& body) {
+    ScriptedReply reply;
+    reply.chunks = {"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body};
+    return reply;
+}
+
+ScriptedReply ScriptedReply::ByteByByte(const std::string& bytes) {
+    ScriptedReply reply;
+    for (char c : bytes) {
+        reply.chunks.emplace_back(1, c);
+    }
+    reply.gap = std::chrono::milliseconds(2);
+    return reply;
+}
+
+namespace {
+
+int BindLoopback(std::uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        throw std::runtime_error("socket failed");
+    }
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        throw std::runtime_error("bind failed");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Reads until the blank line that ends a request head, the peer's close, or a time-out.
+std::string ReadRequest(int fd) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, 5000) <= 0) {
+            break;
+        }
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        request.append(buffer, static_cast<std::size_t>(n));
+    }
+    return request;
+}
+
+} // namespace
+
+LoopbackServer::LoopbackServer() {
+    listenFd_ = BindLoopback(port_);
+    listen(listenFd_, 64);
+    fallback_ = ScriptedReply::Http("OK");
+    acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        for (int fd : openFds_) {
+            shutdown(fd, SHUT_RDWR);
+        }
+    }
+    shutdown(listenFd_, SHUT_RDWR);
+    acceptThread_.join();
+    for (auto& worker : workers_) {
+        worker.join();
+    }
+    close(listenFd_);
+}
+
+void LoopbackServer::Enqueue(ScriptedReply reply) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(reply));
+}
+
+void LoopbackServer::SetFallback(ScriptedReply reply) {
+    std::lock_guard lock(mutex_);
+    fallback_ = std::move(reply);
+}
+
+std::vector<std::string> LoopbackServer::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+bool LoopbackServer::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
+std::uint16_t LoopbackServer::UnusedPort() {
+    std::uint16_t port = 0;
+    close(BindLoopback(port)); // bound but never listening: connections are refused
+    return port;
+}
+
+ScriptedReply LoopbackServer::NextReply() {
+    std::lock_guard lock(mutex_);
+    if (queue_.empty()) {
+        return fallback_;
+    }
+    ScriptedReply reply = std::move(queue_.front());
+    queue_.pop_front();
+    return reply;
+}
+
+void LoopbackServer::AcceptLoop() {
+    for (;;) {
+        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        std::lock_guard lock(mutex_);
+        if (fd < 0 || stopping_) {
+            if (fd >= 0) {
+                close(fd);
+            }
+            if (stopping_) {
+                return;
+            }
+            continue;
+        }
+        openFds_.push_back(fd);
+        workers_.emplace_back([this, fd] { Serve(fd); });
+    }
+}
+
+void LoopbackServer::Serve(int fd) {
+    const int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    std::string request = ReadRequest(fd);
+    ScriptedReply reply = NextReply();
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(std::move(request));
+    }
+    requestArrived_.notify_all();
+
+    std::this_thread::sleep_for(reply.delayBeforeReply);
+    for (std::size_t i = 0; i < reply.chunks.size(); ++i) {
+        if (i > 0) {
+            std::this_thread::sleep_for(reply.gap);
+        }
+        send(fd, reply.chunks[i].data(), reply.chunks[i].size(), MSG_NOSIGNAL);
+    }
+    if (reply.ending == ScriptedReply::Ending::Hang) {
+        pollfd entry{fd, POLLIN, 0};
+        while (poll(&entry, 1, 100) >= 0) { // until the client closes or the server stops
+            char sink[256];
+            if ((entry.revents & (POLLIN | POLLHUP)) && recv(fd, sink, sizeof sink, 0) <= 0) {
+                break;
+            }
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                break;
+            }
+        }
+    } else if (reply.ending == ScriptedReply::Ending::Reset) {
+        // Let the client read what was sent first: a reset discards unread data.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const linger abort{1, 0}; // close with RST instead of FIN
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    std::lock_guard lock(mutex_);
+    std::erase(openFds_, fd);
+    close(fd);
+}
+
+} // namespace testing_support

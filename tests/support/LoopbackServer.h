@@ -1,0 +1,69 @@
+#pragma once
+// A scripted HTTP peer on 127.0.0.1 for tests: it records each raw request and plays the
+// reply that the test queued for that connection.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+struct ScriptedReply {
+    enum class Ending { Close, Reset, Hang };
+
+    std::vector<std::string> chunks;                 // sent one after another
+    std::chrono::milliseconds gap{0};                // pause between chunks
+    Ending ending = Ending::Close;
+    std::chrono::milliseconds delayBeforeReply{0};   // pause after the request arrived
+
+    // "HTTP/1.0 200 OK", one header, a blank line, then `body`, in one piece.
+    static ScriptedReply Http(const std::string& body);
+    // `bytes` sent one byte at a time.
+    static ScriptedReply ByteByByte(const std::string& bytes);
+};
+
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+
+    // Replies are used in order, one per connection; when none is queued, `fallback` is used.
+    void Enqueue(ScriptedReply reply);
+    void SetFallback(ScriptedReply reply);
+
+    std::vector<std::string> Requests() const;
+    // Waits until at least `count` requests arrived; false on time-out.
+    bool WaitForRequests(std::size_t count,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+    // A port on 127.0.0.1 on which nothing listens.
+    static std::uint16_t UnusedPort();
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+    ScriptedReply NextReply();
+
+    int listenFd_ = -1;
+    std::uint16_t port_ = 0;
+    bool stopping_ = false;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable requestArrived_;
+    std::deque<ScriptedReply> queue_;
+    ScriptedReply fallback_;
+    std::vector<std::string> requests_;
+    std::vector<std::thread> workers_;
+    std::vector<int> openFds_;
+    std::thread acceptThread_;
+};
+
+} // namespace testing_support

@@ -1,0 +1,65 @@
+#pragma once
+// Small text and system helpers shared by the whole client. Every function is stateless and
+// safe to call from any thread.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A growable array of texts, indexed from 0; the caller sizes it before SplitToArray fills it.
+using TArrayOfString = std::vector<std::string>;
+
+// Raised by StrToIntSafe for a text of digits, commas and minus signs that is still no valid
+// 32-bit integer. The message is "'<trimmed text>' is not a valid integer value".
+class EConvertError : public std::runtime_error {
+public:
+    explicit EConvertError(const std::string& text);
+};
+
+// Raised by RunProgram when the program cannot be started; the message is the system's text.
+class ERunProgramError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Cuts `text` at the first occurrence of `separator`. Without one, head is the whole text and
+// tail is empty. `text` is taken by value so the same variable may be passed as head or tail.
+void SplitFirst(std::string text, std::string_view separator, std::string& head,
+                std::string& tail);
+
+// Fills at most values.size() elements with the fields of `text` cut at `separator`.
+// Elements past the last field keep their value; text past the last element is dropped.
+void SplitToArray(std::string text, std::string_view separator, TArrayOfString& values);
+
+// True when every character is a decimal digit, "," or "-" (and for empty text).
+bool HasOnlyNumberChars(std::string_view text);
+
+// Lenient number reading: 0 for empty or plainly non-numeric text; throws EConvertError for
+// number-like text that is not a valid signed 32-bit decimal.
+std::int32_t StrToIntSafe(std::string_view text);
+
+inline std::string IfStr(bool flag, std::string a, std::string b) {
+    return flag ? std::move(a) : std::move(b);
+}
+
+// An owned, zero-terminated copy of a text; empty text gives none (a null pointer).
+using TStrCopy = std::unique_ptr<char[]>;
+TStrCopy StrNewCopy(std::string_view text);
+// The text an owned copy holds; none reads as empty text.
+std::string StrFromCopy(const TStrCopy& copy);
+
+// The system's temporary folder, always ending in "/".
+std::string GetTempDir();
+
+// Show states that RunProgram accepts (kept for callers; they have no effect here).
+inline constexpr std::uint16_t SW_HIDE = 0;
+inline constexpr std::uint16_t SW_SHOWNORMAL = 1;
+
+// Starts `programPath` with the arguments of `commandLine` (split at blanks outside double
+// quotes), in the program's own folder. With `wait`, returns the program's exit code once it
+// ends; without, returns 0 at once. Throws ERunProgramError when it cannot be started.
+std::uint32_t RunProgram(const std::string& programPath, const std::string& commandLine,
+                         std::uint16_t showState, bool wait);
