@@ -115,12 +115,11 @@ std::optional<std::uint32_t> ServerAddress(const std::string& host) {
 
 enum class Transfer { Completed, Failed };
 
-Transfer ReceiveBody(platform::TcpConnection& connection, BodySink& sink,
-                     std::chrono::milliseconds timeout) {
+Transfer ReceiveBody(platform::TcpConnection& connection, BodySink& sink) {
     std::array<char, kReceiveBufferSize> buffer;
     HeaderEndFinder header;
     for (;;) {
-        const auto read = connection.Read(buffer.data(), buffer.size(), timeout);
+        const auto read = connection.Read(buffer.data(), buffer.size());
         if (read.status == platform::ReadStatus::Closed ||
             read.status == platform::ReadStatus::Reset) {
             return Transfer::Completed;
@@ -146,7 +145,9 @@ Transfer ReceiveBody(platform::TcpConnection& connection, BodySink& sink,
 
 } // namespace
 
-std::chrono::milliseconds NetTimeout() { return std::chrono::milliseconds(netTimeoutMs.load()); }
+std::chrono::milliseconds NetTimeout() {
+    return std::chrono::milliseconds(netTimeoutMs.load());
+}
 
 void SetNetTimeoutForTests(std::chrono::milliseconds timeout) {
     netTimeoutMs.store(timeout.count());
@@ -199,8 +200,8 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
         size = 0;
         MemorySink sink;
         // A failed send is not decided here: the reads that follow decide.
-        connection->SendAll(request, timeout);
-        if (ReceiveBody(*connection, sink, timeout) == Transfer::Failed) {
+        connection->SendAll(request);
+        if (ReceiveBody(*connection, sink) == Transfer::Failed) {
             return fail();
         }
         buffer = sink.Finish();
@@ -212,12 +213,14 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
     if (!sink.IsOpen()) {
         return false;
     }
-    connection->SendAll(request, timeout);
-    if (ReceiveBody(*connection, sink, timeout) == Transfer::Failed) {
+    connection->SendAll(request);
+    if (ReceiveBody(*connection, sink) == Transfer::Failed) {
         sink.Close(); // keeps what was written
         return fail();
     }
     return sink.Close();
 }
 
-std::string ResolveHost(const std::string& name) { return platform::ResolveIPv4(name); }
+std::string ResolveHost(const std::string& name) {
+    return platform::ResolveIPv4(name);
+}

@@ -37,4 +37,6 @@ IWindowOps& WindowOps() {
     return ops ? *ops : noWindow;
 }
 
-void SetWindowOps(IWindowOps* ops) { installed.store(ops); }
+void SetWindowOps(IWindowOps* ops) {
+    installed.store(ops);
+}

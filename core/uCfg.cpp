@@ -39,7 +39,9 @@ void InitCfg(const std::string& programPath, const std::string& computerName) {
     Vars.HostName = computerName;
 }
 
-void InitCfg() { InitCfg(platform::ExecutablePath(), platform::ComputerName()); }
+void InitCfg() {
+    InitCfg(platform::ExecutablePath(), platform::ComputerName());
+}
 
 std::string CaptionBase() {
     const TProduct& p = Cfg.Product;

@@ -30,7 +30,7 @@ public:
     using Timeout = std::chrono::milliseconds;
 
     // Connects to `address` (network byte order) and `port`; none when refused, unreachable
-    // or not done within `timeout`.
+    // or not done within `timeout`. The same limit then bounds every wait of a send or read.
     static std::optional<TcpConnection> Connect(std::uint32_t address, std::uint16_t port,
                                                 Timeout timeout);
 
@@ -40,10 +40,10 @@ public:
     TcpConnection& operator=(const TcpConnection&) = delete;
     ~TcpConnection();
 
-    // Sends every byte, waiting at most `timeout` for each portion; false on failure.
-    bool SendAll(std::string_view bytes, Timeout timeout);
-    // Reads up to `capacity` bytes, waiting at most `timeout` for any to arrive.
-    ReadResult Read(char* buffer, std::size_t capacity, Timeout timeout);
+    // Sends every byte; false on failure or when the peer takes none for the time limit.
+    bool SendAll(std::string_view bytes);
+    // Reads up to `capacity` bytes, waiting at most the time limit for any to arrive.
+    ReadResult Read(char* buffer, std::size_t capacity);
 
 private:
     explicit TcpConnection(int fd) : fd_(fd) {}

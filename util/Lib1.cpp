@@ -48,7 +48,9 @@ bool HasOnlyNumberChars(std::string_view text) {
 
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string_view TrimBlanksAndControls(std::string_view text) {
     while (!text.empty() && IsBlankOrControl(text.front())) {
@@ -69,8 +71,8 @@ std::int32_t StrToIntSafe(std::string_view text) {
     }
     std::int32_t value = 0;
     // from_chars accepts a leading "-" but not "+"; "+" never passes HasOnlyNumberChars.
-    const auto [end, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(),
-                                              value);
+    const auto [end, error] =
+        std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
     if (error != std::errc{} || end != trimmed.data() + trimmed.size()) {
         throw EConvertError(std::string(trimmed));
     }
@@ -87,9 +89,13 @@ TStrCopy StrNewCopy(std::string_view text) {
     return block;
 }
 
-std::string StrFromCopy(const TStrCopy& copy) { return copy ? std::string(copy.get()) : std::string(); }
+std::string StrFromCopy(const TStrCopy& copy) {
+    return copy ? std::string(copy.get()) : std::string();
+}
 
-std::string GetTempDir() { return platform::TempPath(); }
+std::string GetTempDir() {
+    return platform::TempPath();
+}
 
 std::uint32_t RunProgram(const std::string& programPath, const std::string& commandLine,
                          std::uint16_t /*showState: no windows to show here*/, bool wait) {

@@ -27,8 +27,7 @@ public:
 
 // Cuts `text` at the first occurrence of `separator`. Without one, head is the whole text and
 // tail is empty. `text` is taken by value so the same variable may be passed as head or tail.
-void SplitFirst(std::string text, std::string_view separator, std::string& head,
-                std::string& tail);
+void SplitFirst(std::string text, std::string_view separator, std::string& head, std::string& tail);
 
 // Fills at most values.size() elements with the fields of `text` cut at `separator`.
 // Elements past the last field keep their value; text past the last element is dropped.

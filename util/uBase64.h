@@ -14,8 +14,12 @@ struct TBase64DecodeState {
     int Needed = 4;
 };
 
-constexpr std::size_t EncodedLength(std::size_t byteCount) { return (byteCount + 2) / 3 * 4; }
-constexpr std::size_t DecodedCapacity(std::size_t charCount) { return (charCount + 3) / 4 * 3; }
+constexpr std::size_t EncodedLength(std::size_t byteCount) {
+    return (byteCount + 2) / 3 * 4;
+}
+constexpr std::size_t DecodedCapacity(std::size_t charCount) {
+    return (charCount + 3) / 4 * 3;
+}
 
 // Writes EncodedLength(count) characters to `output`, padded with "=", no line breaks.
 void EncodeBytes(const unsigned char* input, std::size_t count, char* output);

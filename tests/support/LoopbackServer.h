@@ -16,10 +16,10 @@ namespace testing_support {
 struct ScriptedReply {
     enum class Ending { Close, Reset, Hang };
 
-    std::vector<std::string> chunks;                 // sent one after another
-    std::chrono::milliseconds gap{0};                // pause between chunks
+    std::vector<std::string> chunks;  // sent one after another
+    std::chrono::milliseconds gap{0}; // pause between chunks
     Ending ending = Ending::Close;
-    std::chrono::milliseconds delayBeforeReply{0};   // pause after the request arrived
+    std::chrono::milliseconds delayBeforeReply{0}; // pause after the request arrived
 
     // "HTTP/1.0 200 OK", one header, a blank line, then `body`, in one piece.
     static ScriptedReply Http(const std::string& body);

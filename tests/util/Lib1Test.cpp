@@ -1,8 +1,7 @@
 #include "util/Lib1.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace {
@@ -58,15 +57,14 @@ TEST_P(SplitToArrayTest, FillsAtMostLengthFields) {
     EXPECT_EQ(values, c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SplitToArrayTest,
-    ::testing::Values(SplitToArrayCase{"a-b-c", 3, {"a", "b", "c"}},
-                      SplitToArrayCase{"a-b", 3, {"a", "b", "keep"}},
-                      SplitToArrayCase{"a-b-c-d", 3, {"a", "b", "c"}},
-                      SplitToArrayCase{"", 3, {"keep", "keep", "keep"}},
-                      SplitToArrayCase{"a-b-", 3, {"a", "b", "keep"}},
-                      SplitToArrayCase{"a--b", 3, {"a", "", "b"}},
-                      SplitToArrayCase{"a-b", 0, {}}));
+INSTANTIATE_TEST_SUITE_P(Cases, SplitToArrayTest,
+                         ::testing::Values(SplitToArrayCase{"a-b-c", 3, {"a", "b", "c"}},
+                                           SplitToArrayCase{"a-b", 3, {"a", "b", "keep"}},
+                                           SplitToArrayCase{"a-b-c-d", 3, {"a", "b", "c"}},
+                                           SplitToArrayCase{"", 3, {"keep", "keep", "keep"}},
+                                           SplitToArrayCase{"a-b-", 3, {"a", "b", "keep"}},
+                                           SplitToArrayCase{"a--b", 3, {"a", "", "b"}},
+                                           SplitToArrayCase{"a-b", 0, {}}));
 
 TEST(HasOnlyNumberChars, AcceptsDigitsCommaAndMinusOnly) {
     EXPECT_TRUE(HasOnlyNumberChars(""));
@@ -84,15 +82,16 @@ struct IntCase {
 
 class StrToIntSafeValue : public ::testing::TestWithParam<IntCase> {};
 
-TEST_P(StrToIntSafeValue, Converts) { EXPECT_EQ(StrToIntSafe(GetParam().text), GetParam().value); }
+TEST_P(StrToIntSafeValue, Converts) {
+    EXPECT_EQ(StrToIntSafe(GetParam().text), GetParam().value);
+}
 
 INSTANTIATE_TEST_SUITE_P(Cases, StrToIntSafeValue,
                          ::testing::Values(IntCase{"", 0}, IntCase{"   ", 0}, IntCase{"abc", 0},
-                                           IntCase{"12a", 0}, IntCase{"0x78", 0},
-                                           IntCase{"+5", 0}, IntCase{"30", 30},
-                                           IntCase{" 42\r\n", 42}, IntCase{"\t-5 ", -5},
-                                           IntCase{"007", 7}, IntCase{"-0", 0},
-                                           IntCase{"2147483647", INT32_MAX},
+                                           IntCase{"12a", 0}, IntCase{"0x78", 0}, IntCase{"+5", 0},
+                                           IntCase{"30", 30}, IntCase{" 42\r\n", 42},
+                                           IntCase{"\t-5 ", -5}, IntCase{"007", 7},
+                                           IntCase{"-0", 0}, IntCase{"2147483647", INT32_MAX},
                                            IntCase{"-2147483648", INT32_MIN}));
 
 class StrToIntSafeError : public ::testing::TestWithParam<IntCase> {};
@@ -108,10 +107,9 @@ TEST_P(StrToIntSafeError, RaisesConversionErrorWithTrimmedText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StrToIntSafeError,
-                         ::testing::Values(IntCase{"1,000", 0}, IntCase{"5-", 0},
-                                           IntCase{"--5", 0}, IntCase{"-", 0}, IntCase{",", 0},
-                                           IntCase{"2147483648", 0},
-                                           IntCase{"-2147483649", 0},
+                         ::testing::Values(IntCase{"1,000", 0}, IntCase{"5-", 0}, IntCase{"--5", 0},
+                                           IntCase{"-", 0}, IntCase{",", 0},
+                                           IntCase{"2147483648", 0}, IntCase{"-2147483649", 0},
                                            IntCase{"99999999999999999999", 0}));
 
 TEST(IfStr, ChoosesByFlag) {

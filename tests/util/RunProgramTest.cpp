@@ -1,12 +1,11 @@
 #include "platform/Process.h"
 #include "util/Lib1.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <thread>
 
@@ -93,8 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SplitCommandLineTest,
     ::testing::Values(CommandLineCase{"", {}}, CommandLineCase{"   ", {}},
                       CommandLineCase{"1 \"/opt/my app/\"", {"1", "/opt/my app/"}},
-                      CommandLineCase{"a  b", {"a", "b"}},
-                      CommandLineCase{"\"\"", {""}},
+                      CommandLineCase{"a  b", {"a", "b"}}, CommandLineCase{"\"\"", {""}},
                       CommandLineCase{"x\"y z\"w", {"xy zw"}},
                       CommandLineCase{"back\\slash", {"back\\slash"}}));
 

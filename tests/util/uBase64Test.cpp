@@ -1,7 +1,6 @@
 #include "util/uBase64.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace {
@@ -57,11 +56,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, Base64LenientDecode,
                          ::testing::Values(LenientCase{"Zm9v\r\nYmFy", "foobar"},
                                            LenientCase{"Zm 9v Ym Fy", "foobar"},
                                            LenientCase{"Z=m=9=v", "foo"},
-                                           LenientCase{"Zg", "f"},     // two characters
-                                           LenientCase{"Zm8", "fo"},   // three characters
+                                           LenientCase{"Zg", "f"},      // two characters
+                                           LenientCase{"Zm8", "fo"},    // three characters
                                            LenientCase{"Zm9vY", "foo"}, // a lone trailing one
-                                           LenientCase{"====", ""},
-                                           LenientCase{"!*?", ""}));
+                                           LenientCase{"====", ""}, LenientCase{"!*?", ""}));
 
 TEST(Base64, DecodingInPortionsCarriesTheState) {
     const std::string text = "Zm9vYmFyYmF6";
@@ -99,7 +97,7 @@ TEST(ScramblePassword, EmptyStaysEmpty) {
 
 TEST(ScramblePassword, StoredFormLengths) {
     const std::pair<std::size_t, std::size_t> table[] = {
-        {1, 24}, {3, 24}, {4, 32}, {6, 32}, {7, 44}, {9, 44}, {10, 60},
+        {1, 24},  {3, 24},  {4, 32},  {6, 32},  {7, 44},  {9, 44},   {10, 60},
         {12, 60}, {13, 76}, {15, 76}, {16, 80}, {18, 80}, {19, 104}, {21, 104}};
     for (const auto& [typed, stored] : table) {
         const std::string result = ScramblePassword(std::string(typed, '\xff'));
