@@ -21,8 +21,8 @@ std::optional<std::string> FindValue(std::string_view text, std::string_view sec
 
 // `text` with `key` of `section` set to `value` (already validated and trimmed on the left):
 // an existing key's value replaced in place, a new key after the last non-blank line of its
-// section, a new section at the end. Every other byte stays, and added lines take the text's first line
-// ending ("\n" when it has none). None when the key already holds exactly `value`.
+// section, a new section at the end. Every other byte stays, and added lines take the text's first
+// line ending ("\n" when it has none). None when the key already holds exactly `value`.
 std::optional<std::string> WithValue(std::string_view text, std::string_view section,
                                      std::string_view key, std::string_view value);
 

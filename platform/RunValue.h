@@ -1,6 +1,5 @@
 #pragma once
-// Start with the system. Where the original registers a named string value under the
-// machine's Run key, this layer keeps an XDG autostart entry named after the value:
+// Start with the system: the named Run value is kept as an XDG autostart entry named after it,
 // $XDG_CONFIG_HOME/autostart/<name>.desktop (default ~/.config/autostart), whose Exec= line
 // runs the program.
 

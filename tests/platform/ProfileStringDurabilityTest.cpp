@@ -159,6 +159,7 @@ TEST(ProfileWriteDurability, UnreadableFileIsNeverReplaced) {
     }
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.exitCode, 1);
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
     EXPECT_EQ(ReadFile(path), kOld);
 }
 

@@ -1,8 +1,8 @@
 #include "platform/RunValue.h"
 
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -11,35 +11,11 @@
 using namespace platform;
 using testing_support::ModeOf;
 using testing_support::ReadFile;
+using testing_support::ScopedEnv;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
 
 namespace {
-
-// Sets an environment variable for one test and puts the old value back afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        Set(value);
-    }
-    ~ScopedEnv() { Set(old_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name_, value->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 struct QuoteCase {
     std::string argument, expected;
