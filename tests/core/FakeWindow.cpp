@@ -215,10 +215,18 @@ bool FakeInviteDialog::Accept(const std::string& call) {
     return true;
 }
 
+void FakeInviteDialog::Carried(const std::string& call) {
+    if (call == closeAfter_) {
+        closed_ = true;
+    }
+}
+
 void FakeInviteDialog::SetGettingHostList(bool value) {
     std::lock_guard lock(mutex_);
-    if (Accept(value ? "SetGettingHostList|1" : "SetGettingHostList|0")) {
+    const std::string call = value ? "SetGettingHostList|1" : "SetGettingHostList|0";
+    if (Accept(call)) {
         getting_ = value;
+        Carried(call);
     }
 }
 
@@ -227,13 +235,16 @@ void FakeInviteDialog::BeginHostList() {
     if (Accept("BeginHostList")) {
         bulk_ = true;
         rows_.clear();
+        Carried("BeginHostList");
     }
 }
 
 void FakeInviteDialog::AppendHostRow(const std::string& caption, std::int32_t number) {
     std::lock_guard lock(mutex_);
-    if (Accept("AppendHostRow|" + caption + "|" + std::to_string(number))) {
+    const std::string call = "AppendHostRow|" + caption + "|" + std::to_string(number);
+    if (Accept(call)) {
         rows_.push_back({caption, number});
+        Carried(call);
     }
 }
 
@@ -241,12 +252,18 @@ void FakeInviteDialog::EndHostList() {
     std::lock_guard lock(mutex_);
     if (Accept("EndHostList")) {
         bulk_ = false;
+        Carried("EndHostList");
     }
 }
 
 void FakeInviteDialog::Close() {
     std::lock_guard lock(mutex_);
     closed_ = true;
+}
+
+void FakeInviteDialog::CloseAfter(const std::string& call) {
+    std::lock_guard lock(mutex_);
+    closeAfter_ = call;
 }
 
 std::vector<std::string> FakeInviteDialog::Calls() const {

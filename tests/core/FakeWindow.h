@@ -106,6 +106,9 @@ public:
     void EndHostList() override;
 
     void Close();
+    // Closes the dialog right after it has carried out `call` (for example "BeginHostList",
+    // so that the reply of the fetch arrives after the close).
+    void CloseAfter(const std::string& call);
     struct HostRow {
         std::string caption;
         std::int32_t number;
@@ -120,10 +123,12 @@ public:
 
 private:
     bool Accept(const std::string& call); // false once closed
+    void Carried(const std::string& call);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool closed_ = false;
+    std::string closeAfter_;
     bool getting_ = false;
     bool bulk_ = false;
     int droppedAfterClose_ = 0;
