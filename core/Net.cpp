@@ -46,13 +46,13 @@ private:
 
 class FileSink final : public BodySink {
 public:
-    explicit FileSink(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
+    explicit FileSink(const std::string& path) : file_(std::fopen(path.c_str(), "wbe")) {}
     bool IsOpen() const { return file_ != nullptr; }
     bool Append(std::string_view bytes) override {
         return std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size();
     }
     bool DropAll() override {
-        return std::fflush(file_.get()) == 0 && std::freopen(nullptr, "wb", file_.get());
+        return std::fflush(file_.get()) == 0 && std::freopen(nullptr, "wbe", file_.get());
     }
     bool Close() { return std::fclose(file_.release()) == 0; }
 

@@ -1,0 +1,219 @@
+#include "core/uTasksBuddies.h"
+
+#include "core/WindowOps.h"
+#include "core/uCfg.h"
+#include "core/uDateTime.h"
+#include "core/uEndpoint.h"
+#include "core/uTasks.h"
+#include "core/uTools.h"
+#include "util/Lib1.h"
+
+namespace {
+
+constexpr std::string_view kRecordSeparator = ";";
+constexpr std::string_view kFieldSeparator = ",";
+
+bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+bool IsBlankText(const std::string& text) {
+    for (char c : text) {
+        if (!IsBlankOrControl(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The field at `index` (from 0), or empty text when the record has fewer fields.
+std::string Field(const std::vector<std::string>& fields, std::size_t index) {
+    return index < fields.size() ? fields[index] : std::string();
+}
+
+std::string AccountUrl(std::string_view action) {
+    const std::string id = Vars.UserID, pswd = Vars.Password;
+    return ServiceRequestUrl(action, {{"id", id}, {"pswd", pswd}, {"v", VersionParameter()}});
+}
+
+std::string BuddyUrl(std::string_view action, const std::string& buddyId,
+                     const std::string* hostList) {
+    const std::string id = Vars.UserID, pswd = Vars.Password;
+    if (hostList) {
+        return ServiceRequestUrl(action, {{"id", id},
+                                          {"pswd", pswd},
+                                          {"invid", buddyId},
+                                          {"hl", *hostList},
+                                          {"v", VersionParameter()}});
+    }
+    return ServiceRequestUrl(
+        action, {{"id", id}, {"pswd", pswd}, {"invid", buddyId}, {"v", VersionParameter()}});
+}
+
+void ShowError(const std::string& message) {
+    WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
+}
+
+// The bulk update of LV2 and the panels that go with it. Ending it shows "OK" and the row
+// count; it also ends when the fetch fails unexpectedly, so the list never stays "Getting...".
+class BuddyListUpdate {
+public:
+    BuddyListUpdate() {
+        WindowOps().SetStatusText(TStatusBar::SB2, 0, "Getting...");
+        WindowOps().SetStatusText(TStatusBar::SB2, 2, "");
+        WindowOps().BeginBuddyList();
+    }
+    BuddyListUpdate(const BuddyListUpdate&) = delete;
+    BuddyListUpdate& operator=(const BuddyListUpdate&) = delete;
+    ~BuddyListUpdate() {
+        try {
+            End();
+        } catch (...) {
+            // The window is going away; there is no list left to finish.
+        }
+    }
+    void End() {
+        if (ended_) {
+            return;
+        }
+        ended_ = true;
+        WindowOps().EndBuddyList();
+        WindowOps().SetStatusText(TStatusBar::SB2, 0, "OK");
+        WindowOps().SetStatusText(TStatusBar::SB2, 2, std::to_string(WindowOps().BuddyRowCount()));
+    }
+
+private:
+    bool ended_ = false;
+};
+
+// The dialog's host list update and its GettingHostList flag, cleared however the fetch ends
+// (a host number that is no valid integer ends the task, not the dialog's usefulness).
+class HostListUpdate {
+public:
+    explicit HostListUpdate(TInviteDialogLink dialog) : dialog_(std::move(dialog)) {
+        dialog_->SetGettingHostList(true);
+        dialog_->BeginHostList();
+    }
+    HostListUpdate(const HostListUpdate&) = delete;
+    HostListUpdate& operator=(const HostListUpdate&) = delete;
+    ~HostListUpdate() {
+        try {
+            End();
+        } catch (...) {
+            // The dialog is going away.
+        }
+    }
+    void End() {
+        if (ended_) {
+            return;
+        }
+        ended_ = true;
+        dialog_->EndHostList();
+        dialog_->SetGettingHostList(false);
+    }
+    IInviteDialogLink& Dialog() { return *dialog_; }
+
+private:
+    TInviteDialogLink dialog_;
+    bool ended_ = false;
+};
+
+} // namespace
+
+std::vector<std::string> CutItems(std::string text, std::string_view separator) {
+    std::vector<std::string> items;
+    while (!text.empty()) {
+        std::string item;
+        SplitFirst(text, separator, item, text);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+std::string BuddyDateTimeText(const std::string& field) {
+    std::string date, time;
+    SplitFirst(field, " ", date, time);
+    if (IsBlankText(date) || IsBlankText(time)) {
+        return std::string();
+    }
+    TArrayOfString dateParts(3), timeParts(3);
+    SplitToArray(date, "-", dateParts);
+    SplitToArray(time, ":", timeParts);
+    TDateTimeParts parts;
+    try {
+        parts.Year = StrToIntSafe(dateParts[0]);
+        parts.Month = StrToIntSafe(dateParts[1]);
+        parts.Day = StrToIntSafe(dateParts[2]);
+        parts.Hour = StrToIntSafe(timeParts[0]);
+        parts.Minute = StrToIntSafe(timeParts[1]);
+        parts.Second = StrToIntSafe(timeParts[2]);
+    } catch (const EConvertError&) {
+        return std::string(); // a number that is none: no date-time, like any other bad part
+    }
+    const auto value = TryEncodeDateTime(parts);
+    if (!value || *value == 0.0) {
+        return std::string();
+    }
+    return FormatDisplayDateTime(*value);
+}
+
+void getbuddies(TTaskRec&) {
+    BuddyListUpdate list;
+    const TReply reply = SplitReply(ServiceCall(AccountUrl("getbuddies")));
+    if (!reply.IsOK()) {
+        list.End();
+        ShowError(reply.Message);
+        return;
+    }
+    Vars.LoginID = Vars.UserID.Load();
+    for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
+        const auto fields = CutItems(record, kFieldSeparator);
+        // On the wire the host comes last; on screen it stands before the address.
+        WindowOps().AppendBuddyRow(Field(fields, 0), Field(fields, 3), Field(fields, 1),
+                                   BuddyDateTimeText(Field(fields, 2)));
+    }
+    list.End();
+}
+
+void invite(TTaskRec& task) {
+    std::string buddyId, hostList;
+    SplitFirst(TakeTextArg(task), ";", buddyId, hostList);
+    const TReply reply = SplitReply(ServiceCall(BuddyUrl("invite", buddyId, &hostList)));
+    if (reply.IsOK()) {
+        WindowOps().ShowMessage(buddyId + " was successfuly invited !", "Invite", TMsgButtons::OK);
+    } else {
+        ShowError(reply.Message);
+    }
+}
+
+void exclude(TTaskRec& task) {
+    const std::string buddyId = TakeTextArg(task);
+    const TReply reply = SplitReply(ServiceCall(BuddyUrl("exclude", buddyId, nullptr)));
+    StartGetBuddies(); // the list is fetched again whatever the reply said
+    if (reply.IsOK()) {
+        WindowOps().ShowMessage(buddyId + " was successfuly excluded !", "Exclude",
+                                TMsgButtons::OK);
+    } else {
+        ShowError(reply.Message);
+    }
+}
+
+void gethostlist(TTaskRec& task) {
+    TInviteDialogLink dialog = DialogArg(task);
+    if (!dialog) {
+        return;
+    }
+    HostListUpdate hosts(dialog);
+    const TReply reply = SplitReply(ServiceCall(AccountUrl("gethostlist")));
+    if (!reply.IsOK()) {
+        hosts.End();
+        ShowError(reply.Message);
+        return;
+    }
+    Vars.LoginID = Vars.UserID.Load();
+    for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
+        const auto fields = CutItems(record, kFieldSeparator);
+        hosts.Dialog().AppendHostRow(Field(fields, 1), StrToIntSafe(Field(fields, 0)));
+    }
+    hosts.End();
+}

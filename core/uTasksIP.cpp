@@ -1,0 +1,114 @@
+#include "core/uTasksIP.h"
+
+#include "core/WindowOps.h"
+#include "core/uCfg.h"
+#include "core/uClock.h"
+#include "core/uDateTime.h"
+#include "core/uEndpoint.h"
+#include "core/uTasks.h"
+#include "core/uTools.h"
+#include "util/Lib1.h"
+
+namespace {
+
+constexpr unsigned kWaitBeforeReportMs = 100;
+
+// Re-arms Timer1 when the check ends, whichever way it ends, so that an unexpected error in
+// one check cannot switch the periodic checking off for good.
+class RestartTimerAtEnd {
+public:
+    RestartTimerAtEnd() = default;
+    RestartTimerAtEnd(const RestartTimerAtEnd&) = delete;
+    RestartTimerAtEnd& operator=(const RestartTimerAtEnd&) = delete;
+    ~RestartTimerAtEnd() {
+        try {
+            WindowOps().RestartTimerIfActive();
+        } catch (...) {
+            // The window is going away; there is no timer left to re-arm.
+        }
+    }
+};
+
+std::string GetIPUrl() {
+    const std::string id = Vars.UserID, pswd = Vars.Password, host = Vars.HostName;
+    return ServiceRequestUrl(
+        "getip", {{"id", id}, {"pswd", pswd}, {"host", host}, {"v", VersionParameter()}});
+}
+
+std::string SetIPUrl() {
+    const std::string id = Vars.UserID, pswd = Vars.Password, host = Vars.HostName, ip = Vars.IP;
+    return ServiceRequestUrl(
+        "setip",
+        {{"id", id}, {"pswd", pswd}, {"host", host}, {"ip", ip}, {"v", VersionParameter()}});
+}
+
+void ShowError(const std::string& message) {
+    WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
+}
+
+} // namespace
+
+// Every window operation asks for the window afresh: a task may outlive the main window.
+
+void getip(TTaskRec&) {
+    WindowOps().StopTimer();
+    RestartTimerAtEnd restartTimer; // after an error box only once it is dismissed
+
+    const TReply reply = SplitReply(ServiceCall(GetIPUrl()));
+    const TDateTime answered = Now();
+    WindowOps().SetStatusText(TStatusBar::SB1, 3, FormatDisplayDateTime(answered));
+    if (!reply.IsOK()) {
+        ShowError(reply.Message);
+        return;
+    }
+
+    std::string current, onRecord;
+    SplitFirst(reply.Message, " ", current, onRecord);
+    if (current != Vars.IP.Load()) {
+        IPChanged(current, answered);
+    } else if (current != onRecord) {
+        StartSetIP(); // the address is unchanged but the service's record differs
+    }
+}
+
+void IPChanged(const std::string& address, TDateTime seen) {
+    Vars.ChangeTime = seen;
+    WindowOps().AppendHistoryRow(address, FormatDisplayDateTime(Vars.ChangeTime.Load()));
+    Vars.IP = address;
+    WindowOps().SetStatusText(TStatusBar::SB1, 1, address);
+    WindowOps().SetTrayHint(Cfg.Product.VersionText + ": " + address);
+    Sleep(kWaitBeforeReportMs);
+    StartSetIP();
+}
+
+void setip(TTaskRec&) {
+    if (Vars.UserID.Load().empty() || Vars.Password.Load().empty() ||
+        !WindowOps().IsActiveChecked()) {
+        UpdateCaption();
+        return;
+    }
+    Vars.LoginID = kLoginMarker;
+    const TReply reply = SplitReply(ServiceCall(SetIPUrl()));
+    if (reply.IsOK()) {
+        Vars.LoginID = Vars.UserID.Load();
+    } else {
+        ShowError(reply.Message);
+    }
+    UpdateCaption();
+}
+
+std::string CaptionText() {
+    const std::string base = CaptionBase();
+    const std::string loginId = Vars.LoginID;
+    if (loginId.empty()) {
+        return base + " (not logged-in)";
+    }
+    if (loginId == kLoginMarker) {
+        return base + " - (INVALID ID)";
+    }
+    return base + " - " + loginId + " on " + Vars.HostName.Load();
+}
+
+void UpdateCaption() {
+    WindowOps().SetCaption(CaptionText());
+}

@@ -1,0 +1,114 @@
+#include "settings/uSettings.h"
+
+#include "platform/RunValue.h"
+#include "util/Lib1.h"
+#include "util/uBase64.h"
+
+#include <algorithm>
+
+std::int32_t ApplyIntervalRule(std::int32_t seconds) {
+    return seconds < kMinCheckInterval ? kDefaultCheckInterval : seconds;
+}
+
+std::uint32_t TimerPeriodMs(std::int32_t checkInterval) {
+    const std::int32_t seconds = std::clamp(checkInterval, 0, kMaxTimerIntervalSeconds);
+    return static_cast<std::uint32_t>(seconds) * 1000u;
+}
+
+std::optional<TServiceEndpoint> ReadServiceSetting(const std::string& iniFile) {
+    return ParseServiceEndpoint(ReadIniString(iniFile, kSectionMain, kKeyService, ""));
+}
+
+void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& widths) {
+    const std::string& ini = env.IniFile;
+    env.Account.UserID = ReadIniString(ini, kSectionMain, kKeyId, "");
+    env.Account.Password = ReadIniString(ini, kSectionMain, kKeyPassword, "");
+    settings.CheckInterval =
+        ReadIniInteger(ini, kSectionMain, kKeyCheckInterval, kDefaultCheckInterval);
+    settings.Startup = ReadIniBool(ini, kSectionMain, kKeyStartup, false);
+    settings.StartHidden = ReadIniBool(ini, kSectionMain, kKeyStartHidden, true);
+    settings.MinToTray = ReadIniBool(ini, kSectionMain, kKeyMinToTray, false);
+    settings.StayOnTop = ReadIniBool(ini, kSectionMain, kKeyStayOnTop, false);
+    SetServiceEndpoint(ReadServiceSetting(ini).value_or(
+        TServiceEndpoint{std::string(kDefaultServiceHost), kDefaultServicePort}));
+    ApplyWidthList(ReadIniString(ini, kSectionColumns, kKeyColumnsIP, ""), widths.IP);
+    ApplyWidthList(ReadIniString(ini, kSectionColumns, kKeyColumnsBuddies, ""), widths.Buddies);
+}
+
+void SetAccount(const TSettingsEnv& env, const std::string& id, const std::string& password) {
+    env.Account.UserID = id;
+    env.Account.Password = ScramblePassword(password);
+    WriteIniString(env.IniFile, kSectionMain, kKeyId, id);
+    WriteIniString(env.IniFile, kSectionMain, kKeyPassword, env.Account.Password.Load());
+}
+
+void SetCheckInterval(const TSettingsEnv& env, TSettings& settings, std::int32_t seconds) {
+    settings.CheckInterval = ApplyIntervalRule(seconds);
+    if (env.RestartCheckTimer) {
+        env.RestartCheckTimer(TimerPeriodMs(settings.CheckInterval));
+    }
+    WriteIniInteger(env.IniFile, kSectionMain, kKeyCheckInterval, settings.CheckInterval);
+}
+
+void SetStartup(const TSettingsEnv& env, TSettings& settings, bool flag) {
+    settings.Startup = flag;
+    if (flag) {
+        platform::WriteRegValue(kRunValueName, env.ProgramPath);
+    } else {
+        platform::DeleteRegValue(kRunValueName);
+    }
+    WriteIniBool(env.IniFile, kSectionMain, kKeyStartup, flag);
+}
+
+void SetStartHidden(const TSettingsEnv& env, TSettings& settings, bool flag) {
+    settings.StartHidden = flag;
+    WriteIniBool(env.IniFile, kSectionMain, kKeyStartHidden, flag);
+}
+
+void SetMinToTray(const TSettingsEnv& env, TSettings& settings, bool flag) {
+    settings.MinToTray = flag;
+    WriteIniBool(env.IniFile, kSectionMain, kKeyMinToTray, flag);
+}
+
+void SetStayOnTop(const TSettingsEnv& env, TSettings& settings, bool flag) {
+    settings.StayOnTop = flag;
+    if (env.ApplyStayOnTop) {
+        env.ApplyStayOnTop(flag);
+    }
+    WriteIniBool(env.IniFile, kSectionMain, kKeyStayOnTop, flag);
+}
+
+void LoadSettingsAtStartup(const TSettingsEnv& env, TSettings& settings, TListWidths& widths) {
+    LoadSettings(env, settings, widths);
+    settings.CheckInterval = ApplyIntervalRule(settings.CheckInterval);
+    if (env.RestartCheckTimer) {
+        env.RestartCheckTimer(TimerPeriodMs(settings.CheckInterval));
+    }
+    SetStartup(env, settings, settings.Startup);
+    SetStayOnTop(env, settings, settings.StayOnTop);
+}
+
+void ApplyOptions(const TSettingsEnv& env, TSettings& settings, const TOptionsPage& page) {
+    SetAccount(env, page.ID, page.Password);
+    SetCheckInterval(env, settings, StrToIntSafe(page.CheckIntervalText));
+    SetStartup(env, settings, page.Startup);
+    SetStartHidden(env, settings, page.StartHidden);
+    SetMinToTray(env, settings, page.MinToTray);
+    SetStayOnTop(env, settings, page.StayOnTop);
+}
+
+TOptionsPage OptionsFromSettings(const TSettings& settings, const TVars& account) {
+    return {account.UserID.Load(),
+            UnscramblePassword(account.Password.Load()),
+            std::to_string(settings.CheckInterval),
+            settings.Startup,
+            settings.StartHidden,
+            settings.MinToTray,
+            settings.StayOnTop};
+}
+
+void SaveColumns(const TSettingsEnv& env, const TListWidths& widths) {
+    WriteIniString(env.IniFile, kSectionColumns, kKeyColumnsIP, FormatWidthList(widths.IP));
+    WriteIniString(env.IniFile, kSectionColumns, kKeyColumnsBuddies,
+                   FormatWidthList(widths.Buddies));
+}

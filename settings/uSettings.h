@@ -1,0 +1,126 @@
+#pragma once
+// The settings file and start with the system: what the main window loads at start-up, stores
+// when the user saves the Options page and saves at exit. Every operation writes its keys to
+// the file at once, key by key; there is no unsaved state.
+//
+// Errors: a refused write raises EWriteError ("Unable to write to <file>"), a Run value that
+// cannot be written or removed platform::ERegistryError (the system's message), a number text
+// that is still no valid integer EConvertError. All derive from std::runtime_error. An error
+// ends the operation at that step: what was set and written before stays, later steps do not
+// run. The window shows the error and applies whatever the operation had already changed.
+
+#include "core/uEndpoint.h"
+#include "core/uTypes.h"
+#include "settings/uIniFile.h"
+#include "settings/uWidthList.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Sections and keys of the settings file.
+inline constexpr std::string_view kSectionMain = "Main";
+inline constexpr std::string_view kSectionColumns = "Columns";
+inline constexpr std::string_view kKeyId = "id";
+inline constexpr std::string_view kKeyPassword = "password";
+inline constexpr std::string_view kKeyCheckInterval = "check_interval";
+inline constexpr std::string_view kKeyStartup = "startup";
+inline constexpr std::string_view kKeyStartHidden = "start_hidden";
+inline constexpr std::string_view kKeyMinToTray = "min_to_tray";
+inline constexpr std::string_view kKeyStayOnTop = "stay_on_top";
+inline constexpr std::string_view kKeyService = "service"; // read at start-up, never written
+inline constexpr std::string_view kKeyColumnsIP = "ip";
+inline constexpr std::string_view kKeyColumnsBuddies = "buddies";
+
+// The name of the Run value (the application title).
+inline constexpr std::string_view kRunValueName = "Corvale";
+
+inline constexpr std::int32_t kDefaultCheckInterval = 900;
+inline constexpr std::int32_t kMinCheckInterval = 60;
+// The longest interval whose period in milliseconds fits the timer's 32 bits.
+inline constexpr std::int32_t kMaxTimerIntervalSeconds = 4294967;
+
+// The settings the main window holds in its own fields, with their defaults.
+struct TSettings {
+    std::int32_t CheckInterval = kDefaultCheckInterval; // seconds; >= 60 after the interval rule
+    bool Startup = false;                               // the Run value exists
+    bool StartHidden = true;                            // hide to the tray after the first show
+    bool MinToTray = false;                             // closing the window hides it
+    bool StayOnTop = false;                             // the window stays above others
+    bool operator==(const TSettings&) const = default;
+};
+
+// What the operations work on besides TSettings. The main window fills it once:
+// {.IniFile = Cfg.IniFile, .ProgramPath = <the program file>, .Account = Vars, ...}.
+struct TSettingsEnv {
+    std::string IniFile;     // full path of the settings file
+    std::string ProgramPath; // full path of the program file: what start with the system runs
+    TVars& Account;          // UserID and Password (the stored form) live here
+    // SetCheckInterval calls it with the new period: stop Timer1, set the period and start it
+    // again exactly when _Active is checked, so the countdown starts afresh. May be empty.
+    std::function<void(std::uint32_t periodMs)> RestartCheckTimer = {};
+    // SetStayOnTop calls it: the window's style becomes topmost or normal. May be empty.
+    std::function<void(bool onTop)> ApplyStayOnTop = {};
+};
+
+// What the Options page holds when the user saves it.
+struct TOptionsPage {
+    std::string ID;                // EdtID
+    std::string Password;          // EdtPswd: the readable password as typed
+    std::string CheckIntervalText; // EdtCkInterval
+    bool Startup = false;          // CkStartup
+    bool StartHidden = true;       // CkStartMinimized
+    bool MinToTray = false;        // Ck_MinToTray
+    bool StayOnTop = false;        // Ck_StayOnTop
+};
+
+// Interval rule: below 60 seconds (zero and negative included) becomes 900.
+std::int32_t ApplyIntervalRule(std::int32_t seconds);
+// The timer period for an interval: seconds x 1000, the interval taken as at most
+// kMaxTimerIntervalSeconds so that the period never overflows (the stored value is unchanged).
+// Note: QTimer takes an int, which holds periods only up to about 24.8 days.
+std::uint32_t TimerPeriodMs(std::int32_t checkInterval);
+
+// Reads "id" and "password" into env.Account, then check_interval, startup, start_hidden,
+// min_to_tray and stay_on_top into `settings`, then points the service client at the "service"
+// endpoint (the built-in default when it is missing or no valid host[:port]), and finally
+// applies the "ip" and "buddies" width lists to `widths`, which come in holding the designed
+// widths. Applies no range rule and writes nothing to the file. Fields are set one by one, so
+// after an error (a bad width item) everything read before it stays set.
+void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& widths);
+
+// The "service" endpoint as stored; none when missing or invalid.
+std::optional<TServiceEndpoint> ReadServiceSetting(const std::string& iniFile);
+
+// Stores the account: UserID := id, Password := ScramblePassword(password); writes "id", then
+// "password" (the stored form; the readable password never reaches the file).
+void SetAccount(const TSettingsEnv& env, const std::string& id, const std::string& password);
+// Applies the interval rule, restarts the check timer with the new period, writes
+// "check_interval".
+void SetCheckInterval(const TSettingsEnv& env, TSettings& settings, std::int32_t seconds);
+// Writes the Run value (the program's full path) when `flag` is set, removes it otherwise,
+// then writes "startup".
+void SetStartup(const TSettingsEnv& env, TSettings& settings, bool flag);
+void SetStartHidden(const TSettingsEnv& env, TSettings& settings, bool flag);
+void SetMinToTray(const TSettingsEnv& env, TSettings& settings, bool flag);
+// Applies the window style, then writes "stay_on_top".
+void SetStayOnTop(const TSettingsEnv& env, TSettings& settings, bool flag);
+
+// Start-up, while the main window is created: LoadSettings, the interval rule, the timer
+// period (through RestartCheckTimer; the timer stays stopped while _Active is unchecked), then
+// SetStartup and SetStayOnTop with the values just read, so the Run value always matches the
+// file and "startup" and "stay_on_top" are written back even when nothing changed.
+void LoadSettingsAtStartup(const TSettingsEnv& env, TSettings& settings, TListWidths& widths);
+
+// Save or Login on the Options page, in this order: SetAccount, SetCheckInterval with
+// StrToIntSafe of the interval text, SetStartup, SetStartHidden, SetMinToTray, SetStayOnTop.
+void ApplyOptions(const TSettingsEnv& env, TSettings& settings, const TOptionsPage& page);
+
+// What the Options page shows: the account (the password unscrambled), the interval in
+// decimal and the four switches.
+TOptionsPage OptionsFromSettings(const TSettings& settings, const TVars& account);
+
+// At exit: writes the "ip" list, then the "buddies" list, in section "Columns".
+void SaveColumns(const TSettingsEnv& env, const TListWidths& widths);

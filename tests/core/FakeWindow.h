@@ -1,0 +1,142 @@
+#pragma once
+// A recording stand-in for the main window: every window operation a task makes is logged in
+// order with the thread that made it, message boxes get scripted answers and can be held
+// open until the test lets them go, and tests wait for what they expect with a deadline.
+
+#include "core/WindowOps.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corvale_test {
+
+using namespace std::chrono_literals;
+
+struct RecordedCall {
+    std::thread::id thread;
+    std::string text; // "Operation|argument|argument..."
+};
+
+struct BuddyRow {
+    std::string userId, host, address, dateTime;
+    bool operator==(const BuddyRow&) const = default;
+};
+
+class FakeWindow final : public IWindowOps {
+public:
+    void StopTimer() override;
+    void RestartTimerIfActive() override;
+    bool IsActiveChecked() override;
+    void AppendHistoryRow(const std::string& address, const std::string& dateTime) override;
+    void SetStatusText(TStatusBar bar, int panel, const std::string& text) override;
+    void SetTrayHint(const std::string& hint) override;
+    void SetCaption(const std::string& caption) override;
+    void BeginBuddyList() override;
+    void AppendBuddyRow(const std::string& userId, const std::string& host,
+                        const std::string& address, const std::string& dateTime) override;
+    void EndBuddyList() override;
+    int BuddyRowCount() override;
+    TMsgAnswer ShowMessage(const std::string& text, const std::string& caption,
+                           TMsgButtons buttons) override;
+    void OpenUrl(const std::string& url) override;
+    void PostQuitForUpdate() override;
+
+    // Adds a line to the log as if it were a window operation (the clock seam logs its waits).
+    void Record(const std::string& text);
+
+    // Scripting.
+    void SetActive(bool active) { active_ = active; }
+    void QueueAnswer(TMsgAnswer answer);
+    // While held, every message box stays open until ReleaseMessages.
+    void HoldMessages();
+    void ReleaseMessages();
+
+    // What happened.
+    std::vector<std::string> Calls() const;
+    std::vector<RecordedCall> Records() const;
+    // The calls of the thread that made `firstCall` (its first occurrence), in order.
+    std::vector<std::string> CallsOfThreadThatMade(const std::string& firstCall) const;
+    int Count(const std::string& call) const;
+    int CountPrefix(const std::string& prefix) const;
+    bool TimerEnabled() const;
+    std::string Panel(TStatusBar bar, int panel) const;
+    std::vector<BuddyRow> BuddyRows() const;
+
+    // Waits until `condition` (checked under the fake's lock) holds; false on time-out.
+    bool WaitUntil(const std::function<bool()>& condition,
+                   std::chrono::milliseconds timeout = 10s) const;
+    bool WaitForCall(const std::string& call, int count = 1,
+                     std::chrono::milliseconds timeout = 10s) const;
+    bool WaitForPrefix(const std::string& prefix, int count = 1,
+                       std::chrono::milliseconds timeout = 10s) const;
+
+private:
+    void RecordLocked(const std::string& text);
+    int CountLocked(const std::string& call) const;
+    int CountPrefixLocked(const std::string& prefix) const;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<RecordedCall> calls_;
+    std::atomic<bool> active_{true};
+    bool timerEnabled_ = false;
+    std::map<std::pair<int, int>, std::string> panels_;
+    std::vector<BuddyRow> buddyRows_;
+    std::deque<TMsgAnswer> answers_;
+    bool holdMessages_ = false;
+};
+
+// The invite dialog as the host-list task sees it. Close() stands for the user closing the
+// dialog: from then on the link drops every operation, as the shell's link does, and the
+// dialog's state stays as it was.
+class FakeInviteDialog final : public IInviteDialogLink {
+public:
+    void SetGettingHostList(bool value) override;
+    void BeginHostList() override;
+    void AppendHostRow(const std::string& caption, std::int32_t number) override;
+    void EndHostList() override;
+
+    void Close();
+    // Closes the dialog right after it has carried out `call` (for example "BeginHostList",
+    // so that the reply of the fetch arrives after the close).
+    void CloseAfter(const std::string& call);
+    struct HostRow {
+        std::string caption;
+        std::int32_t number;
+        bool operator==(const HostRow&) const = default;
+    };
+    std::vector<std::string> Calls() const;
+    std::vector<HostRow> Rows() const;
+    bool GettingHostList() const;
+    bool InBulkUpdate() const;
+    int DroppedAfterClose() const;
+    bool WaitForCall(const std::string& call, std::chrono::milliseconds timeout = 10s) const;
+
+private:
+    bool Accept(const std::string& call); // false once closed
+    void Carried(const std::string& call);
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool closed_ = false;
+    std::string closeAfter_;
+    bool getting_ = false;
+    bool bulk_ = false;
+    int droppedAfterClose_ = 0;
+    std::vector<std::string> calls_;
+    std::vector<HostRow> rows_;
+};
+
+// Polls `condition` until it holds; for conditions no fake can signal (files, threads).
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
+
+} // namespace corvale_test

@@ -1,0 +1,58 @@
+#pragma once
+// The common ground of the task tests: a scripted service on 127.0.0.1, the recording window,
+// a fixed clock whose waits are logged instead of taken, fresh records for every test, and a
+// check at the end that every task the test started has ended.
+
+#include "core/uCfg.h"
+#include "core/uClock.h"
+#include "core/uDateTime.h"
+#include "core/uEndpoint.h"
+#include "core/uThreads.h"
+#include "tests/core/FakeWindow.h"
+#include "tests/support/LoopbackServer.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace corvale_test {
+
+using testing_support::LoopbackServer;
+using testing_support::ScriptedReply;
+
+// The number of threads of this process.
+int ThreadCount();
+
+// The path and query of a recorded raw request ("/bin/corvale/cmd.php?action=...").
+std::string RequestTarget(const std::string& rawRequest);
+
+// Messages of task errors reported since the last Clear.
+class TaskErrors {
+public:
+    static void Install();
+    static void Uninstall();
+    static std::vector<std::string> Messages();
+    static bool WaitFor(const std::string& message);
+};
+
+// 6 December 2026, 12:30:05: "Dec 06 2026 12:30:05" under the C locale.
+TDateTime FixedNow();
+inline constexpr const char* kFixedNowText = "Dec 06 2026 12:30:05";
+
+class TaskTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Waits until every thread started since SetUp has ended: all tasks and their children.
+    bool WaitForTasksToEnd(std::chrono::milliseconds timeout = 10s);
+    // The request targets the service received, in order of arrival.
+    std::vector<std::string> Targets() const;
+    void Reply(const std::string& body) { server_.Enqueue(ScriptedReply::Http(body)); }
+
+    LoopbackServer server_;
+    FakeWindow window_;
+    int baselineThreads_ = 0;
+};
+
+} // namespace corvale_test

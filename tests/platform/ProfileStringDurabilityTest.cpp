@@ -1,0 +1,166 @@
+// What a refused, interrupted or failing write leaves behind.
+
+#include "platform/AtomicFile.h"
+#include "platform/ProfileString.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempFolder.h"
+
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <vector>
+
+using platform::ReadProfileString;
+using platform::WriteProfileString;
+using namespace testing_support;
+
+namespace {
+
+const std::string kOld = "[Main]\nid=old\n";
+
+std::vector<std::string> FileNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+struct PermissionCase {
+    const char* name;
+    bool fileExists;
+    mode_t folderMode, fileMode;
+    const char* value;
+    bool written;
+};
+
+class ProfileWritePermission : public ::testing::TestWithParam<PermissionCase> {};
+
+// Runs the write as an ordinary user, for whom the permission bits count.
+TEST_P(ProfileWritePermission, RefusedExactlyWhenTheUserMayNotWrite) {
+    const PermissionCase& c = GetParam();
+    TempFolder temp;
+    ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
+    const std::string folder = temp / "app";
+    const std::string path = folder + "/corvale.ini";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_TRUE(GiveToUnprivileged(folder));
+    if (c.fileExists) {
+        WriteFile(path, kOld);
+        ASSERT_TRUE(GiveToUnprivileged(path));
+        ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
+    }
+    ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+
+    const ChildResult result =
+        RunInChild([&] { return WriteProfileString(path, "Main", "id", c.value) ? 0 : 1; }, true);
+    if (result.cannotDrop) {
+        GTEST_SKIP() << "cannot switch to an unprivileged user here";
+    }
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, c.written ? 0 : 1);
+    const std::string expected = c.written ? "[Main]\nid=" + std::string(c.value) + "\n" : kOld;
+    EXPECT_EQ(ReadFile(path), c.fileExists || c.written ? std::optional(expected) : std::nullopt);
+    EXPECT_EQ(FileNames(folder).size(), c.fileExists || c.written ? 1u : 0u)
+        << "no temporary file may stay behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileWritePermission,
+    ::testing::Values(PermissionCase{"WritableFileInWritableFolder", true, 0755, 0644, "new", true},
+                      // The folder would let a rename replace it, but the file itself is read-only.
+                      PermissionCase{"FileWithoutWritePermission", true, 0755, 0444, "new", false},
+                      PermissionCase{"FileWithoutWritePermissionSameValue", true, 0755, 0444, "old",
+                                     false},
+                      PermissionCase{"ReadOnlyFolder", true, 0555, 0644, "new", false},
+                      PermissionCase{"ReadOnlyFolderWithoutFile", false, 0555, 0, "new", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The superuser may open any file for writing, so it is not refused here either.
+TEST(ProfileWriteAsSuperuser, WritesAFileWithoutWriteBitsAsAnInPlaceWriteWould) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs the superuser";
+    }
+    TempFolder temp;
+    const std::string path = temp / "corvale.ini";
+    WriteFile(path, kOld);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_TRUE(GiveToUnprivileged(path));
+    EXPECT_TRUE(WriteProfileString(path, "Main", "id", "new"));
+    EXPECT_EQ(ModeOf(path), 0444u);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, kNobodyId) << "the owner of the file is kept";
+}
+
+TEST(ProfileWriteDurability, KilledBetweenWriteAndRenameLeavesTheOldFile) {
+    TempFolder folder;
+    const std::string path = folder / "corvale.ini";
+    WriteFile(path, kOld);
+
+    const ChildResult result = RunInChild([&] {
+        platform::test_seams::SetBeforeReplaceHook([](const std::string&) { ::raise(SIGKILL); });
+        WriteProfileString(path, "Main", "id", "new");
+        return 0;
+    });
+    EXPECT_EQ(result.signal, SIGKILL) << "the hook must have run";
+
+    EXPECT_EQ(ReadFile(path), kOld);
+    EXPECT_EQ(ReadProfileString(path, "Main", "id", ""), "old");
+    // The new content was complete in the temporary file that the crash left beside it.
+    std::vector<std::string> names = FileNames(folder.Path());
+    ASSERT_EQ(names.size(), 2u);
+    const std::string leftover = names[0] == "corvale.ini" ? names[1] : names[0];
+    EXPECT_EQ(ReadFile(folder / leftover), "[Main]\nid=new\n");
+
+    ASSERT_TRUE(WriteProfileString(path, "Main", "id", "new"));
+    EXPECT_EQ(ReadFile(path), "[Main]\nid=new\n");
+}
+
+TEST(ProfileWriteDurability, FullDiskMidWriteLeavesTheOldFile) {
+    TempFolder folder;
+    const std::string path = folder / "corvale.ini";
+    WriteFile(path, kOld);
+
+    // A file size limit makes write() fail part-way, as a full disk does.
+    const ChildResult result = RunInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{kOld.size(), kOld.size()};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return 2;
+        }
+        return WriteProfileString(path, "Main", "id", std::string(200, 'n')) ? 0 : 1;
+    });
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(ReadFile(path), kOld);
+    EXPECT_EQ(FileNames(folder.Path()), std::vector<std::string>{"corvale.ini"});
+}
+
+TEST(ProfileWriteDurability, UnreadableFileIsNeverReplaced) {
+    TempFolder temp;
+    ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
+    const std::string folder = temp / "app";
+    const std::string path = folder + "/corvale.ini";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_TRUE(GiveToUnprivileged(folder));
+    WriteFile(path, kOld);
+    ASSERT_TRUE(GiveToUnprivileged(path));
+    ASSERT_EQ(::chmod(path.c_str(), 0200), 0); // writable, but what it holds cannot be read
+
+    const ChildResult result =
+        RunInChild([&] { return WriteProfileString(path, "Main", "startup", "1") ? 0 : 1; }, true);
+    if (result.cannotDrop) {
+        GTEST_SKIP() << "cannot switch to an unprivileged user here";
+    }
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 1);
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    EXPECT_EQ(ReadFile(path), kOld);
+}
+
+} // namespace
