@@ -39,7 +39,7 @@ TEST_F(InviteDialogTest, HasItsControlsAndTexts) {
     EXPECT_EQ(dialog->Edit1->maxLength(), 32767); // Qt's own limit, far above any ID
     EXPECT_TRUE(dialog->Button1->isDefault());
     EXPECT_FALSE(dialog->windowIcon().isNull());
-    ASSERT_NE(dialog->Image1->pixmap().isNull(), true);
+    EXPECT_FALSE(dialog->Image1->pixmap().isNull());
     EXPECT_FALSE(dialog->GettingHostList);
     EXPECT_TRUE(dialog->HostIDs.empty());
     EXPECT_EQ(dialog->ModalResult(), mrNone);
