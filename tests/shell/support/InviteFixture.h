@@ -1,0 +1,31 @@
+#pragma once
+// An invite dialog on screen whose host-list fetch is caught by the test, with every message
+// box answered and recorded.
+
+#include "shell/fInvite.h"
+#include "support/MessageBoxRecorder.h"
+
+#include <QTableWidget>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+class InviteDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetHostListFetchStarter([this](TInviteDialogLink link) { fetches.push_back(link); });
+        dialog = std::make_unique<TFormInvite>(nullptr);
+        dialog->show();
+    }
+    void TearDown() override {
+        dialog.reset();
+        SetHostListFetchStarter({});
+    }
+
+    static void Tick(TFormInvite& d, int row) { d.LV->item(row, 0)->setCheckState(Qt::Checked); }
+    void Tick(int row) { Tick(*dialog, row); }
+
+    TMessageBoxRecorder boxes;
+    std::vector<TInviteDialogLink> fetches;
+    std::unique_ptr<TFormInvite> dialog;
+};

@@ -1,0 +1,26 @@
+#pragma once
+// Answers every message box while it lives, recording what each would have shown.
+
+#include "shell/MessageBox.h"
+
+#include <vector>
+
+class TMessageBoxRecorder {
+public:
+    explicit TMessageBoxRecorder(TMsgAnswer answer = TMsgAnswer::OK) : answer_(answer) {
+        SetMessageBoxHook([this](const TMessageBoxRequest& request) {
+            requests_.push_back(request);
+            return answer_;
+        });
+    }
+    ~TMessageBoxRecorder() { SetMessageBoxHook({}); }
+    TMessageBoxRecorder(const TMessageBoxRecorder&) = delete;
+    TMessageBoxRecorder& operator=(const TMessageBoxRecorder&) = delete;
+
+    const std::vector<TMessageBoxRequest>& Requests() const { return requests_; }
+    void Clear() { requests_.clear(); }
+
+private:
+    TMsgAnswer answer_;
+    std::vector<TMessageBoxRequest> requests_;
+};
