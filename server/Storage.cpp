@@ -1,10 +1,15 @@
 #include "server/Storage.h"
 
+#include <chrono>
+#include <iostream>
+#include <memory>
+
 namespace server {
 
 namespace {
 
 constexpr std::int64_t kSchemaVersion = 1;
+constexpr std::chrono::milliseconds kCheckpointInterval{500};
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE accounts(
@@ -57,7 +62,37 @@ Storage::Storage(const std::string& path) : path_(path), db_(path) {
     db_.Execute("PRAGMA journal_mode = WAL");
     db_.Execute("PRAGMA synchronous = NORMAL");
     db_.Execute("PRAGMA foreign_keys = ON");
+    db_.Execute("PRAGMA wal_autocheckpoint = 0");
     Migrate();
+    checkpointer_ = std::thread([this] { CheckpointLoop(); });
+}
+
+Storage::~Storage() {
+    {
+        std::lock_guard lock(checkpointMutex_);
+        stopping_ = true;
+    }
+    checkpointWake_.notify_all();
+    checkpointer_.join();
+}
+
+void Storage::CheckpointLoop() {
+    std::unique_ptr<Database> checkpoints;
+    std::unique_lock lock(checkpointMutex_);
+    while (!checkpointWake_.wait_for(lock, kCheckpointInterval, [this] { return stopping_; })) {
+        lock.unlock();
+        try {
+            if (!checkpoints) {
+                checkpoints = std::make_unique<Database>(path_);
+                checkpoints->Execute("PRAGMA busy_timeout = 5000");
+            }
+            // Passive: copies what it can without waiting for, or blocking, any request.
+            checkpoints->Execute("PRAGMA wal_checkpoint(PASSIVE)");
+        } catch (const StorageError& error) {
+            std::cerr << "corvale-server: checkpoint failed: " << error.what() << '\n';
+        }
+        lock.lock();
+    }
 }
 
 void Storage::Migrate() {

@@ -5,11 +5,13 @@
 
 #include "server/Sqlite.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace server {
@@ -45,6 +47,9 @@ class Storage {
 public:
     // Opens or creates the database file and brings its schema up to date.
     explicit Storage(const std::string& path);
+    ~Storage();
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
 
     const std::string& Path() const { return path_; }
 
@@ -94,10 +99,18 @@ private:
     void SetSetting(std::string_view key, std::optional<std::string_view> value);
     std::vector<HostRecord> ReadHosts(Statement& statement);
     void Migrate();
+    void CheckpointLoop();
 
     std::string path_;
     std::mutex mutex_;
     Database db_;
+
+    // Copying the write-ahead log back into the database syncs the disk; it runs on a thread
+    // and connection of its own so that no request waits behind it.
+    std::mutex checkpointMutex_;
+    std::condition_variable checkpointWake_;
+    bool stopping_ = false;
+    std::thread checkpointer_;
 };
 
 } // namespace server
