@@ -6,6 +6,8 @@
 #include "util/uBase64.h"
 
 #include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -81,6 +83,18 @@ TEST(HttpFrontEnd, RequestsThatAreNotHttpGetAFailureReply) {
         Body(RawExchange(server.Port(), "GET /bin/corvale/cmd.php?action=clver HTTP/1.0\r\n\r\n")),
         "OK 0\n3\n11\n25")
         << "the service goes on";
+}
+
+TEST(HttpFrontEnd, DualStackListenerShowsIPv4PeersDotted) {
+    auto setup = RunningServer::DefaultSetup();
+    setup.Host = "::";
+    std::unique_ptr<RunningServer> server;
+    try {
+        server = std::make_unique<RunningServer>(setup);
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "no IPv6 on this machine";
+    }
+    EXPECT_EQ(server_test::Call("getip"), "OK 127.0.0.1 ");
 }
 
 TEST(HttpFrontEnd, HomePageLinksSignupAndDownload) {

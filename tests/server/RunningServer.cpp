@@ -40,10 +40,10 @@ ServerSetup RunningServer::DefaultSetup() {
 
 RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_.File("service.db")) {
     storage_ = std::make_unique<server::Storage>(databasePath_);
-    actions_ = std::make_unique<server::ServiceActions>(*storage_, std::move(setup.Offer),
+    actions_ = std::make_unique<server::ServiceActions>(*storage_, setup.Offer,
                                                         [this] { return now_.load(); });
     frontEnd_ = std::make_unique<server::HttpFrontEnd>(*storage_, *actions_, setup.FrontEnd);
-    port_ = frontEnd_->Bind("127.0.0.1", 0);
+    port_ = frontEnd_->Bind(setup.Host, 0);
     if (port_ == 0) {
         throw std::runtime_error("cannot bind the test server");
     }

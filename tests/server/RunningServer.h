@@ -31,6 +31,7 @@ private:
 struct ServerSetup {
     server::UpdateOffer Offer;
     server::FrontEndOptions FrontEnd;
+    std::string Host = "127.0.0.1"; // where to listen; the client always comes from 127.0.0.1
 };
 
 // The client's own product version (InitCfg's record).
