@@ -209,9 +209,11 @@ Notes:
   A user who invites again adds hosts to those already offered; "exclude"
   removes every offer between the two users, in both directions.
   Values in service requests arrive unencoded and are taken as they are.
-  Each answer closes its connection. Dates in buddy lists are the server's
-  local time (set TZ to change the zone). User IDs compare without regard to
-  case and consist of 1 to 32 letters, digits, ".", "_" or "-".
+  An account has at most 256 hosts. Each answer closes its connection.
+  Dates in buddy lists are the server's local time (set TZ to change the
+  zone). User IDs compare without regard to case and consist of 1 to 32
+  letters, digits, ".", "_" or "-". The address on record for a host is
+  shown only to the holder of the account's password.
 
 Exit status:
   0  success

@@ -164,7 +164,9 @@ ServiceReply ServiceActions::SetIp(const ServiceQuery& query) {
     if (!IsValidAddressReport(*address)) {
         return Failure("Invalid address");
     }
-    storage_.RecordAddress(*account, *host, *address, clock_(), ClientVersionOf(query));
+    if (!storage_.RecordAddress(*account, *host, *address, clock_(), ClientVersionOf(query))) {
+        return Failure("Too many hosts for this account");
+    }
     return Ok();
 }
 

@@ -184,9 +184,9 @@ std::string Storage::RecordedAddress(AccountKey account, std::string_view hostNa
     return query.Step() ? query.Text(0) : std::string();
 }
 
-HostNumber Storage::RecordAddress(AccountKey account, std::string_view hostName,
-                                  std::string_view address, UnixTime now,
-                                  std::string_view clientVersion) {
+std::optional<HostNumber> Storage::RecordAddress(AccountKey account, std::string_view hostName,
+                                                 std::string_view address, UnixTime now,
+                                                 std::string_view clientVersion) {
     std::lock_guard lock(mutex_);
     // Update first and insert only when nothing matched: an upsert would use up a host
     // number on every report of a known host.
@@ -200,6 +200,13 @@ HostNumber Storage::RecordAddress(AccountKey account, std::string_view hostName,
         update.Bind(5, clientVersion);
         if (update.Step()) {
             number = update.Int(0);
+        }
+    }
+    if (number == 0) {
+        Statement count = db_.Prepare("SELECT count(*) FROM hosts WHERE account = ?1");
+        count.Bind(1, account);
+        if (count.Step() && count.Int(0) >= kMaxHostsPerAccount) {
+            return std::nullopt;
         }
     }
     if (number == 0) {

@@ -20,6 +20,8 @@ using AccountKey = std::int64_t;
 using HostNumber = std::int64_t;
 using UnixTime = std::int64_t; // seconds since 1970-01-01 UTC
 
+inline constexpr std::int64_t kMaxHostsPerAccount = 256;
+
 struct AccountSummary {
     std::string UserId;
     UnixTime Created = 0;
@@ -70,10 +72,11 @@ public:
     // --- hosts
     // The address on record for the account's host; empty when the host is unknown.
     std::string RecordedAddress(AccountKey account, std::string_view hostName);
-    // Records the address and time for the host, creating it with a new number on first sight.
-    HostNumber RecordAddress(AccountKey account, std::string_view hostName,
-                             std::string_view address, UnixTime now,
-                             std::string_view clientVersion);
+    // Records the address and time for the host, creating it with a new number on first sight;
+    // none when the host is new and the account has kMaxHostsPerAccount hosts already.
+    std::optional<HostNumber> RecordAddress(AccountKey account, std::string_view hostName,
+                                            std::string_view address, UnixTime now,
+                                            std::string_view clientVersion);
     std::vector<HostRecord> HostsOf(AccountKey account);
     std::vector<HostRecord> AllHosts();
 

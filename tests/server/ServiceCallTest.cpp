@@ -151,6 +151,15 @@ TEST_F(ServiceTest, EachNewHostGetsANewNumberAndKeepsIt) {
               "OK " + HostNumber("amy", "OFFICE") + ",OFFICE;");
 }
 
+TEST_F(ServiceTest, AccountWithTheMostHostsCannotAddMore) {
+    const auto bob = *server.Storage().FindAccount("bob");
+    for (std::int64_t i = 0; i < server::kMaxHostsPerAccount; ++i) {
+        ASSERT_TRUE(server.Storage().RecordAddress(bob, "PC" + std::to_string(i), "", 1, ""));
+    }
+    EXPECT_EQ(SetIp(kBob, "ONE-MORE", "192.0.2.7", "bob"), "ERR Too many hosts for this account");
+    EXPECT_EQ(SetIp(kBob, "PC7", "192.0.2.7", "bob"), "OK");
+}
+
 TEST_F(ServiceTest, HostListOfAnAccountWithoutHostsIsEmpty) {
     EXPECT_EQ(Account("gethostlist", "bob", kBob), "OK");
     EXPECT_EQ(Account("getbuddies", "bob", kBob), "OK");

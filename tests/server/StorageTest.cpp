@@ -18,7 +18,7 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
         ASSERT_EQ(storage.CreateAccount("jdoe", "stored", 1), CreateResult::Created);
         ASSERT_EQ(storage.CreateAccount("amy", "stored2", 1), CreateResult::Created);
         const AccountKey jdoe = *storage.FindAccount("jdoe");
-        number = storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "0.3.11.25");
+        number = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "0.3.11.25");
         ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {number}, 6).Result, OfferResult::Recorded);
         storage.SetOfferedVersion("0.3.12.30");
     }
@@ -55,7 +55,7 @@ TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
     storage.CreateAccount("amy", "s", 1);
     const AccountKey jdoe = *storage.FindAccount("jdoe");
     const AccountKey amy = *storage.FindAccount("amy");
-    const HostNumber pc = storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "");
+    const HostNumber pc = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "");
     storage.RecordAddress(amy, "HOME", "192.0.2.8", 5, "");
     ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {pc}, 6).Result, OfferResult::Recorded);
 
@@ -63,6 +63,19 @@ TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
     EXPECT_TRUE(storage.HostsOfferedTo(amy).empty());
     ASSERT_EQ(storage.AllHosts().size(), 1u);
     EXPECT_EQ(storage.AllHosts()[0].Owner, "amy");
+}
+
+TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
+    server_test::TempFolder folder;
+    Storage storage(folder.File("bounded.db"));
+    storage.CreateAccount("jdoe", "s", 1);
+    const AccountKey jdoe = *storage.FindAccount("jdoe");
+    for (std::int64_t i = 0; i < kMaxHostsPerAccount; ++i) {
+        ASSERT_TRUE(storage.RecordAddress(jdoe, "PC" + std::to_string(i), "", 1, ""));
+    }
+    EXPECT_FALSE(storage.RecordAddress(jdoe, "ONE-MORE", "192.0.2.7", 2, ""));
+    EXPECT_TRUE(storage.RecordAddress(jdoe, "PC0", "192.0.2.7", 2, "")) << "known hosts report on";
+    EXPECT_EQ(storage.HostsOf(jdoe).size(), static_cast<std::size_t>(kMaxHostsPerAccount));
 }
 
 TEST(Storage, EmptyStoredPasswordNeverAuthenticates) {
