@@ -47,6 +47,16 @@ bool IsPlainWord(const std::string& text) {
     return true;
 }
 
+// A decoded path may hold line breaks; a log line must stay one line.
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 class HttpFrontEnd::Server : public httplib::Server {
@@ -123,7 +133,7 @@ HttpFrontEnd::HttpFrontEnd(Storage& storage, ServiceActions& actions, FrontEndOp
         auto logMutex = std::make_shared<std::mutex>();
         http.set_logger([log, logMutex](const httplib::Request& req, const httplib::Response& res) {
             // The path only: the query carries the account's password.
-            std::string line = req.remote_addr + " \"" + req.method + ' ' + req.path;
+            std::string line = req.remote_addr + " \"" + req.method + ' ' + Printable(req.path);
             const std::string action = req.get_param_value("action");
             if (!action.empty() && IsPlainWord(action)) {
                 line += "?action=" + action;

@@ -5,8 +5,10 @@
 #include "tests/server/RunningServer.h"
 #include "util/uBase64.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -83,6 +85,29 @@ TEST(HttpFrontEnd, RequestsThatAreNotHttpGetAFailureReply) {
         Body(RawExchange(server.Port(), "GET /bin/corvale/cmd.php?action=clver HTTP/1.0\r\n\r\n")),
         "OK 0\n3\n11\n25")
         << "the service goes on";
+}
+
+TEST(HttpFrontEnd, AccessLogNamesTheActionButNeverTheQueryValues) {
+    std::ostringstream log;
+    const std::string stored = ScramblePassword("secret");
+    {
+        auto setup = RunningServer::DefaultSetup();
+        setup.FrontEnd.AccessLog = &log;
+        RunningServer server(setup);
+        server.AddAccount("jdoe", "secret");
+        ASSERT_EQ(
+            server_test::Call(
+                "setip", {{"id", "jdoe"}, {"pswd", stored}, {"host", "PC"}, {"ip", "192.0.2.7"}}),
+            "OK");
+        RawExchange(server.Port(), "GET /x%0Aforged%20line HTTP/1.0\r\n\r\n");
+    } // stopped: every log line is written
+    const std::string text = log.str();
+    EXPECT_NE(text.find("127.0.0.1 \"GET /bin/corvale/cmd.php?action=setip\" 200 2\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find(stored), std::string::npos);
+    EXPECT_EQ(text.find("jdoe"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
 }
 
 TEST(HttpFrontEnd, DualStackListenerShowsIPv4PeersDotted) {
