@@ -1,0 +1,249 @@
+#include "server/AdminCommands.h"
+
+#include "server/ServiceActions.h"
+#include "server/Storage.h"
+#include "server/Validation.h"
+#include "util/uBase64.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace server {
+
+namespace {
+
+constexpr std::size_t kMaxPackageSize = 64u * 1024 * 1024;
+
+struct Context {
+    const CommandLine& line;
+    const ProductVersion& clientVersion;
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+int Usage(Context& c, const std::string& message) {
+    c.err << "corvale-server: " << message << "\nTry 'corvale-server --help'.\n";
+    return kExitUsage;
+}
+
+// The typed password: the argument after the user ID, else the first line of the input.
+std::optional<std::string> TypedPassword(Context& c, std::size_t index) {
+    if (c.line.Arguments.size() > index) {
+        return c.line.Arguments[index];
+    }
+    std::string password;
+    if (!std::getline(c.in, password)) {
+        return std::nullopt;
+    }
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    return password;
+}
+
+std::optional<std::string> CheckedPassword(Context& c, std::size_t index) {
+    auto password = TypedPassword(c, index);
+    if (!password || !IsValidTypedPassword(*password)) {
+        Usage(c, "the password must be 1 to 128 characters without control characters");
+        return std::nullopt;
+    }
+    return password;
+}
+
+} // namespace
+
+std::optional<std::string> ReadPackageFile(const std::string& path, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "cannot read " + path;
+        return std::nullopt;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        error = "cannot read " + path;
+        return std::nullopt;
+    }
+    if (bytes.size() > kMaxPackageSize) {
+        error = path + " is larger than 64 MiB";
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+namespace {
+
+int AddAccount(Context& c, Storage& storage) {
+    const std::string& userId = c.line.Arguments[0];
+    if (!IsValidUserId(userId)) {
+        return Usage(c, "a user ID consists of 1 to 32 letters, digits, \".\", \"_\" or \"-\"");
+    }
+    const auto password = CheckedPassword(c, 1);
+    if (!password) {
+        return kExitUsage;
+    }
+    if (storage.CreateAccount(userId, ScramblePassword(*password), SystemNow()) ==
+        CreateResult::AlreadyExists) {
+        c.err << "corvale-server: the user ID " << userId << " is taken\n";
+        return kExitAccountExists;
+    }
+    c.out << "created account " << userId << '\n';
+    return kExitOk;
+}
+
+int SetPassword(Context& c, Storage& storage) {
+    const std::string& userId = c.line.Arguments[0];
+    const auto password = CheckedPassword(c, 1);
+    if (!password) {
+        return kExitUsage;
+    }
+    if (!storage.SetPassword(userId, ScramblePassword(*password))) {
+        c.err << "corvale-server: no account " << userId << '\n';
+        return kExitNoSuchAccount;
+    }
+    c.out << "changed the password of " << userId << '\n';
+    return kExitOk;
+}
+
+int DeleteAccount(Context& c, Storage& storage) {
+    const std::string& userId = c.line.Arguments[0];
+    if (!storage.DeleteAccount(userId)) {
+        c.err << "corvale-server: no account " << userId << '\n';
+        return kExitNoSuchAccount;
+    }
+    c.out << "deleted account " << userId << '\n';
+    return kExitOk;
+}
+
+int ListAccounts(Context& c, Storage& storage) {
+    for (const AccountSummary& account : storage.ListAccounts()) {
+        c.out << account.UserId << '\t' << account.HostCount << '\t'
+              << FormatRecordTime(account.Created) << '\n';
+    }
+    return kExitOk;
+}
+
+int ListHosts(Context& c, Storage& storage) {
+    std::vector<HostRecord> hosts;
+    if (c.line.Arguments.empty()) {
+        hosts = storage.AllHosts();
+    } else {
+        const auto account = storage.FindAccount(c.line.Arguments[0]);
+        if (!account) {
+            c.err << "corvale-server: no account " << c.line.Arguments[0] << '\n';
+            return kExitNoSuchAccount;
+        }
+        hosts = storage.HostsOf(*account);
+    }
+    for (const HostRecord& host : hosts) {
+        c.out << host.Owner << '\t' << host.Number << '\t' << host.Name << '\t' << host.Address
+              << '\t' << (host.Reported ? FormatRecordTime(*host.Reported) : std::string()) << '\t'
+              << host.ClientVersion << '\n';
+    }
+    return kExitOk;
+}
+
+int SetVersion(Context& c, Storage& storage) {
+    const std::string& text = c.line.Arguments[0];
+    if (text == "default") {
+        storage.SetOfferedVersion(std::nullopt);
+        c.out << "offering the client's own version " << VersionText(c.clientVersion) << '\n';
+        return kExitOk;
+    }
+    const auto version = ParseVersion(text);
+    if (!version) {
+        return Usage(c, "a version is four numbers joined by \".\", e.g. 0.3.12.30");
+    }
+    storage.SetOfferedVersion(VersionText(*version));
+    c.out << "offering version " << VersionText(*version) << '\n';
+    return kExitOk;
+}
+
+int SetPackage(Context& c, Storage& storage) {
+    std::string error;
+    auto bytes = ReadPackageFile(c.line.Arguments[0], error);
+    if (!bytes) {
+        c.err << "corvale-server: " << error << '\n';
+        return kExitFailure;
+    }
+    const std::size_t size = bytes->size();
+    storage.SetPackage(std::move(bytes));
+    c.out << "stored the update package (" << size << " bytes)\n";
+    return kExitOk;
+}
+
+int ClearPackage(Context& c, Storage& storage) {
+    storage.SetPackage(std::nullopt);
+    c.out << "no update package is offered\n";
+    return kExitOk;
+}
+
+int ShowOffer(Context& c, Storage& storage) {
+    ServiceActions actions(storage, UpdateOffer{c.clientVersion, {}, {}});
+    c.out << "version\t" << VersionText(actions.OfferedVersion()) << '\n';
+    const auto size = actions.PackageSize();
+    c.out << "package\t" << (size ? std::to_string(*size) + " bytes" : std::string("none")) << '\n';
+    return kExitOk;
+}
+
+int StoredPassword(Context& c) {
+    const auto password = CheckedPassword(c, 0);
+    if (!password) {
+        return kExitUsage;
+    }
+    c.out << ScramblePassword(*password) << '\n';
+    return kExitOk;
+}
+
+// A command that works on the database, with the number of arguments it accepts.
+struct StorageCommand {
+    std::size_t MinArgs;
+    std::size_t MaxArgs;
+    int (*Run)(Context&, Storage&);
+};
+
+const std::map<std::string_view, StorageCommand>& StorageCommands() {
+    static const std::map<std::string_view, StorageCommand> commands = {
+        {"add-account", {1, 2, AddAccount}},       {"set-password", {1, 2, SetPassword}},
+        {"delete-account", {1, 1, DeleteAccount}}, {"list-accounts", {0, 0, ListAccounts}},
+        {"list-hosts", {0, 1, ListHosts}},         {"set-version", {1, 1, SetVersion}},
+        {"set-package", {1, 1, SetPackage}},       {"clear-package", {0, 0, ClearPackage}},
+        {"show-offer", {0, 0, ShowOffer}},
+    };
+    return commands;
+}
+
+} // namespace
+
+bool IsAdminCommand(std::string_view command) {
+    return command == "stored-password" || StorageCommands().count(command) > 0;
+}
+
+int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion, std::istream& in,
+                    std::ostream& out, std::ostream& err) {
+    Context c{line, clientVersion, in, out, err};
+    if (line.Command == "stored-password") {
+        if (line.Arguments.size() > 1) {
+            return Usage(c, "stored-password takes at most one argument");
+        }
+        return StoredPassword(c);
+    }
+    const auto found = StorageCommands().find(line.Command);
+    if (found == StorageCommands().end()) {
+        return Usage(c, "unknown command: " + line.Command);
+    }
+    const StorageCommand& command = found->second;
+    if (line.Arguments.size() < command.MinArgs || line.Arguments.size() > command.MaxArgs) {
+        return Usage(c, "wrong number of arguments for " + line.Command);
+    }
+    try {
+        Storage storage(line.Database);
+        return command.Run(c, storage);
+    } catch (const StorageError& error) {
+        err << "corvale-server: " << error.what() << '\n';
+        return kExitFailure;
+    }
+}
+
+} // namespace server

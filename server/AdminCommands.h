@@ -1,0 +1,26 @@
+#pragma once
+// The administration commands of corvale-server: non-interactive, one line of output per
+// record, and the exit codes of CommandLine.h, so that scripts can drive them.
+
+#include "server/CommandLine.h"
+#include "server/Version.h"
+
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace server {
+
+// The bytes of an update package file (at most 64 MiB); none with `error` set otherwise.
+std::optional<std::string> ReadPackageFile(const std::string& path, std::string& error);
+
+bool IsAdminCommand(std::string_view command);
+
+// Runs `line.Command` against the database of `line`; returns the exit code. `in` supplies
+// a password that is not on the command line.
+int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion, std::istream& in,
+                    std::ostream& out, std::ostream& err);
+
+} // namespace server

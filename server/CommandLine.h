@@ -1,0 +1,56 @@
+#pragma once
+// The command line of corvale-server: options, the command and its arguments, and the help.
+
+#include "server/Version.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace server {
+
+// Exit codes, documented in the help text so that scripts can rely on them.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitAccountExists = 3;
+inline constexpr int kExitNoSuchAccount = 4;
+
+inline constexpr int kMaxThreads = 256;
+
+struct ListenAddress {
+    std::string Host = "127.0.0.1";
+    std::uint16_t Port = 8080;
+};
+
+struct CommandLine {
+    std::string Command = "serve";
+    std::vector<std::string> Arguments;
+    ListenAddress Listen;
+    std::string Database = "corvale-server.db";
+    std::optional<ProductVersion> OfferVersion;
+    std::optional<std::string> PackageFile;
+    int Threads = 8;
+    bool SignupOpen = true;
+    bool AccessLog = false;
+    bool ShowHelp = false;
+    bool ShowVersion = false;
+};
+
+struct CommandLineParse {
+    std::optional<CommandLine> Line;
+    std::string Error; // for the usage message when there is no line
+};
+
+// `args` without the program name. Options may stand before or after the command; "--" ends
+// them. Both "--name value" and "--name=value" are accepted.
+CommandLineParse ParseCommandLine(const std::vector<std::string>& args);
+
+// "HOST:PORT", "HOST", ":PORT" or "[IPv6]:PORT"; port 0 picks a free one.
+std::optional<ListenAddress> ParseListenAddress(std::string_view text);
+
+std::string HelpText();
+
+} // namespace server

@@ -1,0 +1,287 @@
+#include "server/ServiceActions.h"
+
+#include "server/Validation.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <ctime>
+#include <iostream>
+
+namespace server {
+
+namespace {
+
+constexpr std::string_view kInvalidLogin = "Invalid ID or password";
+
+ServiceReply Ok(std::string_view data = {}) {
+    ServiceReply reply;
+    reply.Body = "OK";
+    if (!data.empty()) {
+        reply.Body += ' ';
+        reply.Body += data;
+    }
+    return reply;
+}
+
+ServiceReply Failure(std::string_view message) {
+    ServiceReply reply;
+    reply.Body = "ERR ";
+    reply.Body += message;
+    return reply;
+}
+
+// The user ID in a message, when it is one that could exist (no echo of arbitrary text).
+std::string Named(std::string_view prefix, std::string_view userId) {
+    std::string text(prefix);
+    if (IsValidUserId(userId)) {
+        text += ": ";
+        text += userId;
+    }
+    return text;
+}
+
+std::string ClientVersionOf(const ServiceQuery& query) {
+    const auto v = query.Find("v");
+    return v && ParseVersion(*v) ? std::string(*v) : std::string();
+}
+
+} // namespace
+
+UnixTime SystemNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string FormatRecordTime(UnixTime time) {
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(text, length);
+}
+
+std::string NormalizePeerAddress(std::string_view peer) {
+    constexpr std::string_view kMappedPrefix = "::ffff:";
+    if (peer.size() > kMappedPrefix.size() &&
+        peer.substr(0, kMappedPrefix.size()) == kMappedPrefix) {
+        const std::string tail(peer.substr(kMappedPrefix.size()));
+        in_addr address{};
+        if (inet_pton(AF_INET, tail.c_str(), &address) == 1) {
+            return tail;
+        }
+    }
+    return std::string(peer);
+}
+
+ServiceActions::ServiceActions(Storage& storage, UpdateOffer offer, Clock clock)
+    : storage_(storage), offer_(std::move(offer)), clock_(std::move(clock)) {}
+
+ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view peerAddress) {
+    QueryParse parsed = ParseServiceQuery(rawTarget);
+    if (!parsed.Query) {
+        return Failure(parsed.Error);
+    }
+    try {
+        return Dispatch(*parsed.Query, NormalizePeerAddress(peerAddress));
+    } catch (const StorageError& error) {
+        std::cerr << "corvale-server: storage failure: " << error.what() << '\n';
+        ServiceReply reply = Failure("Service temporarily unavailable, try again later");
+        reply.Status = 503;
+        return reply;
+    }
+}
+
+ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_view peer) {
+    const std::string& action = query.Action;
+    if (action == "getip") {
+        return GetIp(query, peer);
+    }
+    if (action == "setip") {
+        return SetIp(query);
+    }
+    if (action == "gethostlist") {
+        return GetHostList(query);
+    }
+    if (action == "getbuddies") {
+        return GetBuddies(query);
+    }
+    if (action == "invite") {
+        return Invite(query);
+    }
+    if (action == "exclude") {
+        return Exclude(query);
+    }
+    if (action == "clver") {
+        return Clver();
+    }
+    if (action == "dlupdate") {
+        return Dlupdate();
+    }
+    return Failure("Unknown action");
+}
+
+std::optional<AccountKey> ServiceActions::Authenticate(const ServiceQuery& query) {
+    const auto id = query.Find("id");
+    const auto password = query.Find("pswd");
+    if (!id || !password) {
+        return std::nullopt;
+    }
+    return storage_.Authenticate(*id, *password);
+}
+
+// The check needs no account. The address on record is given only to the account's owner:
+// anyone else gets an empty record, which the client answers with a report that then fails
+// visibly, rather than learning where someone else's computer is.
+ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view peer) {
+    std::string recorded;
+    const auto host = query.Find("host");
+    if (host && IsValidHostName(*host)) {
+        if (const auto account = Authenticate(query)) {
+            recorded = storage_.RecordedAddress(*account, *host);
+        }
+    }
+    std::string data(peer);
+    data += ' ';
+    data += recorded;
+    return Ok(data);
+}
+
+ServiceReply ServiceActions::SetIp(const ServiceQuery& query) {
+    const auto account = Authenticate(query);
+    if (!account) {
+        return Failure(kInvalidLogin);
+    }
+    const auto host = query.Find("host");
+    if (!host || !IsValidHostName(*host)) {
+        return Failure("Invalid host name");
+    }
+    const auto address = query.Find("ip");
+    if (!address) {
+        return Failure("Missing key: ip");
+    }
+    if (!IsValidAddressReport(*address)) {
+        return Failure("Invalid address");
+    }
+    if (!storage_.RecordAddress(*account, *host, *address, clock_(), ClientVersionOf(query))) {
+        return Failure("Too many hosts for this account");
+    }
+    return Ok();
+}
+
+ServiceReply ServiceActions::GetHostList(const ServiceQuery& query) {
+    const auto account = Authenticate(query);
+    if (!account) {
+        return Failure(kInvalidLogin);
+    }
+    std::string records;
+    for (const HostRecord& host : storage_.HostsOf(*account)) {
+        records += std::to_string(host.Number) + ',' + host.Name + ';';
+    }
+    return Ok(records);
+}
+
+ServiceReply ServiceActions::GetBuddies(const ServiceQuery& query) {
+    const auto account = Authenticate(query);
+    if (!account) {
+        return Failure(kInvalidLogin);
+    }
+    std::string records;
+    for (const HostRecord& host : storage_.HostsOfferedTo(*account)) {
+        // A host that never reported has no address, and then no date either.
+        const bool hasAddress = host.Reported && !host.Address.empty();
+        records += host.Owner + ',' + host.Address + ',' +
+                   (hasAddress ? FormatRecordTime(*host.Reported) : std::string()) + ',' +
+                   host.Name + ';';
+    }
+    return Ok(records);
+}
+
+ServiceReply ServiceActions::Invite(const ServiceQuery& query) {
+    const auto account = Authenticate(query);
+    if (!account) {
+        return Failure(kInvalidLogin);
+    }
+    const auto buddy = query.Find("invid");
+    if (!buddy || buddy->empty()) {
+        return Failure("Missing key: invid");
+    }
+    const auto list = query.Find("hl");
+    if (!list) {
+        return Failure("Missing key: hl");
+    }
+    const auto hosts = ParseHostNumbers(*list);
+    if (!hosts) {
+        return Failure("Invalid host list");
+    }
+    const OfferOutcome outcome = storage_.OfferHosts(*account, *buddy, *hosts, clock_());
+    switch (outcome.Result) {
+    case OfferResult::Recorded:
+        return Ok();
+    case OfferResult::UnknownBuddy:
+        return Failure(Named("Unknown user ID", *buddy));
+    case OfferResult::SelfOffer:
+        return Failure("You cannot invite yourself");
+    case OfferResult::ForeignHost:
+        return Failure("Host " + std::to_string(outcome.ForeignHost) + " is not one of your hosts");
+    }
+    return Failure("Invitation refused");
+}
+
+ServiceReply ServiceActions::Exclude(const ServiceQuery& query) {
+    const auto account = Authenticate(query);
+    if (!account) {
+        return Failure(kInvalidLogin);
+    }
+    const auto buddy = query.Find("invid");
+    if (!buddy || buddy->empty()) {
+        return Failure("Missing key: invid");
+    }
+    const auto other = storage_.FindAccount(*buddy);
+    if (!other) {
+        return Failure(Named("Unknown user ID", *buddy));
+    }
+    if (storage_.RemoveOffersBetween(*account, *other) == 0) {
+        return Failure(Named("Not in your buddy list", *buddy));
+    }
+    return Ok();
+}
+
+ProductVersion ServiceActions::OfferedVersion() {
+    if (offer_.VersionOverride) {
+        return *offer_.VersionOverride;
+    }
+    if (const auto stored = storage_.OfferedVersion()) {
+        if (const auto version = ParseVersion(*stored)) {
+            return *version;
+        }
+    }
+    return offer_.DefaultVersion;
+}
+
+std::optional<std::int64_t> ServiceActions::PackageSize() {
+    if (offer_.PackageOverride) {
+        return static_cast<std::int64_t>(offer_.PackageOverride->size());
+    }
+    return storage_.PackageSize();
+}
+
+ServiceReply ServiceActions::Clver() {
+    return Ok(VersionLines(OfferedVersion()));
+}
+
+ServiceReply ServiceActions::Dlupdate() {
+    ServiceReply reply;
+    reply.ContentType = "application/octet-stream";
+    auto package = offer_.PackageOverride ? offer_.PackageOverride : storage_.Package();
+    if (!package) {
+        reply.Status = 404; // an empty body: nothing for the client to save and run
+        return reply;
+    }
+    reply.Body = std::move(*package);
+    reply.IsPackage = true;
+    return reply;
+}
+
+} // namespace server

@@ -1,0 +1,366 @@
+#include "server/Storage.h"
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+
+namespace server {
+
+namespace {
+
+constexpr std::int64_t kSchemaVersion = 1;
+constexpr std::chrono::milliseconds kCheckpointInterval{500};
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE accounts(
+    id INTEGER PRIMARY KEY,
+    user_id TEXT NOT NULL UNIQUE COLLATE NOCASE,
+    password TEXT NOT NULL,
+    created INTEGER NOT NULL);
+CREATE TABLE hosts(
+    number INTEGER PRIMARY KEY AUTOINCREMENT,
+    account INTEGER NOT NULL REFERENCES accounts(id) ON DELETE CASCADE,
+    name TEXT NOT NULL COLLATE NOCASE,
+    address TEXT NOT NULL DEFAULT '',
+    reported INTEGER,
+    client_version TEXT NOT NULL DEFAULT '',
+    UNIQUE(account, name));
+CREATE TABLE offers(
+    host INTEGER NOT NULL REFERENCES hosts(number) ON DELETE CASCADE,
+    buddy INTEGER NOT NULL REFERENCES accounts(id) ON DELETE CASCADE,
+    offered INTEGER NOT NULL,
+    PRIMARY KEY(host, buddy)) WITHOUT ROWID;
+CREATE INDEX offers_by_buddy ON offers(buddy);
+CREATE TABLE settings(
+    key TEXT PRIMARY KEY,
+    value BLOB NOT NULL) WITHOUT ROWID;
+PRAGMA user_version = 1;
+)sql";
+
+constexpr const char* kHostColumns =
+    "h.number, a.user_id, h.name, h.address, h.reported, h.client_version";
+
+constexpr std::string_view kOfferedVersionKey = "offered_version";
+constexpr std::string_view kPackageKey = "package";
+
+// Takes as long for a wrong password of the right length as for the right one.
+bool SameSecret(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return difference == 0;
+}
+
+} // namespace
+
+Storage::Storage(const std::string& path) : path_(path), db_(path) {
+    db_.Execute("PRAGMA busy_timeout = 5000");
+    db_.Execute("PRAGMA journal_mode = WAL");
+    db_.Execute("PRAGMA synchronous = NORMAL");
+    db_.Execute("PRAGMA foreign_keys = ON");
+    db_.Execute("PRAGMA wal_autocheckpoint = 0");
+    Migrate();
+    checkpointer_ = std::thread([this] { CheckpointLoop(); });
+}
+
+Storage::~Storage() {
+    {
+        std::lock_guard lock(checkpointMutex_);
+        stopping_ = true;
+    }
+    checkpointWake_.notify_all();
+    checkpointer_.join();
+}
+
+void Storage::CheckpointLoop() {
+    std::unique_ptr<Database> checkpoints;
+    std::unique_lock lock(checkpointMutex_);
+    while (!checkpointWake_.wait_for(lock, kCheckpointInterval, [this] { return stopping_; })) {
+        lock.unlock();
+        try {
+            if (!checkpoints) {
+                checkpoints = std::make_unique<Database>(path_);
+                checkpoints->Execute("PRAGMA busy_timeout = 5000");
+            }
+            // Passive: copies what it can without waiting for, or blocking, any request.
+            checkpoints->Execute("PRAGMA wal_checkpoint(PASSIVE)");
+        } catch (const StorageError& error) {
+            std::cerr << "corvale-server: checkpoint failed: " << error.what() << '\n';
+        }
+        lock.lock();
+    }
+}
+
+void Storage::Migrate() {
+    Transaction transaction(db_);
+    std::int64_t version = 0;
+    {
+        Statement query = db_.Prepare("PRAGMA user_version");
+        if (query.Step()) {
+            version = query.Int(0);
+        }
+    }
+    if (version > kSchemaVersion) {
+        throw StorageError(path_ + " was written by a newer version of the service");
+    }
+    if (version == 0) {
+        db_.Execute(kSchema);
+    }
+    transaction.Commit();
+}
+
+CreateResult Storage::CreateAccount(std::string_view userId, std::string_view storedPassword,
+                                    UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Statement insert = db_.Prepare("INSERT INTO accounts(user_id, password, created) "
+                                   "VALUES(?1, ?2, ?3) ON CONFLICT(user_id) DO NOTHING");
+    insert.Bind(1, userId).Bind(2, storedPassword).Bind(3, now).Run();
+    return db_.Changes() == 1 ? CreateResult::Created : CreateResult::AlreadyExists;
+}
+
+bool Storage::SetPassword(std::string_view userId, std::string_view storedPassword) {
+    std::lock_guard lock(mutex_);
+    db_.Prepare("UPDATE accounts SET password = ?2 WHERE user_id = ?1")
+        .Bind(1, userId)
+        .Bind(2, storedPassword)
+        .Run();
+    return db_.Changes() == 1;
+}
+
+bool Storage::DeleteAccount(std::string_view userId) {
+    std::lock_guard lock(mutex_);
+    db_.Prepare("DELETE FROM accounts WHERE user_id = ?1").Bind(1, userId).Run();
+    return db_.Changes() == 1;
+}
+
+std::optional<AccountKey> Storage::Authenticate(std::string_view userId,
+                                                std::string_view storedPassword) {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare("SELECT id, password FROM accounts WHERE user_id = ?1");
+    query.Bind(1, userId);
+    if (!query.Step() || storedPassword.empty() || !SameSecret(query.Text(1), storedPassword)) {
+        return std::nullopt;
+    }
+    return query.Int(0);
+}
+
+std::optional<AccountKey> Storage::FindAccount(std::string_view userId) {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare("SELECT id FROM accounts WHERE user_id = ?1");
+    query.Bind(1, userId);
+    if (!query.Step()) {
+        return std::nullopt;
+    }
+    return query.Int(0);
+}
+
+std::string Storage::UserIdOf(AccountKey account) {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare("SELECT user_id FROM accounts WHERE id = ?1");
+    query.Bind(1, account);
+    return query.Step() ? query.Text(0) : std::string();
+}
+
+std::vector<AccountSummary> Storage::ListAccounts() {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare(
+        "SELECT a.user_id, a.created, (SELECT count(*) FROM hosts h WHERE h.account = a.id) "
+        "FROM accounts a ORDER BY a.user_id");
+    std::vector<AccountSummary> accounts;
+    while (query.Step()) {
+        accounts.push_back({query.Text(0), query.Int(1), query.Int(2)});
+    }
+    return accounts;
+}
+
+std::string Storage::RecordedAddress(AccountKey account, std::string_view hostName) {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare("SELECT address FROM hosts WHERE account = ?1 AND name = ?2");
+    query.Bind(1, account).Bind(2, hostName);
+    return query.Step() ? query.Text(0) : std::string();
+}
+
+std::optional<HostNumber> Storage::RecordAddress(AccountKey account, std::string_view hostName,
+                                                 std::string_view address, UnixTime now,
+                                                 std::string_view clientVersion) {
+    std::lock_guard lock(mutex_);
+    // Update first and insert only when nothing matched: an upsert would use up a host
+    // number on every report of a known host.
+    Transaction transaction(db_);
+    HostNumber number = 0;
+    {
+        Statement update =
+            db_.Prepare("UPDATE hosts SET address = ?3, reported = ?4, client_version = ?5 "
+                        "WHERE account = ?1 AND name = ?2 RETURNING number");
+        update.Bind(1, account).Bind(2, hostName).Bind(3, address).Bind(4, now);
+        update.Bind(5, clientVersion);
+        if (update.Step()) {
+            number = update.Int(0);
+        }
+    }
+    if (number == 0) {
+        Statement count = db_.Prepare("SELECT count(*) FROM hosts WHERE account = ?1");
+        count.Bind(1, account);
+        if (count.Step() && count.Int(0) >= kMaxHostsPerAccount) {
+            return std::nullopt;
+        }
+    }
+    if (number == 0) {
+        Statement insert =
+            db_.Prepare("INSERT INTO hosts(account, name, address, reported, client_version) "
+                        "VALUES(?1, ?2, ?3, ?4, ?5) RETURNING number");
+        insert.Bind(1, account).Bind(2, hostName).Bind(3, address).Bind(4, now);
+        insert.Bind(5, clientVersion);
+        insert.Step();
+        number = insert.Int(0);
+    }
+    transaction.Commit();
+    return number;
+}
+
+std::vector<HostRecord> Storage::ReadHosts(Statement& statement) {
+    std::vector<HostRecord> hosts;
+    while (statement.Step()) {
+        HostRecord host;
+        host.Number = statement.Int(0);
+        host.Owner = statement.Text(1);
+        host.Name = statement.Text(2);
+        host.Address = statement.Text(3);
+        if (!statement.IsNull(4)) {
+            host.Reported = statement.Int(4);
+        }
+        host.ClientVersion = statement.Text(5);
+        hosts.push_back(std::move(host));
+    }
+    return hosts;
+}
+
+std::vector<HostRecord> Storage::HostsOf(AccountKey account) {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
+                                  " FROM hosts h JOIN accounts a ON a.id = h.account "
+                                  "WHERE h.account = ?1 ORDER BY h.number");
+    query.Bind(1, account);
+    return ReadHosts(query);
+}
+
+std::vector<HostRecord> Storage::AllHosts() {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
+                                  " FROM hosts h JOIN accounts a ON a.id = h.account "
+                                  "ORDER BY a.user_id, h.number");
+    return ReadHosts(query);
+}
+
+OfferOutcome Storage::OfferHosts(AccountKey owner, std::string_view buddyUserId,
+                                 const std::vector<HostNumber>& hosts, UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    AccountKey buddy = 0;
+    {
+        Statement query = db_.Prepare("SELECT id FROM accounts WHERE user_id = ?1");
+        query.Bind(1, buddyUserId);
+        if (!query.Step()) {
+            return {OfferResult::UnknownBuddy};
+        }
+        buddy = query.Int(0);
+    }
+    if (buddy == owner) {
+        return {OfferResult::SelfOffer};
+    }
+    for (const HostNumber host : hosts) {
+        Statement owned = db_.Prepare("SELECT 1 FROM hosts WHERE number = ?1 AND account = ?2");
+        owned.Bind(1, host).Bind(2, owner);
+        if (!owned.Step()) {
+            return {OfferResult::ForeignHost, host};
+        }
+    }
+    for (const HostNumber host : hosts) {
+        db_.Prepare("INSERT INTO offers(host, buddy, offered) VALUES(?1, ?2, ?3) "
+                    "ON CONFLICT(host, buddy) DO NOTHING")
+            .Bind(1, host)
+            .Bind(2, buddy)
+            .Bind(3, now)
+            .Run();
+    }
+    transaction.Commit();
+    return {OfferResult::Recorded};
+}
+
+std::vector<HostRecord> Storage::HostsOfferedTo(AccountKey account) {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
+                                  " FROM offers o JOIN hosts h ON h.number = o.host "
+                                  "JOIN accounts a ON a.id = h.account "
+                                  "WHERE o.buddy = ?1 ORDER BY a.user_id, h.name, h.number");
+    query.Bind(1, account);
+    return ReadHosts(query);
+}
+
+std::int64_t Storage::RemoveOffersBetween(AccountKey a, AccountKey b) {
+    std::lock_guard lock(mutex_);
+    db_.Prepare("DELETE FROM offers WHERE "
+                "(buddy = ?2 AND host IN (SELECT number FROM hosts WHERE account = ?1)) OR "
+                "(buddy = ?1 AND host IN (SELECT number FROM hosts WHERE account = ?2))")
+        .Bind(1, a)
+        .Bind(2, b)
+        .Run();
+    return db_.Changes();
+}
+
+std::optional<std::string> Storage::Setting(std::string_view key) {
+    Statement query = db_.Prepare("SELECT value FROM settings WHERE key = ?1");
+    query.Bind(1, key);
+    if (!query.Step()) {
+        return std::nullopt;
+    }
+    return query.Text(0);
+}
+
+void Storage::SetSetting(std::string_view key, std::optional<std::string_view> value) {
+    if (value) {
+        db_.Prepare("INSERT INTO settings(key, value) VALUES(?1, ?2) "
+                    "ON CONFLICT(key) DO UPDATE SET value = excluded.value")
+            .Bind(1, key)
+            .BindBlob(2, *value)
+            .Run();
+    } else {
+        db_.Prepare("DELETE FROM settings WHERE key = ?1").Bind(1, key).Run();
+    }
+}
+
+std::optional<std::string> Storage::OfferedVersion() {
+    std::lock_guard lock(mutex_);
+    return Setting(kOfferedVersionKey);
+}
+
+void Storage::SetOfferedVersion(std::optional<std::string> version) {
+    std::lock_guard lock(mutex_);
+    SetSetting(kOfferedVersionKey, version);
+}
+
+std::optional<std::string> Storage::Package() {
+    std::lock_guard lock(mutex_);
+    return Setting(kPackageKey);
+}
+
+std::optional<std::int64_t> Storage::PackageSize() {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare("SELECT length(value) FROM settings WHERE key = ?1");
+    query.Bind(1, kPackageKey);
+    if (!query.Step()) {
+        return std::nullopt;
+    }
+    return query.Int(0);
+}
+
+void Storage::SetPackage(std::optional<std::string> bytes) {
+    std::lock_guard lock(mutex_);
+    SetSetting(kPackageKey, bytes);
+}
+
+} // namespace server

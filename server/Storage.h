@@ -1,0 +1,119 @@
+#pragma once
+// Everything the reference service keeps, in one SQLite file: accounts, their hosts with the
+// last reported address, the hosts offered to buddies, and the offered client version and
+// update package. Every method is safe to call from any thread.
+
+#include "server/Sqlite.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace server {
+
+using AccountKey = std::int64_t;
+using HostNumber = std::int64_t;
+using UnixTime = std::int64_t; // seconds since 1970-01-01 UTC
+
+inline constexpr std::int64_t kMaxHostsPerAccount = 256;
+
+struct AccountSummary {
+    std::string UserId;
+    UnixTime Created = 0;
+    std::int64_t HostCount = 0;
+};
+
+struct HostRecord {
+    HostNumber Number = 0;
+    std::string Owner; // the user ID of the account the host belongs to
+    std::string Name;
+    std::string Address;              // empty until the first report
+    std::optional<UnixTime> Reported; // time of the last report
+    std::string ClientVersion;        // as the client sent it with its last report
+};
+
+enum class CreateResult { Created, AlreadyExists };
+
+enum class OfferResult { Recorded, UnknownBuddy, SelfOffer, ForeignHost };
+struct OfferOutcome {
+    OfferResult Result = OfferResult::Recorded;
+    HostNumber ForeignHost = 0; // the first number that is not the owner's, for ForeignHost
+};
+
+class Storage {
+public:
+    // Opens or creates the database file and brings its schema up to date.
+    explicit Storage(const std::string& path);
+    ~Storage();
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    // --- accounts (user IDs compare without regard to ASCII case)
+    CreateResult CreateAccount(std::string_view userId, std::string_view storedPassword,
+                               UnixTime now);
+    // False when there is no such account.
+    bool SetPassword(std::string_view userId, std::string_view storedPassword);
+    bool DeleteAccount(std::string_view userId);
+    // The account whose user ID and stored password both match.
+    std::optional<AccountKey> Authenticate(std::string_view userId,
+                                           std::string_view storedPassword);
+    std::optional<AccountKey> FindAccount(std::string_view userId);
+    // The user ID as it was spelt when the account was created.
+    std::string UserIdOf(AccountKey account);
+    std::vector<AccountSummary> ListAccounts();
+
+    // --- hosts
+    // The address on record for the account's host; empty when the host is unknown.
+    std::string RecordedAddress(AccountKey account, std::string_view hostName);
+    // Records the address and time for the host, creating it with a new number on first sight;
+    // none when the host is new and the account has kMaxHostsPerAccount hosts already.
+    std::optional<HostNumber> RecordAddress(AccountKey account, std::string_view hostName,
+                                            std::string_view address, UnixTime now,
+                                            std::string_view clientVersion);
+    std::vector<HostRecord> HostsOf(AccountKey account);
+    std::vector<HostRecord> AllHosts();
+
+    // --- buddies
+    // Lets `buddy` see the listed hosts of `owner`. All or nothing: every number must be one
+    // of the owner's hosts. Hosts offered before stay offered.
+    OfferOutcome OfferHosts(AccountKey owner, std::string_view buddyUserId,
+                            const std::vector<HostNumber>& hosts, UnixTime now);
+    // The hosts that other accounts offered to `account`, ordered by owner and host name.
+    std::vector<HostRecord> HostsOfferedTo(AccountKey account);
+    // Removes every offer between the two accounts, in both directions; the number removed.
+    std::int64_t RemoveOffersBetween(AccountKey a, AccountKey b);
+
+    // --- what the service offers for update
+    std::optional<std::string> OfferedVersion();
+    void SetOfferedVersion(std::optional<std::string> version);
+    std::optional<std::string> Package();
+    std::optional<std::int64_t> PackageSize();
+    void SetPackage(std::optional<std::string> bytes);
+
+private:
+    std::optional<std::string> Setting(std::string_view key);
+    void SetSetting(std::string_view key, std::optional<std::string_view> value);
+    std::vector<HostRecord> ReadHosts(Statement& statement);
+    void Migrate();
+    void CheckpointLoop();
+
+    std::string path_;
+    std::mutex mutex_;
+    Database db_;
+
+    // Copying the write-ahead log back into the database syncs the disk; it runs on a thread
+    // and connection of its own so that no request waits behind it.
+    std::mutex checkpointMutex_;
+    std::condition_variable checkpointWake_;
+    bool stopping_ = false;
+    std::thread checkpointer_;
+};
+
+} // namespace server

@@ -1,0 +1,105 @@
+// corvale-server: the reference service, or one of its administration commands.
+
+#include "core/uCfg.h"
+#include "server/AdminCommands.h"
+#include "server/CommandLine.h"
+#include "server/HttpFrontEnd.h"
+#include "server/ServiceActions.h"
+#include "server/Storage.h"
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+using namespace server;
+
+std::string HostForDisplay(const std::string& host) {
+    return host.find(':') == std::string::npos ? host : '[' + host + ']';
+}
+
+int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
+    // The stop signals are blocked in every thread and taken by one waiting thread, so that
+    // the server stops in an orderly way and the database is closed cleanly.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::optional<std::string> package;
+    if (line.PackageFile) {
+        std::string error;
+        package = ReadPackageFile(*line.PackageFile, error);
+        if (!package) {
+            std::cerr << "corvale-server: " << error << '\n';
+            return kExitFailure;
+        }
+    }
+    std::unique_ptr<Storage> storage;
+    try {
+        storage = std::make_unique<Storage>(line.Database);
+    } catch (const StorageError& error) {
+        std::cerr << "corvale-server: " << error.what() << '\n';
+        return kExitFailure;
+    }
+    ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package});
+    HttpFrontEnd frontEnd(
+        *storage, actions,
+        FrontEndOptions{line.Threads, line.SignupOpen, line.AccessLog ? &std::cerr : nullptr});
+    const std::string shownHost = HostForDisplay(line.Listen.Host);
+    const std::uint16_t port = frontEnd.Bind(line.Listen.Host, line.Listen.Port);
+    if (port == 0) {
+        std::cerr << "corvale-server: cannot listen on " << shownHost << ':' << line.Listen.Port
+                  << '\n';
+        return kExitFailure;
+    }
+    std::cout << "corvale-server listening on " << shownHost << ':' << port << std::endl;
+
+    std::thread waiter([&] {
+        int signalNumber = 0;
+        sigwait(&stopSignals, &signalNumber);
+        frontEnd.Stop();
+    });
+    const bool served = frontEnd.Run();
+    pthread_kill(waiter.native_handle(), SIGTERM); // wakes the waiter when no signal came
+    waiter.join();
+    return served ? kExitOk : kExitFailure;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const CommandLineParse parsed =
+        ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.Line) {
+        std::cerr << "corvale-server: " << parsed.Error << "\nTry 'corvale-server --help'.\n";
+        return kExitUsage;
+    }
+    const CommandLine& line = *parsed.Line;
+    InitCfg();
+    const TProduct& product = Cfg.Product;
+    const ProductVersion clientVersion{product.Major, product.Minor, product.Release,
+                                       product.Build};
+    if (line.ShowHelp) {
+        std::cout << HelpText();
+        return kExitOk;
+    }
+    if (line.ShowVersion) {
+        std::cout << "corvale-server, the reference service for " << VersionDisplay(clientVersion)
+                  << '\n';
+        return kExitOk;
+    }
+    if (line.Command == "serve") {
+        if (!line.Arguments.empty()) {
+            std::cerr << "corvale-server: serve takes no arguments\n";
+            return kExitUsage;
+        }
+        return Serve(line, clientVersion);
+    }
+    return RunAdminCommand(line, clientVersion, std::cin, std::cout, std::cerr);
+}

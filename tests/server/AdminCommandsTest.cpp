@@ -1,0 +1,144 @@
+#include "server/AdminCommands.h"
+
+#include "server/Storage.h"
+#include "tests/server/RunningServer.h"
+#include "util/uBase64.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+using namespace server;
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+class AdminCommands : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("TZ", "UTC0", 1);
+        tzset();
+    }
+
+    Outcome Run(std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), {"--db", database});
+        const auto parsed = ParseCommandLine(args);
+        EXPECT_TRUE(parsed.Line) << parsed.Error;
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        const int code = RunAdminCommand(*parsed.Line, ProductVersion{0, 3, 11, 25}, in, out, err);
+        return {code, out.str(), err.str()};
+    }
+
+    server_test::TempFolder folder;
+    std::string database = folder.File("admin.db");
+};
+
+TEST_F(AdminCommands, AddAccountFromArgumentOrStandardInput) {
+    EXPECT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
+    EXPECT_EQ(Run({"add-account", "amy"}, "p+ss\r\nignored\n").code, kExitOk);
+
+    Storage storage(database);
+    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")));
+    EXPECT_TRUE(storage.Authenticate("amy", ScramblePassword("p+ss")))
+        << "the line end is not part of the password";
+}
+
+TEST_F(AdminCommands, AccountMistakesHaveTheirOwnExitCodes) {
+    ASSERT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"add-account", "JDOE", "other"}, kExitAccountExists},
+        {{"add-account", "bad id", "pw"}, kExitUsage},
+        {{"add-account", "x"}, kExitUsage}, // no password on the input
+        {{"add-account"}, kExitUsage},
+        {{"add-account", "a", "b", "c"}, kExitUsage},
+        {{"set-password", "nobody", "pw"}, kExitNoSuchAccount},
+        {{"delete-account", "nobody"}, kExitNoSuchAccount},
+        {{"list-hosts", "nobody"}, kExitNoSuchAccount},
+        {{"set-version", "1.2"}, kExitUsage},
+        {{"set-package", folder.File("missing.exe")}, kExitFailure},
+        {{"launch-rockets"}, kExitUsage},
+        {{"stored-password", "a", "b"}, kExitUsage},
+    };
+    for (const auto& [args, code] : cases) {
+        const Outcome outcome = Run(args);
+        EXPECT_EQ(outcome.code, code) << args[0];
+        EXPECT_FALSE(outcome.err.empty()) << args[0] << ": says nothing";
+    }
+    Storage storage(database);
+    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret"))) << "unchanged";
+}
+
+TEST_F(AdminCommands, PasswordChangeAndDeletion) {
+    ASSERT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
+    EXPECT_EQ(Run({"set-password", "jdoe"}, "n3w\n").code, kExitOk);
+    {
+        Storage storage(database);
+        EXPECT_FALSE(storage.Authenticate("jdoe", ScramblePassword("secret")));
+        EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("n3w")));
+        const auto account = storage.FindAccount("jdoe");
+        storage.RecordAddress(*account, "PC", "192.0.2.7", 0, "");
+    }
+    EXPECT_EQ(Run({"delete-account", "jdoe"}).code, kExitOk);
+    Storage storage(database);
+    EXPECT_FALSE(storage.FindAccount("jdoe"));
+    EXPECT_TRUE(storage.AllHosts().empty()) << "its hosts go with it";
+}
+
+TEST_F(AdminCommands, ListsAreTabSeparatedLines) {
+    ASSERT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
+    ASSERT_EQ(Run({"add-account", "amy", "pw"}).code, kExitOk);
+    {
+        Storage storage(database);
+        storage.RecordAddress(*storage.FindAccount("jdoe"), "OFFICE", "192.0.2.7", 1794405909,
+                              "0.3.11.25");
+        storage.RecordAddress(*storage.FindAccount("jdoe"), "LAPTOP", "", 1794405909, "");
+    }
+    const Outcome accounts = Run({"list-accounts"});
+    EXPECT_EQ(accounts.code, kExitOk);
+    ASSERT_EQ(std::count(accounts.out.begin(), accounts.out.end(), '\n'), 2);
+    EXPECT_EQ(accounts.out.rfind("amy\t0\t", 0), 0u) << accounts.out;
+    EXPECT_NE(accounts.out.find("\njdoe\t2\t"), std::string::npos) << accounts.out;
+
+    const std::string office = "jdoe\t1\tOFFICE\t192.0.2.7\t2026-11-11 14:05:09\t0.3.11.25\n";
+    const std::string laptop = "jdoe\t2\tLAPTOP\t\t2026-11-11 14:05:09\t\n";
+    EXPECT_EQ(Run({"list-hosts"}).out, office + laptop);
+    EXPECT_EQ(Run({"list-hosts", "jdoe"}).out, office + laptop);
+    EXPECT_EQ(Run({"list-hosts", "amy"}).out, "");
+}
+
+TEST_F(AdminCommands, OfferedVersionAndPackage) {
+    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\n");
+
+    const std::string packageFile = folder.File("cvlupf.exe");
+    std::ofstream(packageFile, std::ios::binary) << std::string("MZ\0\1\2", 5);
+    EXPECT_EQ(Run({"set-package", packageFile}).code, kExitOk);
+    EXPECT_EQ(Run({"set-version", "0.3.12.30"}).code, kExitOk);
+    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.12.30\npackage\t5 bytes\n");
+    EXPECT_EQ(Storage(database).Package(), std::string("MZ\0\1\2", 5));
+
+    EXPECT_EQ(Run({"clear-package"}).code, kExitOk);
+    EXPECT_EQ(Run({"set-version", "default"}).code, kExitOk);
+    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\n");
+}
+
+TEST_F(AdminCommands, StoredPasswordIsTheClientsScrambledForm) {
+    const Outcome outcome = Run({"stored-password", "abc"});
+    EXPECT_EQ(outcome.code, kExitOk);
+    EXPECT_EQ(outcome.out, "UU9qT3doRVNhdTFWRnFEUQ==\n");
+    EXPECT_EQ(Run({"stored-password"}, "abc\n").out, "UU9qT3doRVNhdTFWRnFEUQ==\n");
+}
+
+TEST_F(AdminCommands, UnusableDatabaseFails) {
+    database = folder.File("no/such/folder/admin.db");
+    const Outcome outcome = Run({"list-accounts"});
+    EXPECT_EQ(outcome.code, kExitFailure);
+    EXPECT_NE(outcome.err.find("cannot open"), std::string::npos) << outcome.err;
+}
+
+} // namespace

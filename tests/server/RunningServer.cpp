@@ -1,0 +1,91 @@
+#include "tests/server/RunningServer.h"
+
+#include "core/uCfg.h"
+#include "core/uTools.h"
+#include "platform/Socket.h"
+#include "util/uBase64.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace server_test {
+
+TempFolder::TempFolder() {
+    std::string pattern = std::filesystem::temp_directory_path() / "corvale-server-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+server::ProductVersion ClientVersion() {
+    InitCfg();
+    const TProduct& p = Cfg.Product;
+    return {p.Major, p.Minor, p.Release, p.Build};
+}
+
+ServerSetup RunningServer::DefaultSetup() {
+    ServerSetup setup;
+    setup.Offer.DefaultVersion = ClientVersion();
+    setup.FrontEnd.Threads = 8;
+    return setup;
+}
+
+RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_.File("service.db")) {
+    storage_ = std::make_unique<server::Storage>(databasePath_);
+    actions_ = std::make_unique<server::ServiceActions>(*storage_, setup.Offer,
+                                                        [this] { return now_.load(); });
+    frontEnd_ = std::make_unique<server::HttpFrontEnd>(*storage_, *actions_, setup.FrontEnd);
+    port_ = frontEnd_->Bind(setup.Host, 0);
+    if (port_ == 0) {
+        throw std::runtime_error("cannot bind the test server");
+    }
+    frontEnd_->Start();
+    SetServiceEndpoint({"127.0.0.1", port_});
+}
+
+RunningServer::~RunningServer() {
+    frontEnd_->Stop();
+}
+
+void RunningServer::AddAccount(const std::string& userId, const std::string& typedPassword) {
+    if (storage_->CreateAccount(userId, ScramblePassword(typedPassword), now_) !=
+        server::CreateResult::Created) {
+        throw std::runtime_error("account exists: " + userId);
+    }
+}
+
+std::string Call(std::string_view action, std::initializer_list<TQueryPair> keys) {
+    return ServiceCall(ServiceRequestUrl(action, keys));
+}
+
+std::string RawExchange(std::uint16_t port, const std::string& request) {
+    using namespace std::chrono_literals;
+    const auto address = platform::ParseDottedAddress("127.0.0.1");
+    auto connection = platform::TcpConnection::Connect(*address, port, 10s);
+    if (!connection || !connection->SendAll(request)) {
+        return {};
+    }
+    std::string received;
+    char buffer[4096];
+    for (;;) {
+        const auto read = connection->Read(buffer, sizeof buffer);
+        if (read.status == platform::ReadStatus::Data) {
+            received.append(buffer, read.count);
+        } else if (read.status == platform::ReadStatus::Closed ||
+                   read.status == platform::ReadStatus::Reset) {
+            return received;
+        } else {
+            return {};
+        }
+    }
+}
+
+} // namespace server_test

@@ -1,0 +1,75 @@
+#pragma once
+// The reference service running in the test process on 127.0.0.1 with a database of its own
+// in a fresh temporary folder, and the client's service endpoint pointed at it.
+
+#include "core/uEndpoint.h"
+#include "server/HttpFrontEnd.h"
+#include "server/ServiceActions.h"
+#include "server/Storage.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace server_test {
+
+// A temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct ServerSetup {
+    server::UpdateOffer Offer;
+    server::FrontEndOptions FrontEnd;
+    std::string Host = "127.0.0.1"; // where to listen; the client always comes from 127.0.0.1
+};
+
+// The client's own product version (InitCfg's record).
+server::ProductVersion ClientVersion();
+
+class RunningServer {
+public:
+    explicit RunningServer(ServerSetup setup = DefaultSetup());
+    ~RunningServer();
+
+    static ServerSetup DefaultSetup();
+
+    std::uint16_t Port() const { return port_; }
+    server::Storage& Storage() { return *storage_; }
+    const std::string& DatabasePath() const { return databasePath_; }
+    TempFolder& Folder() { return folder_; }
+
+    // The time the service records from now on (seconds since 1970, UTC).
+    void SetNow(server::UnixTime now) { now_ = now; }
+
+    // Creates an account with the stored form of `typedPassword`.
+    void AddAccount(const std::string& userId, const std::string& typedPassword);
+
+private:
+    TempFolder folder_;
+    std::string databasePath_;
+    std::atomic<server::UnixTime> now_{1'700'000'000};
+    std::unique_ptr<server::Storage> storage_;
+    std::unique_ptr<server::ServiceActions> actions_;
+    std::unique_ptr<server::HttpFrontEnd> frontEnd_;
+    std::uint16_t port_ = 0;
+};
+
+// One service call made by the client's own transport.
+std::string Call(std::string_view action, std::initializer_list<TQueryPair> keys = {});
+
+// Sends `request` as it stands and returns everything the server sent until it closed
+// (empty after a 10-second wait with no close).
+std::string RawExchange(std::uint16_t port, const std::string& request);
+
+} // namespace server_test

@@ -1,0 +1,98 @@
+#include "server/Storage.h"
+
+#include "server/Sqlite.h"
+#include "tests/server/RunningServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace server;
+
+TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
+    server_test::TempFolder folder;
+    const std::string path = folder.File("keep.db");
+    HostNumber number = 0;
+    {
+        Storage storage(path);
+        ASSERT_EQ(storage.CreateAccount("jdoe", "stored", 1), CreateResult::Created);
+        ASSERT_EQ(storage.CreateAccount("amy", "stored2", 1), CreateResult::Created);
+        const AccountKey jdoe = *storage.FindAccount("jdoe");
+        number = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "0.3.11.25");
+        ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {number}, 6).Result, OfferResult::Recorded);
+        storage.SetOfferedVersion("0.3.12.30");
+    }
+    Storage storage(path);
+    const AccountKey amy = *storage.Authenticate("amy", "stored2");
+    const auto offered = storage.HostsOfferedTo(amy);
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(offered[0].Number, number);
+    EXPECT_EQ(offered[0].Owner, "jdoe");
+    EXPECT_EQ(offered[0].Address, "192.0.2.7");
+    EXPECT_EQ(offered[0].Reported, 5);
+    EXPECT_EQ(storage.OfferedVersion(), "0.3.12.30");
+
+    Database raw(path);
+    Statement mode = raw.Prepare("PRAGMA journal_mode");
+    ASSERT_TRUE(mode.Step());
+    EXPECT_EQ(mode.Text(0), "wal");
+}
+
+TEST(Storage, RefusesADatabaseOfANewerSchema) {
+    server_test::TempFolder folder;
+    const std::string path = folder.File("newer.db");
+    {
+        Database raw(path);
+        raw.Execute("PRAGMA user_version = 99");
+    }
+    EXPECT_THROW(Storage{path}, StorageError);
+}
+
+TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
+    server_test::TempFolder folder;
+    Storage storage(folder.File("delete.db"));
+    storage.CreateAccount("jdoe", "s", 1);
+    storage.CreateAccount("amy", "s", 1);
+    const AccountKey jdoe = *storage.FindAccount("jdoe");
+    const AccountKey amy = *storage.FindAccount("amy");
+    const HostNumber pc = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "");
+    storage.RecordAddress(amy, "HOME", "192.0.2.8", 5, "");
+    ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {pc}, 6).Result, OfferResult::Recorded);
+
+    ASSERT_TRUE(storage.DeleteAccount("JDOE"));
+    EXPECT_TRUE(storage.HostsOfferedTo(amy).empty());
+    ASSERT_EQ(storage.AllHosts().size(), 1u);
+    EXPECT_EQ(storage.AllHosts()[0].Owner, "amy");
+}
+
+TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
+    server_test::TempFolder folder;
+    Storage storage(folder.File("bounded.db"));
+    storage.CreateAccount("jdoe", "s", 1);
+    const AccountKey jdoe = *storage.FindAccount("jdoe");
+    for (std::int64_t i = 0; i < kMaxHostsPerAccount; ++i) {
+        ASSERT_TRUE(storage.RecordAddress(jdoe, "PC" + std::to_string(i), "", 1, ""));
+    }
+    EXPECT_FALSE(storage.RecordAddress(jdoe, "ONE-MORE", "192.0.2.7", 2, ""));
+    EXPECT_TRUE(storage.RecordAddress(jdoe, "PC0", "192.0.2.7", 2, "")) << "known hosts report on";
+    EXPECT_EQ(storage.HostsOf(jdoe).size(), static_cast<std::size_t>(kMaxHostsPerAccount));
+}
+
+TEST(Storage, EmptyStoredPasswordNeverAuthenticates) {
+    server_test::TempFolder folder;
+    Storage storage(folder.File("empty.db"));
+    storage.CreateAccount("blank", "", 1);
+    EXPECT_FALSE(storage.Authenticate("blank", ""));
+}
+
+TEST(Storage, UnopenableFileIsAStorageError) {
+    server_test::TempFolder folder;
+    EXPECT_THROW(Storage{folder.File("missing/folder/x.db")}, StorageError);
+    const std::string notADatabase = folder.File("text.db");
+    std::FILE* file = std::fopen(notADatabase.c_str(), "w");
+    std::fputs("this is not a database, just some text that is long enough to be read\n", file);
+    std::fclose(file);
+    EXPECT_THROW(Storage{notADatabase}, StorageError);
+}
+
+} // namespace
