@@ -24,7 +24,8 @@ add_executable(corvale-msg corvale-msg.cpp)
 target_link_libraries(corvale-msg PRIVATE corvale_common corvale_platform)
 
 include(GNUInstallDirs)
-install(TARGETS corvale corvale-msg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES corvale.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(TARGETS corvale corvale-msg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT corvale)
+install(FILES corvale.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+    COMPONENT corvale)
 install(FILES icons/tray.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
-    RENAME corvale.svg)
+    RENAME corvale.svg COMPONENT corvale)
