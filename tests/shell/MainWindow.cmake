@@ -14,5 +14,7 @@ corvale_add_test(test_mainwindow
     LABELS shell)
 set_target_properties(test_mainwindow PROPERTIES AUTOMOC ON)
 target_include_directories(test_mainwindow PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_compile_definitions(test_mainwindow PRIVATE CORVALE_MSG="$<TARGET_FILE:corvale-msg>")
-add_dependencies(test_mainwindow corvale-msg)
+target_compile_definitions(test_mainwindow PRIVATE
+    CORVALE_MSG="$<TARGET_FILE:corvale-msg>"
+    PLX_RECORDING_MODULE="$<TARGET_FILE:plx_recording>")
+add_dependencies(test_mainwindow corvale-msg plx_recording)

@@ -4,9 +4,11 @@
 #include "core/uCfg.h"
 #include "core/uClock.h"
 #include "core/uEndpoint.h"
+#include "shell/PopupMenu.h"
 #include "shell/uPortlynx.h"
 #include "support/WaitFor.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <cstdlib>
@@ -143,6 +145,14 @@ TCorvaleFormMain& TMainWindowTest::CreateWindow(bool show) {
 
 void TMainWindowTest::DestroyWindow() {
     window.reset();
+}
+
+void TMainWindowTest::LoadCompanionModule() {
+    fs::copy_file(PLX_RECORDING_MODULE, folder / "portlynx.dll");
+    emit window->PopupTray->aboutToShow();
+    window->Portlynx1->trigger();
+    ASSERT_TRUE(IsCompanionLoaded());
+    ASSERT_TRUE(window->actPortlynx->isChecked());
 }
 
 std::vector<std::string> TMainWindowTest::Requests(const std::string& action) const {

@@ -46,6 +46,9 @@ protected:
     TCorvaleFormMain& CreateWindow(bool show = true);
     void DestroyWindow();
 
+    // Puts a loadable companion module beside the program and loads it through the tray menu.
+    void LoadCompanionModule();
+
     // The requests the service received for one action ("getip", ...), in order.
     std::vector<std::string> Requests(const std::string& action) const;
     bool WaitForRequests(const std::string& action, std::size_t count);

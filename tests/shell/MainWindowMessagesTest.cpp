@@ -52,6 +52,8 @@ TEST_F(TMainWindowMessagesTest, OtherProgramsGetTheWindowIdTheIdLengthAndTheRele
     const TToolResult release = SendWithTool(QStringLiteral("2024"));
     EXPECT_EQ(release.ExitCode, 0);
     EXPECT_EQ(release.Output, QStringLiteral("1"));
+    LoadCompanionModule();
+    EXPECT_EQ(SendWithTool(QStringLiteral("0x7E8")).Output, QStringLiteral("1"));
     EXPECT_FALSE(IsCompanionLoaded());
 
     // The window's own messages are not for other programs.

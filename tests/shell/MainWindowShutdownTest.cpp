@@ -65,6 +65,7 @@ TEST_F(TMainWindowShutdownTest, ExitFromTheTrayMenuEnds) {
 
 TEST_F(TMainWindowShutdownTest, UpdateHandOverEndsExactlyLikeExit) {
     auto& w = CreateWindow();
+    LoadCompanionModule();
     EXPECT_TRUE(RunLoopUntilEnd([&] { w.PostMessage(WM_QUIT_FOR_UPDATE); }));
     DestroyWindow();
     EXPECT_NE(ReadIni().find(kBothWidthLists), std::string::npos);
