@@ -234,7 +234,7 @@ void TCorvaleFormMain::actInviteBuddyExecute() {
         }
         dialog->deleteLater();
     });
-    dialog->open();
+    dialog->show();
 }
 
 void TCorvaleFormMain::actRemoveBuddyExecute() {

@@ -1,5 +1,5 @@
 # The main window with the offscreen platform, against a scripted service on 127.0.0.1.
-find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 corvale_add_test(test_mainwindow
     SOURCES
         support/QtApplication.cpp
@@ -10,7 +10,7 @@ corvale_add_test(test_mainwindow
         MainWindowShutdownTest.cpp
         MainWindowStartupTest.cpp
         WindowThreadGateTest.cpp
-    LIBS corvale_mainwindow corvale_testsupport
+    LIBS corvale_mainwindow corvale_testsupport Qt6::Test
     LABELS shell)
 set_target_properties(test_mainwindow PROPERTIES AUTOMOC ON)
 target_include_directories(test_mainwindow PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

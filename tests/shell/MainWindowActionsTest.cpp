@@ -8,6 +8,7 @@
 #include "shell/LinkLabel.h"
 #include "shell/PopupMenu.h"
 #include "shell/StatusPanels.h"
+#include "shell/fInvite.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -351,6 +353,60 @@ TEST_F(TMainWindowActionsTest, ExclusionAsksWithTheBuddysIdAndNoChangesNothing) 
     w.actRemoveBuddy->trigger();
     ASSERT_TRUE(WaitForRequests("exclude", 1));
     EXPECT_NE(Requests("exclude")[0].find("&invid=bob&"), std::string::npos);
+}
+
+TEST_F(TMainWindowActionsTest, InviteShowsTheDialogAndInvitesOnlyAfterOK) {
+    SetHostListFetchStarter([](TInviteDialogLink) {}); // the test fills the host list itself
+    auto& w = CreateWindow();
+    const auto openDialog = [&] {
+        w.actInviteBuddy->trigger();
+        auto* dialog = w.findChild<TFormInvite*>();
+        EXPECT_NE(dialog, nullptr);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
+        dialog->BeginHostList();
+        dialog->AppendHostRow(QStringLiteral("home-pc"), 12);
+        dialog->AppendHostRow(QStringLiteral("laptop"), 40);
+        dialog->EndHostList();
+        return dialog;
+    };
+
+    TFormInvite* dialog = openDialog();
+    dialog->Edit1->setText(QStringLiteral("carol"));
+    dialog->LV->item(1, 0)->setCheckState(Qt::Checked);
+    dialog->Button2->click(); // Cancel
+    EXPECT_TRUE(WaitFor([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return w.findChild<TFormInvite*>() == nullptr;
+    })) << "freed";
+    RunEventsFor(50ms);
+    EXPECT_TRUE(Requests("invite").empty());
+
+    dialog = openDialog();
+    dialog->Edit1->setText(QStringLiteral("carol"));
+    dialog->LV->item(1, 0)->setCheckState(Qt::Checked);
+    dialog->Button1->click(); // Invite
+    ASSERT_TRUE(WaitForRequests("invite", 1));
+    EXPECT_NE(Requests("invite")[0].find("&invid=carol&hl=40&"), std::string::npos)
+        << Requests("invite")[0];
+    EXPECT_TRUE(WaitFor([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return w.findChild<TFormInvite*>() == nullptr;
+    })) << "freed";
+    SetHostListFetchStarter({});
+}
+
+TEST_F(TMainWindowActionsTest, EscapeOnTheOptionsPageCancels) {
+    WriteIni("id=stored\nstart_hidden=0\n");
+    auto& w = CreateWindow();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.PageControl1->setCurrentIndex(2);
+    w.EdtID->setFocus();
+    w.EdtID->setText(QStringLiteral("edited"));
+    QTest::keyClick(w.EdtID, Qt::Key_Escape);
+    EXPECT_EQ(w.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(w.EdtID->text(), QStringLiteral("stored"));
 }
 
 TEST_F(TMainWindowActionsTest, PortlynxItemOnlyWhenTheModuleFileExists) {

@@ -59,7 +59,20 @@ void TMainWindowTest::SetUp() {
     setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
     socketPath = QString::fromStdString((folder / "runtime" / "Corvale_EXE").string());
 
-    InitCfg((folder / "corvale").string(), "TESTHOST");
+    // The configuration is filled once per process, as the program does: a task of an
+    // earlier test may still be reading it. Only the paths change, which only the window
+    // thread reads, and the shared variables, which are made for being changed any time.
+    static const bool configured = [] {
+        InitCfg("/nonexistent/corvale", "TESTHOST");
+        return true;
+    }();
+    (void)configured;
+    Cfg.AppPath = folder.string() + "/";
+    Cfg.IniFile = Cfg.AppPath + "corvale.ini";
+    Vars.IP = std::string();
+    Vars.UserID = std::string();
+    Vars.Password = std::string();
+    Vars.LoginID = std::string();
     InitCompanionPath(Cfg.AppPath);
     SetNetTimeoutForTests(2s);
     // 6 December 2026, 12:30:05; the report's 100 ms wait is skipped.
