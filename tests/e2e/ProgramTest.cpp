@@ -3,6 +3,7 @@
 
 #include "ProgramFixture.h"
 #include "platform/System.h"
+#include "tests/support/LoopbackServer.h"
 
 #include <csignal>
 #include <cstring>
@@ -99,6 +100,32 @@ TEST_F(TProgramTest, TheEndOfTheSessionEndsItCleanlyEvenWithMinToTray) {
     EXPECT_FALSE(fs::exists(folder / "runtime" / "Corvale_EXE")) << "the socket is gone";
     auto next = StartClient();
     EXPECT_TRUE(Eventually([&] { return ClientAnswers(); })) << "the next start is free to run";
+}
+
+// Tasks are never waited for: one blocked in a read of a service that does not answer, or
+// one waiting on its error box, must neither hang nor crash the end of the program.
+TEST_F(TProgramTest, EndsAtOnceWhileATaskWaitsForTheService) {
+    testing_support::LoopbackServer silent;
+    testing_support::ScriptedReply hang;
+    hang.ending = testing_support::ScriptedReply::Ending::Hang;
+    silent.SetFallback(hang);
+    WriteIni("service=127.0.0.1:" + std::to_string(silent.Port()) + "\n");
+    auto client = StartClient();
+    ASSERT_TRUE(silent.WaitForRequests(1)); // the start-up check now waits for an answer
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+    client->Signal(SIGTERM);
+    EXPECT_EQ(client->WaitForExit(5s), 0);
+}
+
+TEST_F(TProgramTest, EndsAtOnceWhileATaskWaitsOnItsBox) {
+    testing_support::LoopbackServer failing;
+    failing.SetFallback(testing_support::ScriptedReply::Http("ERR Something went wrong"));
+    WriteIni("service=127.0.0.1:" + std::to_string(failing.Port()) + "\n");
+    auto client = StartClient();
+    ASSERT_TRUE(Eventually([&] { return !VisibleWindows("--name", "^Error$").empty(); }))
+        << "the start-up check's error box";
+    client->Signal(SIGTERM);
+    EXPECT_EQ(client->WaitForExit(5s), 0);
 }
 
 #ifdef CORVALE_SERVER
