@@ -56,16 +56,16 @@ TActionList::~TActionList() {
     qApp->removeEventFilter(this);
 }
 
-QAction* TActionList::Add(const TActionSpec& spec, std::function<void()> execute,
+QAction* TActionList::Add(const TActionDef& def, std::function<void()> execute,
                           std::function<void()> update) {
-    auto* action = new QAction(spec.Caption, this);
-    action->setObjectName(QString::fromLatin1(spec.Name));
-    action->setProperty("category", QString::fromLatin1(spec.Category));
-    action->setToolTip(spec.Hint.isEmpty() ? spec.Caption : spec.Hint);
-    action->setStatusTip(spec.Hint);
-    action->setCheckable(spec.Checkable);
-    if (spec.ImageIndex >= 0 && images_) {
-        action->setIcon(images_->Icon(spec.ImageIndex));
+    auto* action = new QAction(def.Caption, this);
+    action->setObjectName(QString::fromLatin1(def.Name));
+    action->setProperty("category", QString::fromLatin1(def.Category));
+    action->setToolTip(def.Hint.isEmpty() ? def.Caption : def.Hint);
+    action->setStatusTip(def.Hint);
+    action->setCheckable(def.Checkable);
+    if (def.ImageIndex >= 0 && images_) {
+        action->setIcon(images_->Icon(def.ImageIndex));
     }
     connect(action, &QAction::triggered, this,
             [execute = std::move(execute)] { RunHandler(execute); });

@@ -16,7 +16,7 @@ class QAction;
 class QMenu;
 class TImageList;
 
-struct TActionSpec {
+struct TActionDef {
     const char* Name;     // object name, findable with findChild
     const char* Category; // kept as the action's "category" property
     QString Caption;
@@ -35,7 +35,7 @@ public:
     // `execute` runs when the action is triggered (for a checkable action after its checked
     // state has flipped). An error it raises is shown in the application's error box and
     // ends the handler there. `update` is the action's update rule; empty for none.
-    QAction* Add(const TActionSpec& spec, std::function<void()> execute,
+    QAction* Add(const TActionDef& def, std::function<void()> execute,
                  std::function<void()> update = {});
 
     // Runs every update rule now.

@@ -10,7 +10,7 @@ constexpr int kTextIndent = 3; // between a panel's edge and its text
 
 } // namespace
 
-TStatusPanelBar::TStatusPanelBar(const QString& name, std::vector<TStatusPanelSpec> panels,
+TStatusPanelBar::TStatusPanelBar(const QString& name, std::vector<TStatusPanelDef> panels,
                                  QWidget* parent)
     : QWidget(parent), panels_(std::move(panels)) {
     setObjectName(name);

@@ -7,14 +7,14 @@
 #include <QWidget>
 #include <vector>
 
-struct TStatusPanelSpec {
+struct TStatusPanelDef {
     QString Text;
     int Width;
 };
 
 class TStatusPanelBar : public QWidget {
 public:
-    TStatusPanelBar(const QString& name, std::vector<TStatusPanelSpec> panels, QWidget* parent);
+    TStatusPanelBar(const QString& name, std::vector<TStatusPanelDef> panels, QWidget* parent);
 
     int PanelCount() const { return static_cast<int>(panels_.size()); }
     // An index outside the panels is ignored (reads give empty text and width 0).
@@ -31,5 +31,5 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::vector<TStatusPanelSpec> panels_;
+    std::vector<TStatusPanelDef> panels_;
 };

@@ -5,12 +5,14 @@
 #include "core/uClock.h"
 #include "core/uEndpoint.h"
 #include "shell/PopupMenu.h"
+#include "shell/StatusPanels.h"
 #include "shell/uPortlynx.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QTableWidget>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -158,6 +160,13 @@ TCorvaleFormMain& TMainWindowTest::CreateWindow(bool show) {
 
 void TMainWindowTest::DestroyWindow() {
     window.reset();
+}
+
+bool TMainWindowTest::WaitForFirstAddress() {
+    return WaitFor([this] {
+        return window->LV1->rowCount() == 1 &&
+               window->SB1->PanelText(1) == QStringLiteral("192.0.2.7");
+    });
 }
 
 void TMainWindowTest::LoadCompanionModule() {

@@ -46,6 +46,10 @@ protected:
     TCorvaleFormMain& CreateWindow(bool show = true);
     void DestroyWindow();
 
+    // The start-up check has recorded the address: the history row, Vars.IP and panel 1 of
+    // SB1 (set in this order, the last after Vars.IP).
+    bool WaitForFirstAddress();
+
     // Puts a loadable companion module beside the program and loads it through the tray menu.
     void LoadCompanionModule();
 

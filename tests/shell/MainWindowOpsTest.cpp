@@ -48,7 +48,7 @@ protected:
 TEST_F(TMainWindowOpsTest, ChangesArriveOnTheWindowInOrder) {
     WriteIni("start_hidden=0\n");
     auto& w = CreateWindow();
-    ASSERT_TRUE(WaitFor([&] { return w.LV1->rowCount() == 1; }));
+    ASSERT_TRUE(WaitForFirstAddress());
     FromTask([] {
         IWindowOps& ops = WindowOps();
         ops.AppendHistoryRow("203.0.113.9", "Dec 07 2026");
@@ -86,6 +86,8 @@ TEST_F(TMainWindowOpsTest, ChangesArriveOnTheWindowInOrder) {
 
 TEST_F(TMainWindowOpsTest, TimerFollowsActiveAfterACheck) {
     auto& w = CreateWindow();
+    // The start-up check has ended: it stopped the timer and started it again.
+    ASSERT_TRUE(WaitForFirstAddress());
     ASSERT_TRUE(WaitFor([&] { return w.Timer1->isActive(); }));
     FromTask([] { WindowOps().StopTimer(); });
     EXPECT_FALSE(w.Timer1->isActive());
