@@ -25,7 +25,8 @@ int RefuseSecondCopy(int& argc, char** argv) {
 }
 
 // Task threads are never waited for and may still be running: the process ends without
-// destroying the shared records they could be using at that moment.
+// destroying the shared records, or the application object, that they could be using at
+// that moment. The window is gone already, and with it everything that had to be saved.
 [[noreturn]] void EndProcess(int code) {
     std::fflush(nullptr);
     std::quick_exit(code);
