@@ -144,10 +144,12 @@ std::string FormatTime(const TDateTimeParts& parts, locale_t locale) {
 }
 
 // The LC_TIME locale object for the name the process has selected; created once per name and
-// kept for the life of the process (other threads may be using it).
+// kept for the life of the process (other threads may be using it). The table is never
+// destroyed: a task may still format a time while the process ends, and the locale objects
+// stay reachable (not reported as leaks).
 locale_t ProcessTimeLocale() {
-    static std::mutex mutex;
-    static std::map<std::string, locale_t> byName;
+    static std::mutex& mutex = *new std::mutex;
+    static std::map<std::string, locale_t>& byName = *new std::map<std::string, locale_t>;
     const char* selected = std::setlocale(LC_TIME, nullptr);
     const std::string name = selected ? selected : "C";
     std::lock_guard lock(mutex);

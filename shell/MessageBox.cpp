@@ -53,10 +53,11 @@ TMsgAnswer ShowMessageBox(const TMessageBoxRequest& request) {
     return ToAnswer(*box, request.Buttons);
 }
 
-void ShowMessageBoxAsync(const TMessageBoxRequest& request, std::function<void(TMsgAnswer)> done) {
+QMessageBox* ShowMessageBoxAsync(const TMessageBoxRequest& request,
+                                 std::function<void(TMsgAnswer)> done) {
     if (Hook()) {
         done(Hook()(request));
-        return;
+        return nullptr;
     }
     QMessageBox* box = CreateBox(request);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -65,6 +66,7 @@ void ShowMessageBoxAsync(const TMessageBoxRequest& request, std::function<void(T
     QObject::connect(box, &QMessageBox::finished, box,
                      [box, buttons, done = std::move(done)] { done(ToAnswer(*box, buttons)); });
     box->show();
+    return box;
 }
 
 QString ApplicationTitle() {

@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+class QMessageBox;
+
 enum class TMsgIcon { None, Error, Question };
 
 struct TMessageBoxRequest {
@@ -23,8 +25,10 @@ struct TMessageBoxRequest {
 TMsgAnswer ShowMessageBox(const TMessageBoxRequest& request);
 
 // A box with no owner window that does not block the window thread: `done` receives the
-// answer once the user dismisses it. Several may be open at once.
-void ShowMessageBoxAsync(const TMessageBoxRequest& request, std::function<void(TMsgAnswer)> done);
+// answer once the user dismisses it. Several may be open at once. Returns the box (it deletes
+// itself when closed), or none when the hook answered at once.
+QMessageBox* ShowMessageBoxAsync(const TMessageBoxRequest& request,
+                                 std::function<void(TMsgAnswer)> done);
 
 // The application's title, the caption of the framework's own boxes.
 QString ApplicationTitle();

@@ -1,0 +1,66 @@
+// The program entry: the single-instance guard, the clean-up after an update, the
+// application object, the main window and the message loop.
+
+#include "core/uCfg.h"
+#include "core/uPostUpdate.h"
+#include "platform/InstanceLock.h"
+#include "platform/LocalMessages.h"
+#include "shell/Application.h"
+#include "shell/MessageBox.h"
+#include "shell/fMain.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// A second copy says so and ends with exit code 0, before it looks at its command line.
+int RefuseSecondCopy(int& argc, char** argv) {
+    QApplication application(argc, argv);
+    ShowMessageBox({QStringLiteral("Corvale is already running !"), QStringLiteral("Corvale"),
+                    TMsgIcon::None, TMsgButtons::OK});
+    return 0;
+}
+
+// Task threads are never waited for and may still be running: the process ends without
+// destroying the shared records, or the application object, that they could be using at
+// that moment. The window is gone already, and with it everything that had to be saved.
+[[noreturn]] void EndProcess(int code) {
+    std::fflush(nullptr);
+    std::quick_exit(code);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Program load.
+    InitCfg();
+    platform::InstanceLock InstanceMutex = platform::InstanceLock::Acquire("CORVALECLIENTMODULE");
+    if (InstanceMutex.status() == platform::InstanceLock::Status::HeldElsewhere) {
+        return RefuseSecondCopy(argc, argv);
+    }
+    RegisteredMessage();
+
+    // Program entry.
+    HandlePostUpdate(argc, argv);
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvale"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvale"));
+    // Hidden in the tray, the program has no window open; closing a task's box must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    TCorvaleFormMain::TSetup setup;
+    if (InstanceMutex.IsHeld()) {
+        setup.MessageSocketPath =
+            QString::fromStdString(platform::LocalMessageSocketPath("Corvale_EXE"));
+    }
+    auto CorvaleFormMain = std::make_unique<TCorvaleFormMain>(std::move(setup));
+    if (Application::ShowMainForm) {
+        CorvaleFormMain->show();
+    }
+    const int code = QApplication::exec();
+    CorvaleFormMain.reset();
+    EndProcess(code);
+}

@@ -1,0 +1,178 @@
+// The whole program as a user and other programs meet it: a second start, the clean-up after
+// an update, the account shown in the caption, the tray click, and the end of the session.
+
+#include "ProgramFixture.h"
+#include "platform/System.h"
+#include "tests/support/LoopbackServer.h"
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(TProgramTest, ASecondStartSaysSoAndEndsWithExitCodeZero) {
+    WriteIni("start_hidden=0\n");
+    auto first = StartClient();
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+    std::ofstream(folder / "leftover") << "x";
+
+    // The command line of a second copy is not even looked at.
+    auto second = StartClient({"/postupdate", (folder / "leftover").string()});
+    std::vector<TXWindow> box;
+    ASSERT_TRUE(Eventually([&] {
+        box = VisibleWindows("--name", "^Corvale$");
+        return !box.empty();
+    })) << "no box captioned Corvale";
+    EXPECT_TRUE(second->Running()) << "the box waits for the user";
+    RunAndRead("xdotool", {"key", "--window", box[0].Id, "Return"});
+    EXPECT_EQ(second->WaitForExit(10s), 0);
+    EXPECT_TRUE(fs::exists(folder / "leftover"));
+    EXPECT_TRUE(first->Running());
+    EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
+}
+
+TEST_F(TProgramTest, PostUpdateRemovesTheFileAboutTwoSecondsAfterStart) {
+    std::ofstream(folder / "update.tmp") << "x";
+    const auto started = std::chrono::steady_clock::now();
+    auto client = StartClient({"/postupdate", (folder / "update.tmp").string()});
+    ASSERT_TRUE(Eventually([&] { return !fs::exists(folder / "update.tmp"); }, 15s));
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(elapsed, 1900ms);
+    EXPECT_LT(elapsed, 10s);
+    EXPECT_TRUE(Eventually([&] { return ClientAnswers(); })) << "and then starts as usual";
+}
+
+TEST_F(TProgramTest, PostUpdateInCapitalsIsIgnored) {
+    std::ofstream(folder / "update.tmp") << "x";
+    auto client = StartClient({"/POSTUPDATE", (folder / "update.tmp").string()});
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1900ms) << "no wait either";
+    std::this_thread::sleep_for(2500ms); // past the moment the clean-up would have happened
+    EXPECT_TRUE(fs::exists(folder / "update.tmp"));
+}
+
+TEST_F(TProgramTest, ATrayClickHidesAndShowsTheWindow) {
+    WriteIni("start_hidden=0\n");
+    auto client = StartClient();
+    ASSERT_TRUE(Eventually([&] { return MainWindow().has_value(); }));
+    std::optional<TXWindow> icon;
+    ASSERT_TRUE(Eventually([&] {
+        for (const TXWindow& window : VisibleWindows("--class", "^corvale$")) {
+            if (window.Width > 0 && window.Width <= 64 && window.Height <= 64) {
+                icon = window;
+            }
+        }
+        return icon.has_value();
+    })) << "the icon never docked";
+    const auto click = [&] {
+        RunAndRead("xdotool", {"mousemove", std::to_string(icon->X + icon->Width / 2),
+                               std::to_string(icon->Y + icon->Height / 2), "click", "1"});
+    };
+    click();
+    EXPECT_TRUE(Eventually([&] { return !MainWindow().has_value(); })) << "hidden";
+    std::this_thread::sleep_for(600ms); // two clicks closer than this make a double click
+    click();
+    EXPECT_TRUE(Eventually([&] { return MainWindow().has_value(); })) << "shown again";
+}
+
+TEST_F(TProgramTest, TheEndOfTheSessionEndsItCleanlyEvenWithMinToTray) {
+    WriteIni("min_to_tray=1\nstart_hidden=0\n");
+    auto client = StartClient();
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+    client->Signal(SIGTERM);
+    EXPECT_EQ(client->WaitForExit(10s), 0);
+    EXPECT_NE(ReadFile(folder / "corvale.ini").find("[Columns]\nip=32,100,140\n"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(folder / "runtime" / "Corvale_EXE")) << "the socket is gone";
+    auto next = StartClient();
+    EXPECT_TRUE(Eventually([&] { return ClientAnswers(); })) << "the next start is free to run";
+}
+
+// Tasks are never waited for: one blocked in a read of a service that does not answer, or
+// one waiting on its error box, must neither hang nor crash the end of the program.
+TEST_F(TProgramTest, EndsAtOnceWhileATaskWaitsForTheService) {
+    testing_support::LoopbackServer silent;
+    testing_support::ScriptedReply hang;
+    hang.ending = testing_support::ScriptedReply::Ending::Hang;
+    silent.SetFallback(hang);
+    WriteIni("service=127.0.0.1:" + std::to_string(silent.Port()) + "\n");
+    auto client = StartClient();
+    ASSERT_TRUE(silent.WaitForRequests(1)); // the start-up check now waits for an answer
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+    client->Signal(SIGTERM);
+    EXPECT_EQ(client->WaitForExit(5s), 0);
+}
+
+TEST_F(TProgramTest, EndsAtOnceWhileATaskWaitsOnItsBox) {
+    testing_support::LoopbackServer failing;
+    failing.SetFallback(testing_support::ScriptedReply::Http("ERR Something went wrong"));
+    WriteIni("service=127.0.0.1:" + std::to_string(failing.Port()) + "\n");
+    auto client = StartClient();
+    ASSERT_TRUE(Eventually([&] { return !VisibleWindows("--name", "^Error$").empty(); }))
+        << "the start-up check's error box";
+    client->Signal(SIGTERM);
+    EXPECT_EQ(client->WaitForExit(5s), 0);
+}
+
+#ifdef CORVALE_SERVER
+// The reference service, with the account "demo", on a free port of 127.0.0.1.
+class TReferenceService {
+public:
+    explicit TReferenceService(const fs::path& folder) {
+        const std::string db = (folder / "service.db").string();
+        RunAndRead(CORVALE_SERVER, {"--db", db, "add-account", "demo", "demo-password"});
+        std::stringstream stored(
+            RunAndRead(CORVALE_SERVER, {"--db", db, "stored-password", "demo-password"}));
+        std::getline(stored, StoredPassword);
+        const fs::path log = folder / "service.log";
+        process_ = std::make_unique<TChildProcess>(
+            CORVALE_SERVER, std::vector<std::string>{"--db", db, "--listen", "127.0.0.1:0"},
+            std::vector<std::string>{}, log.string());
+        Eventually([&] {
+            const std::string text = ReadFile(log);
+            const auto at = text.find("listening on 127.0.0.1:");
+            if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
+                Port = std::atoi(text.c_str() + at + std::strlen("listening on 127.0.0.1:"));
+            }
+            return Port > 0;
+        });
+    }
+    int Port = 0;
+    std::string StoredPassword;
+
+private:
+    std::unique_ptr<TChildProcess> process_;
+};
+
+TEST_F(TProgramTest, AgainstTheReferenceServiceTheCaptionShowsTheAccount) {
+    TReferenceService service(folder);
+    ASSERT_GT(service.Port, 0);
+    ASSERT_FALSE(service.StoredPassword.empty());
+    WriteIni("service=127.0.0.1:" + std::to_string(service.Port) +
+             "\nid=demo\npassword=" + service.StoredPassword + "\nstart_hidden=0\n");
+    auto client = StartClient();
+    const std::string expected = "Corvale 0.3.11 - demo on " + platform::ComputerName();
+    std::string caption;
+    EXPECT_TRUE(Eventually([&] {
+        const auto window = MainWindow();
+        caption = window ? window->Name : std::string();
+        return caption == expected;
+    })) << caption;
+}
+#endif
+
+} // namespace
