@@ -8,6 +8,9 @@
 #include "core/uTools.h"
 #include "util/Lib1.h"
 
+#include <functional>
+#include <utility>
+
 namespace {
 
 constexpr std::string_view kRecordSeparator = ";";
@@ -54,69 +57,52 @@ void ShowError(const std::string& message) {
     WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
 }
 
-// The bulk update of LV2 and the panels that go with it. Ending it shows "OK" and the row
-// count; it also ends when the fetch fails unexpectedly, so the list never stays "Getting...".
-class BuddyListUpdate {
+// Runs the closing steps of a bulk update exactly once: when the task calls Finish, or when
+// it leaves the scope however it ends, so a list never stays "Getting..." or mid-update.
+class FinishOnce {
 public:
-    BuddyListUpdate() {
-        WindowOps().SetStatusText(TStatusBar::SB2, 0, "Getting...");
-        WindowOps().SetStatusText(TStatusBar::SB2, 2, "");
-        WindowOps().BeginBuddyList();
-    }
-    BuddyListUpdate(const BuddyListUpdate&) = delete;
-    BuddyListUpdate& operator=(const BuddyListUpdate&) = delete;
-    ~BuddyListUpdate() {
+    explicit FinishOnce(std::function<void()> finish) : finish_(std::move(finish)) {}
+    FinishOnce(const FinishOnce&) = delete;
+    FinishOnce& operator=(const FinishOnce&) = delete;
+    ~FinishOnce() {
         try {
-            End();
+            Finish();
         } catch (...) {
-            // The window is going away; there is no list left to finish.
+            // The window or the dialog is going away; there is nothing left to finish.
         }
     }
-    void End() {
-        if (ended_) {
-            return;
+    void Finish() {
+        if (auto finish = std::exchange(finish_, nullptr)) {
+            finish();
         }
-        ended_ = true;
+    }
+
+private:
+    std::function<void()> finish_;
+};
+
+// The bulk update of LV2 with its panels; finishing shows "OK" and the row count.
+FinishOnce BeginBuddyListUpdate() {
+    WindowOps().SetStatusText(TStatusBar::SB2, 0, "Getting...");
+    WindowOps().SetStatusText(TStatusBar::SB2, 2, "");
+    WindowOps().BeginBuddyList();
+    return FinishOnce([] {
         WindowOps().EndBuddyList();
         WindowOps().SetStatusText(TStatusBar::SB2, 0, "OK");
         WindowOps().SetStatusText(TStatusBar::SB2, 2, std::to_string(WindowOps().BuddyRowCount()));
-    }
+    });
+}
 
-private:
-    bool ended_ = false;
-};
-
-// The dialog's host list update and its GettingHostList flag, cleared however the fetch ends
-// (a host number that is no valid integer ends the task, not the dialog's usefulness).
-class HostListUpdate {
-public:
-    explicit HostListUpdate(TInviteDialogLink dialog) : dialog_(std::move(dialog)) {
-        dialog_->SetGettingHostList(true);
-        dialog_->BeginHostList();
-    }
-    HostListUpdate(const HostListUpdate&) = delete;
-    HostListUpdate& operator=(const HostListUpdate&) = delete;
-    ~HostListUpdate() {
-        try {
-            End();
-        } catch (...) {
-            // The dialog is going away.
-        }
-    }
-    void End() {
-        if (ended_) {
-            return;
-        }
-        ended_ = true;
-        dialog_->EndHostList();
-        dialog_->SetGettingHostList(false);
-    }
-    IInviteDialogLink& Dialog() { return *dialog_; }
-
-private:
-    TInviteDialogLink dialog_;
-    bool ended_ = false;
-};
+// The dialog's host list with its GettingHostList flag, cleared however the fetch ends (a
+// host number that is no valid integer ends the task, not the dialog's usefulness).
+FinishOnce BeginHostListUpdate(TInviteDialogLink dialog) {
+    dialog->SetGettingHostList(true);
+    dialog->BeginHostList();
+    return FinishOnce([dialog = std::move(dialog)] {
+        dialog->EndHostList();
+        dialog->SetGettingHostList(false);
+    });
+}
 
 } // namespace
 
@@ -158,10 +144,10 @@ std::string BuddyDateTimeText(const std::string& field) {
 }
 
 void getbuddies(TTaskRec&) {
-    BuddyListUpdate list;
+    FinishOnce list = BeginBuddyListUpdate();
     const TReply reply = SplitReply(ServiceCall(AccountUrl("getbuddies")));
     if (!reply.IsOK()) {
-        list.End();
+        list.Finish();
         ShowError(reply.Message);
         return;
     }
@@ -172,7 +158,7 @@ void getbuddies(TTaskRec&) {
         WindowOps().AppendBuddyRow(Field(fields, 0), Field(fields, 3), Field(fields, 1),
                                    BuddyDateTimeText(Field(fields, 2)));
     }
-    list.End();
+    list.Finish();
 }
 
 void invite(TTaskRec& task) {
@@ -203,17 +189,17 @@ void gethostlist(TTaskRec& task) {
     if (!dialog) {
         return;
     }
-    HostListUpdate hosts(dialog);
+    FinishOnce hosts = BeginHostListUpdate(dialog);
     const TReply reply = SplitReply(ServiceCall(AccountUrl("gethostlist")));
     if (!reply.IsOK()) {
-        hosts.End();
+        hosts.Finish();
         ShowError(reply.Message);
         return;
     }
     Vars.LoginID = Vars.UserID.Load();
     for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
         const auto fields = CutItems(record, kFieldSeparator);
-        hosts.Dialog().AppendHostRow(Field(fields, 1), StrToIntSafe(Field(fields, 0)));
+        dialog->AppendHostRow(Field(fields, 1), StrToIntSafe(Field(fields, 0)));
     }
-    hosts.End();
+    hosts.Finish();
 }
