@@ -8,8 +8,7 @@ namespace {
 constexpr std::size_t kMaxRefusalsAtOnce = 256;
 }
 
-ConnectionTable::Ticket::Ticket(Ticket&& other) noexcept
-    : table_(other.table_), id_(other.id_) {
+ConnectionTable::Ticket::Ticket(Ticket&& other) noexcept : table_(other.table_), id_(other.id_) {
     other.table_ = nullptr;
 }
 

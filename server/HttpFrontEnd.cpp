@@ -52,9 +52,9 @@ public:
     std::uint16_t Bind(const std::string& host, std::uint16_t port) {
         beast::error_code ec;
         tcp::resolver resolver(io_);
-        const auto found = resolver.resolve(host, std::to_string(port),
-                                            tcp::resolver::passive | tcp::resolver::numeric_service,
-                                            ec);
+        const auto found =
+            resolver.resolve(host, std::to_string(port),
+                             tcp::resolver::passive | tcp::resolver::numeric_service, ec);
         if (ec || found.empty()) {
             return 0;
         }
@@ -124,24 +124,24 @@ public:
 
 private:
     void Accept(tcp::acceptor& acceptor) {
-        acceptor.async_accept(net::make_strand(io_), [this, &acceptor](beast::error_code ec,
-                                                                       tcp::socket socket) {
-            if (stopRequested_ || !acceptor.is_open()) {
-                return;
-            }
-            if (ec) {
-                // Out of descriptors or memory: pause rather than spin on the same failure.
-                auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
-                timer->async_wait([this, &acceptor, timer](beast::error_code) {
-                    if (!stopRequested_) {
-                        Accept(acceptor);
-                    }
-                });
-                return;
-            }
-            Admit(std::move(socket));
-            Accept(acceptor);
-        });
+        acceptor.async_accept(
+            net::make_strand(io_), [this, &acceptor](beast::error_code ec, tcp::socket socket) {
+                if (stopRequested_ || !acceptor.is_open()) {
+                    return;
+                }
+                if (ec) {
+                    // Out of descriptors or memory: pause rather than spin on the same failure.
+                    auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
+                    timer->async_wait([this, &acceptor, timer](beast::error_code) {
+                        if (!stopRequested_) {
+                            Accept(acceptor);
+                        }
+                    });
+                    return;
+                }
+                Admit(std::move(socket));
+                Accept(acceptor);
+            });
     }
 
     void Admit(tcp::socket socket) {

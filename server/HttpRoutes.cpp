@@ -59,7 +59,8 @@ std::string FormDecode(std::string_view text) {
         const char c = text[i];
         if (c == '+') {
             decoded += ' ';
-        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+                   HexDigit(text[i + 2]) >= 0) {
             decoded += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
             i += 2;
         } else {
@@ -162,8 +163,8 @@ HttpRoutes::HttpRoutes(Storage& storage, ServiceActions& actions, RouteOptions o
 HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
     const std::string_view path = PathOf(request.Target);
     const bool get = request.Method == "GET" || request.Method == "HEAD";
-    const bool known = path == kServiceScript || path == kHomePath || path == kSignupPath ||
-                       IsHomeAlias(path);
+    const bool known =
+        path == kServiceScript || path == kHomePath || path == kSignupPath || IsHomeAlias(path);
     if (!known) {
         return FailureAnswer(404);
     }
@@ -206,8 +207,8 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
 
 std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answer) {
     const std::string_view target = request.Target;
-    std::string line = request.Peer + " \"" + Printable(request.Method) + ' ' +
-                       Printable(PathOf(target));
+    std::string line =
+        request.Peer + " \"" + Printable(request.Method) + ' ' + Printable(PathOf(target));
     if (PathOf(target) == kServiceScript) {
         if (const auto parsed = ParseServiceQuery(target);
             parsed.Query && !parsed.Query->Action.empty() && IsPlainWord(parsed.Query->Action)) {

@@ -50,12 +50,13 @@ public:
     void Start() {
         ticket_.Attach(this->weak_from_this());
         Socket().expires_after(context_.Limits.HeadTimeout);
-        StreamSteps<Stream>::Begin(stream_, [self = this->shared_from_this()](beast::error_code ec) {
-            if (ec) {
-                return self->Close();
-            }
-            self->ReadHead();
-        });
+        StreamSteps<Stream>::Begin(stream_,
+                                   [self = this->shared_from_this()](beast::error_code ec) {
+                                       if (ec) {
+                                           return self->Close();
+                                       }
+                                       self->ReadHead();
+                                   });
     }
 
     // Tells the client it was refused (the connection caps), without reading its request.
@@ -85,7 +86,8 @@ private:
 
     // A parse error, as opposed to the client going away or the deadline passing.
     static bool IsMalformed(beast::error_code ec) {
-        return ec && ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
+        return ec &&
+               ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
                ec != http::error::end_of_stream && ec != http::error::partial_message;
     }
 
@@ -94,10 +96,8 @@ private:
         parser_->header_limit(static_cast<std::uint32_t>(context_.Limits.MaxHeadBytes));
         parser_->body_limit(context_.Limits.MaxBodyBytes);
         http::async_read_header(stream_, buffer_, *parser_,
-                                [self = this->shared_from_this()](beast::error_code ec,
-                                                                  std::size_t) {
-                                    self->OnHead(ec);
-                                });
+                                [self = this->shared_from_this()](
+                                    beast::error_code ec, std::size_t) { self->OnHead(ec); });
     }
 
     void OnHead(beast::error_code ec) {
@@ -212,32 +212,32 @@ private:
             response_->body() = std::move(answer.Body);
         }
         Socket().expires_after(context_.Limits.ReplyTimeout);
-        http::async_write(stream_, *response_,
-                          [self = this->shared_from_this(), drainAfter](beast::error_code ec,
-                                                                       std::size_t) {
-                              self->response_.reset();
-                              if (ec) {
-                                  return self->Close();
-                              }
-                              self->Finish(drainAfter);
-                          });
+        http::async_write(
+            stream_, *response_,
+            [self = this->shared_from_this(), drainAfter](beast::error_code ec, std::size_t) {
+                self->response_.reset();
+                if (ec) {
+                    return self->Close();
+                }
+                self->Finish(drainAfter);
+            });
     }
 
     // After the answer. When the client may still be sending, closing at once would reset
     // the connection and could throw the answer away before the client read it; so the
     // sending side is shut and what still comes is read and dropped, for a short while.
     void Finish(bool drain) {
-        StreamSteps<Stream>::End(stream_, [self = this->shared_from_this(),
-                                           drain](beast::error_code) {
-            if (!drain) {
-                return self->Close();
-            }
-            beast::error_code ignored;
-            self->Socket().socket().shutdown(boost::asio::socket_base::shutdown_send, ignored);
-            self->Socket().expires_after(std::chrono::seconds(1));
-            self->drained_ = 0;
-            self->Drain();
-        });
+        StreamSteps<Stream>::End(
+            stream_, [self = this->shared_from_this(), drain](beast::error_code) {
+                if (!drain) {
+                    return self->Close();
+                }
+                beast::error_code ignored;
+                self->Socket().socket().shutdown(boost::asio::socket_base::shutdown_send, ignored);
+                self->Socket().expires_after(std::chrono::seconds(1));
+                self->drained_ = 0;
+                self->Drain();
+            });
     }
 
     void Drain() {

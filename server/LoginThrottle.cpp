@@ -50,14 +50,14 @@ void LoginThrottle::MakeRoom(Clock::time_point now) {
         return;
     }
     for (auto it = buckets_.begin(); it != buckets_.end();) {
-        const ThrottleLimit& limit =
-            it->first[0] == 'a' ? limits_.PerAccount : limits_.PerAddress;
+        const ThrottleLimit& limit = it->first[0] == 'a' ? limits_.PerAccount : limits_.PerAddress;
         it = LevelNow(it->first, limit, now) <= 0 ? buckets_.erase(it) : std::next(it);
     }
     while (buckets_.size() >= limits_.MaxKeys) {
-        const auto oldest = std::min_element(
-            buckets_.begin(), buckets_.end(),
-            [](const auto& a, const auto& b) { return a.second.Updated < b.second.Updated; });
+        const auto oldest =
+            std::min_element(buckets_.begin(), buckets_.end(), [](const auto& a, const auto& b) {
+                return a.second.Updated < b.second.Updated;
+            });
         buckets_.erase(oldest);
     }
 }
@@ -68,8 +68,7 @@ bool LoginThrottle::MayTry(std::string_view account, std::string_view address,
     // One more failure must still fit into the bucket.
     return LevelNow(AccountKeyOf(account), limits_.PerAccount, now) + 1 <=
                limits_.PerAccount.Burst &&
-           LevelNow(AddressKeyOf(address), limits_.PerAddress, now) + 1 <=
-               limits_.PerAddress.Burst;
+           LevelNow(AddressKeyOf(address), limits_.PerAddress, now) + 1 <= limits_.PerAddress.Burst;
 }
 
 void LoginThrottle::RecordFailure(std::string_view account, std::string_view address,

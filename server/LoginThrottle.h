@@ -32,8 +32,7 @@ public:
 
     // False while either bucket is full: the login is refused without being checked.
     bool MayTry(std::string_view account, std::string_view address, Clock::time_point now);
-    void RecordFailure(std::string_view account, std::string_view address,
-                       Clock::time_point now);
+    void RecordFailure(std::string_view account, std::string_view address, Clock::time_point now);
 
 private:
     struct Bucket {

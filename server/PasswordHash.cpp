@@ -28,8 +28,8 @@ HashCost LowestCost() {
 std::string HashPassword(std::string_view password, HashCost cost) {
     EnsureSodium();
     char text[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str_alg(text, password.data(), password.size(), cost.Passes,
-                              cost.MemoryBytes, crypto_pwhash_ALG_ARGON2ID13) != 0) {
+    if (crypto_pwhash_str_alg(text, password.data(), password.size(), cost.Passes, cost.MemoryBytes,
+                              crypto_pwhash_ALG_ARGON2ID13) != 0) {
         throw std::bad_alloc();
     }
     return text;

@@ -126,12 +126,14 @@ ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_vie
     }
     using AccountAction = ServiceReply (*)(ServiceActions&, const ServiceQuery&, AccountKey);
     static const std::pair<std::string_view, AccountAction> kAccountActions[] = {
-        {"setip", [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.SetIp(q, a); }},
+        {"setip",
+         [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.SetIp(q, a); }},
         {"gethostlist",
          [](ServiceActions& s, const ServiceQuery&, AccountKey a) { return s.GetHostList(a); }},
         {"getbuddies",
          [](ServiceActions& s, const ServiceQuery&, AccountKey a) { return s.GetBuddies(a); }},
-        {"invite", [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.Invite(q, a); }},
+        {"invite",
+         [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.Invite(q, a); }},
         {"exclude",
          [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.Exclude(q, a); }},
     };

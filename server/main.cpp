@@ -60,10 +60,9 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         return kExitFailure;
     }
     ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package});
-    HttpFrontEnd frontEnd(
-        *storage, actions,
-        FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
-                        line.AccessLog ? &std::cerr : nullptr, line.Limits});
+    HttpFrontEnd frontEnd(*storage, actions,
+                          FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
+                                          line.AccessLog ? &std::cerr : nullptr, line.Limits});
     const std::string shownHost = HostForDisplay(line.Listen.Host);
     const std::uint16_t port = frontEnd.Bind(line.Listen.Host, line.Listen.Port);
     if (port == 0) {

@@ -32,9 +32,9 @@ TEST(Validation, HostNames) {
 }
 
 TEST(Validation, CleanTextIsWellFormedUtf8WithoutControls) {
-    for (const std::string& good : std::vector<std::string>{
-             "", "plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC2\xA0",
-             "\xEF\xBF\xBD", "\xF4\x8F\xBF\xBF"}) {
+    for (const std::string& good :
+         std::vector<std::string>{"", "plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                  "\xC2\xA0", "\xEF\xBF\xBD", "\xF4\x8F\xBF\xBF"}) {
         EXPECT_TRUE(IsCleanText(good)) << good;
     }
     const std::vector<std::pair<const char*, std::string>> bad = {
