@@ -67,13 +67,14 @@ protected:
 };
 
 // A package that takes its time (so a client that does not wait would find no updater), notes
-// where it ran, and leaves an updater that writes its folder and arguments.
+// where it ran, and leaves an updater that writes its folder, its first argument (the program
+// folder, by the updater contract) and how many it got.
 const std::string kPackage = R"(#!/bin/sh
 sleep 0.2
 pwd > package-ran.txt
 cat > update.exe <<'UPDATER'
 #!/bin/sh
-{ pwd; for a in "$@"; do echo "[$a]"; done; } > updater-ran.tmp
+{ pwd; echo "folder=[$1]"; echo "count=$#"; } > updater-ran.tmp
 mv updater-ran.tmp updater-ran.txt
 UPDATER
 chmod 700 update.exe
@@ -96,7 +97,7 @@ TEST_F(UpdateTest, RunsThePackageStartsTheUpdaterAndEndsTheProgram) {
     EXPECT_FALSE(fs::exists(Package())) << "the package is deleted after it ran";
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(Folder() / "updater-ran.txt"); }));
     EXPECT_EQ(ReadFile(Folder() / "updater-ran.txt"),
-              Folder().string() + "\n[1]\n[" + root_.string() + "/my app/]\n");
+              Folder().string() + "\nfolder=[" + root_.string() + "/my app/]\ncount=1\n");
     EXPECT_EQ(fs::status(Folder()).permissions() & (fs::perms::group_all | fs::perms::others_all),
               fs::perms::none)
         << "nobody else may put a package there";
