@@ -115,6 +115,17 @@ TEST_F(UpdateTest, TransferThatBreaksOffEndsQuietly) {
     EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
 }
 
+TEST_F(UpdateTest, PackageTooLargeIsRemovedAndNotRun) {
+    ScriptedReply huge;
+    huge.chunks = {"HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\npwd > package-ran.txt\nexit 0\n"};
+    huge.fillerBytes = 300ull * 1024 * 1024;
+    server_.Enqueue(huge);
+    RunUpdate();
+    EXPECT_THAT(window_.Calls(), IsEmpty()) << "a broken transfer ends quietly";
+    EXPECT_FALSE(fs::exists(Package()));
+    EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
+}
+
 TEST_F(UpdateTest, NoConnectionEndsQuietlyAfterRemovingAnOldPackage) {
     fs::create_directories(Folder());
     std::ofstream(Package()) << "old";
