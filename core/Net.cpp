@@ -72,6 +72,7 @@ private:
 };
 
 struct UrlParts {
+    std::string scheme; // what stands before "//", "http:" for every service URL
     std::string host;
     std::string path;
 };
@@ -83,7 +84,8 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
     if (pathSlash == std::string::npos) {
         return std::nullopt;
     }
-    return UrlParts{url.substr(hostStart, pathSlash - hostStart), url.substr(pathSlash + 1)};
+    return UrlParts{slashes == std::string::npos ? std::string() : url.substr(0, slashes),
+                    url.substr(hostStart, pathSlash - hostStart), url.substr(pathSlash + 1)};
 }
 
 // A dotted address is used as it is; anything else is looked up by name, a first label with
@@ -96,6 +98,16 @@ std::optional<std::uint32_t> ServerAddress(const std::string& host) {
         }
     }
     return platform::ParseDottedAddress(ResolveHost(host));
+}
+
+// The stream the exchange runs over: a plain connection to the server.
+std::unique_ptr<platform::ByteStream> ConnectStream(const UrlParts& /*url*/, std::uint32_t address,
+                                                    std::uint16_t port, platform::Deadline by) {
+    auto connection = platform::TcpConnection::Connect(address, port, by);
+    if (!connection) {
+        return nullptr;
+    }
+    return std::make_unique<platform::TcpConnection>(std::move(*connection));
 }
 
 } // namespace
@@ -166,9 +178,10 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
         return false;
     }
     TExchangeLimits exchange{limits.PerRead, startedAt + limits.Exchange, limits.MemoryBody};
-    auto connection = platform::TcpConnection::Connect(
-        *address, port, std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
-    if (!connection) {
+    const auto stream =
+        ConnectStream(*parts, *address, port,
+                      std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
+    if (!stream) {
         return false;
     }
 
@@ -182,7 +195,7 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
         buffer.reset();
         size = 0;
         MemorySink sink;
-        if (ExchangeOver(*connection, request, sink, exchange) != TExchangeEnd::Completed) {
+        if (ExchangeOver(*stream, request, sink, exchange) != TExchangeEnd::Completed) {
             return fail(); // the block received so far goes with the sink
         }
         buffer = sink.Finish();
@@ -195,7 +208,7 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
         return false;
     }
     exchange.MaxBody = limits.FileBody;
-    const TExchangeEnd end = ExchangeOver(*connection, request, sink, exchange);
+    const TExchangeEnd end = ExchangeOver(*stream, request, sink, exchange);
     if (end != TExchangeEnd::Completed) {
         sink.Close(); // keeps what was written
         if (end == TExchangeEnd::TooLarge) {
