@@ -4,17 +4,17 @@
 #include "core/uCfg.h"
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
-#include "shell/mainwindow/ActionList.h"
 #include "shell/components/Icons.h"
 #include "shell/components/ImageList.h"
-#include "shell/mainwindow/LinkLabel.h"
-#include "shell/mainwindow/MenuItem.h"
 #include "shell/components/MessageBox.h"
 #include "shell/components/PopupMenu.h"
-#include "shell/mainwindow/StatusPanels.h"
 #include "shell/components/fInvite.h"
-#include "shell/mainwindow/fMain.h"
 #include "shell/components/uPortlynx.h"
+#include "shell/mainwindow/ActionList.h"
+#include "shell/mainwindow/LinkLabel.h"
+#include "shell/mainwindow/MenuItem.h"
+#include "shell/mainwindow/StatusPanels.h"
+#include "shell/mainwindow/fMain.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -330,14 +330,6 @@ void TCorvaleFormMain::PageControl1Change(int index) {
     }
 }
 
-void TCorvaleFormMain::SysTrayIcon1Click() {
-    actOpenClose->trigger();
-}
-
-void TCorvaleFormMain::PopupTrayPopup() {
-    Portlynx1->setVisible(QFileInfo::exists(QString::fromStdString(CompanionPath())));
-}
-
 void TCorvaleFormMain::Button1Click() {
     SelectPage(kYourIpPage);
 }
@@ -352,17 +344,6 @@ void TCorvaleFormMain::Lbl_mailClick() {
 
 void TCorvaleFormMain::OpenWebPage(const QString& address) {
     QDesktopServices::openUrl(QUrl(address)); // a failure is not reported
-}
-
-void TCorvaleFormMain::ShowOptions() {
-    const TOptionsPage page = OptionsFromSettings(Settings, Vars);
-    EdtID->setText(QString::fromStdString(page.ID));
-    EdtPswd->setText(QString::fromStdString(page.Password));
-    EdtCkInterval->setText(QString::fromStdString(page.CheckIntervalText));
-    CkStartup->setChecked(page.Startup);
-    CkStartMinimized->setChecked(page.StartHidden);
-    Ck_MinToTray->setChecked(page.MinToTray);
-    Ck_StayOnTop->setChecked(page.StayOnTop);
 }
 
 void TCorvaleFormMain::ShowAbout() {
@@ -381,18 +362,6 @@ void TCorvaleFormMain::ShowAbout() {
     }
     Lbl_web->setText(home);
     Lbl_mail->setText(kContactAddress);
-}
-
-void TCorvaleFormMain::ApplyOptions() {
-    TOptionsPage page;
-    page.ID = EdtID->text().toStdString();
-    page.Password = EdtPswd->text().toStdString();
-    page.CheckIntervalText = EdtCkInterval->text().toStdString();
-    page.Startup = CkStartup->isChecked();
-    page.StartHidden = CkStartMinimized->isChecked();
-    page.MinToTray = Ck_MinToTray->isChecked();
-    page.StayOnTop = Ck_StayOnTop->isChecked();
-    ::ApplyOptions(SettingsEnv(), Settings, page);
 }
 
 void TCorvaleFormMain::SelectPage(int index) {
