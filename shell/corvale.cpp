@@ -5,9 +5,9 @@
 #include "core/uPostUpdate.h"
 #include "platform/InstanceLock.h"
 #include "platform/LocalMessages.h"
-#include "shell/Application.h"
-#include "shell/MessageBox.h"
-#include "shell/fMain.h"
+#include "shell/components/Application.h"
+#include "shell/components/MessageBox.h"
+#include "shell/mainwindow/fMain.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     TCorvaleFormMain::TSetup setup;
     if (InstanceMutex.IsHeld()) {
         setup.MessageSocketPath =
-            QString::fromStdString(platform::LocalMessageSocketPath("Corvale_EXE"));
+            QString::fromStdString(platform::LocalMessageSocketPath(platform::kClientMessageName));
     }
     auto CorvaleFormMain = std::make_unique<TCorvaleFormMain>(std::move(setup));
     if (Application::ShowMainForm) {
