@@ -2,11 +2,13 @@
 
 #include "core/Lib5.h"
 #include "platform/Socket.h"
+#include "platform/TlsStream.h"
 
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 namespace {
@@ -90,6 +92,7 @@ private:
 struct UrlParts {
     std::string host;
     std::string path;
+    bool secure = false;
 };
 
 std::optional<UrlParts> SplitUrl(const std::string& url) {
@@ -99,8 +102,35 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
     if (pathSlash == std::string::npos) {
         return std::nullopt;
     }
-    return UrlParts{url.substr(hostStart, pathSlash - hostStart), url.substr(pathSlash + 1)};
+    std::string scheme = slashes == std::string::npos ? "" : url.substr(0, slashes);
+    for (char& c : scheme) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return UrlParts{url.substr(hostStart, pathSlash - hostStart), url.substr(pathSlash + 1),
+                    scheme == "https:"};
 }
+
+std::mutex trustMutex;
+std::string trustedAuthorityFile;
+
+std::string TrustedAuthorityFile() {
+    std::lock_guard lock(trustMutex);
+    return trustedAuthorityFile;
+}
+
+// The plain connection as the stream that TLS runs over, or that carries the exchange itself.
+class SocketStream final : public platform::ByteStream {
+public:
+    explicit SocketStream(platform::TcpConnection connection)
+        : connection_(std::move(connection)) {}
+    bool SendAll(std::string_view bytes) override { return connection_.SendAll(bytes); }
+    platform::ReadResult Read(char* buffer, std::size_t capacity) override {
+        return connection_.Read(buffer, capacity);
+    }
+
+private:
+    platform::TcpConnection connection_;
+};
 
 // A dotted address is used as it is; anything else is looked up by name.
 std::optional<std::uint32_t> ServerAddress(const std::string& host) {
@@ -115,7 +145,7 @@ std::optional<std::uint32_t> ServerAddress(const std::string& host) {
 
 enum class Transfer { Completed, Failed };
 
-Transfer ReceiveBody(platform::TcpConnection& connection, BodySink& sink) {
+Transfer ReceiveBody(platform::ByteStream& connection, BodySink& sink) {
     std::array<char, kReceiveBufferSize> buffer;
     HeaderEndFinder header;
     for (;;) {
@@ -175,24 +205,48 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
 
 bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
             TMemoryBlock& buffer, std::size_t& size, std::chrono::milliseconds timeout) {
+    return UrlGetWithReason(url, port, fileName, buffer, size, timeout).ok;
+}
+
+void SetTrustedAuthorityFile(std::string path) {
+    std::lock_guard lock(trustMutex);
+    trustedAuthorityFile = std::move(path);
+}
+
+TUrlGetResult UrlGetWithReason(const std::string& url, std::uint16_t port,
+                               const std::string& fileName, TMemoryBlock& buffer, std::size_t& size,
+                               std::chrono::milliseconds timeout) {
     const auto parts = SplitUrl(url);
     if (!parts) {
-        return false;
+        return {};
     }
     const std::string request = BuildRequest(parts->host, parts->path);
     const auto address = ServerAddress(parts->host);
     if (!address) {
-        return false;
+        return {};
     }
-    auto connection = platform::TcpConnection::Connect(*address, port, timeout);
-    if (!connection) {
-        return false;
+    auto tcp = platform::TcpConnection::Connect(*address, port, timeout);
+    if (!tcp) {
+        return {};
+    }
+    SocketStream plain(std::move(*tcp));
+    platform::ByteStream* connection = &plain;
+    std::unique_ptr<platform::TlsStream> secure;
+    if (parts->secure) {
+        // The certificate names the host alone, never a port written after it.
+        const std::string serverName = parts->host.substr(0, parts->host.find(':'));
+        auto opened = platform::TlsStream::Open(plain, serverName, TrustedAuthorityFile());
+        if (opened.outcome != platform::TlsStream::Outcome::Established) {
+            return {false, std::move(opened.reason)};
+        }
+        secure = std::move(opened.stream);
+        connection = secure.get();
     }
 
     const auto fail = [&] {
         buffer.reset();
         size = 0;
-        return false;
+        return TUrlGetResult{};
     };
 
     if (fileName.empty()) {
@@ -206,19 +260,19 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
         }
         buffer = sink.Finish();
         size = buffer->size();
-        return true;
+        return {true, {}};
     }
 
     FileSink sink(fileName);
     if (!sink.IsOpen()) {
-        return false;
+        return {};
     }
     connection->SendAll(request);
     if (ReceiveBody(*connection, sink) == Transfer::Failed) {
         sink.Close(); // keeps what was written
         return fail();
     }
-    return sink.Close();
+    return {sink.Close(), {}};
 }
 
 std::string ResolveHost(const std::string& name) {

@@ -9,8 +9,12 @@
 std::string ServiceCall(const std::string& url) {
     TMemoryBlock buffer;
     std::size_t size = 0;
-    UrlGet(url, ServiceEndpoint().Port, std::string(), buffer, size); // the block decides
-    if (buffer) {
+    const TUrlGetResult result =
+        UrlGetWithReason(url, ServiceEndpoint().Port, std::string(), buffer, size, NetTimeout());
+    if (!result.secureFailure.empty()) {
+        return std::string(kSecureConnectionFailedReply) + result.secureFailure;
+    }
+    if (buffer) {                          // the block decides, not the result flag
         std::string text(buffer->c_str()); // up to the first zero byte
         if (!text.empty()) {
             return text;
