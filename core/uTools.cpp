@@ -10,7 +10,7 @@ std::string ServiceCall(const std::string& url) {
     TMemoryBlock buffer;
     std::size_t size = 0;
     const TUrlGetResult result =
-        UrlGetWithReason(url, ServiceEndpoint().Port, std::string(), buffer, size, NetTimeout());
+        UrlGetWithReason(url, ServiceEndpoint().Port, std::string(), buffer, size, NetLimits());
     if (!result.secureFailure.empty()) {
         return std::string(kSecureConnectionFailedReply) + result.secureFailure;
     }

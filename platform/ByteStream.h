@@ -1,22 +1,37 @@
 #pragma once
-// A connected stream of bytes in both directions whose waits are bounded by the stream itself.
-// The plain socket and the encrypted stream above it both offer it, so that the HTTP exchange
-// is one algorithm over either.
+// A connected byte stream as the HTTP transport sees it: send bytes, receive bytes, every
+// wait bounded by a deadline. The plain TCP connection is one; an encrypted stream over such
+// a connection can be another, read by the same reading rules.
 
-#include "platform/Socket.h"
-
+#include <chrono>
 #include <cstddef>
 #include <string_view>
 
 namespace platform {
 
+using Deadline = std::chrono::steady_clock::time_point;
+
+enum class ReadStatus {
+    Data,     // bytes were read
+    Closed,   // the peer ended the stream in order
+    Reset,    // the peer broke the connection off
+    TimedOut, // nothing arrived before the deadline
+    Failed    // any other failure
+};
+
+struct ReadResult {
+    ReadStatus status;
+    std::size_t count; // bytes read, for ReadStatus::Data
+};
+
 class ByteStream {
 public:
     virtual ~ByteStream() = default;
-    // Sends every byte; false when the stream fails or the peer takes none in time.
-    virtual bool SendAll(std::string_view bytes) = 0;
-    // Reads up to `capacity` bytes, waiting no longer than the stream's time limit.
-    virtual ReadResult Read(char* buffer, std::size_t capacity) = 0;
+
+    // Sends every byte; false on failure or when the peer has not taken them all by `deadline`.
+    virtual bool SendAll(std::string_view bytes, Deadline deadline) = 0;
+    // Reads up to `capacity` bytes (at least 1), waiting until `deadline` at most for any.
+    virtual ReadResult Receive(char* buffer, std::size_t capacity, Deadline deadline) = 0;
 };
 
 } // namespace platform

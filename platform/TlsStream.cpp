@@ -28,6 +28,7 @@ using ContextPtr = std::shared_ptr<SSL_CTX>;
 // bytes counted against their limit.
 struct TlsStream::State {
     ByteStream* lower = nullptr;
+    Deadline deadline{}; // of the call in progress
     ReadStatus lastRead = ReadStatus::Data;
     bool sendFailed = false;
     bool handshaking = true;
@@ -51,7 +52,8 @@ int GlueWrite(BIO* bio, const char* data, int length) {
     if (length <= 0) {
         return 0;
     }
-    if (!state.lower->SendAll(std::string_view(data, static_cast<std::size_t>(length)))) {
+    if (!state.lower->SendAll(std::string_view(data, static_cast<std::size_t>(length)),
+                              state.deadline)) {
         state.sendFailed = true;
         return -1;
     }
@@ -72,7 +74,7 @@ int GlueRead(BIO* bio, char* out, int length) {
         }
         capacity = std::min(capacity, kMaxHandshakeBytes - state.handshakeBytes);
     }
-    const ReadResult read = state.lower->Read(out, capacity);
+    const ReadResult read = state.lower->Receive(out, capacity, state.deadline);
     state.lastRead = read.status;
     switch (read.status) {
     case ReadStatus::Data:
@@ -227,7 +229,7 @@ TlsStream::TlsStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
 TlsStream::~TlsStream() = default;
 
 TlsStream::Opened TlsStream::Open(ByteStream& lower, const std::string& serverName,
-                                  const std::string& authorityFile) {
+                                  const std::string& authorityFile, Deadline deadline) {
     ERR_clear_error();
     ContextResult context = ClientContext(authorityFile);
     if (!context.context) {
@@ -236,6 +238,7 @@ TlsStream::Opened TlsStream::Open(ByteStream& lower, const std::string& serverNa
     }
     auto state = std::make_unique<State>();
     state->lower = &lower;
+    state->deadline = deadline;
     state->context = std::move(context.context);
     state->ssl.reset(SSL_new(state->context.get()));
     BIO* glue = state->ssl ? BIO_new(GlueMethod()) : nullptr;
@@ -265,8 +268,9 @@ TlsStream::Opened TlsStream::Open(ByteStream& lower, const std::string& serverNa
     return {Outcome::Established, {}, std::unique_ptr<TlsStream>(new TlsStream(std::move(state)))};
 }
 
-bool TlsStream::SendAll(std::string_view bytes) {
+bool TlsStream::SendAll(std::string_view bytes, Deadline deadline) {
     ERR_clear_error();
+    state_->deadline = deadline;
     while (!bytes.empty()) {
         std::size_t written = 0;
         const std::size_t piece = std::min<std::size_t>(bytes.size(), INT_MAX);
@@ -279,8 +283,9 @@ bool TlsStream::SendAll(std::string_view bytes) {
     return true;
 }
 
-ReadResult TlsStream::Read(char* buffer, std::size_t capacity) {
+ReadResult TlsStream::Receive(char* buffer, std::size_t capacity, Deadline deadline) {
     ERR_clear_error();
+    state_->deadline = deadline;
     std::size_t count = 0;
     if (SSL_read_ex(state_->ssl.get(), buffer, capacity, &count) == 1) {
         return {ReadStatus::Data, count};

@@ -29,19 +29,20 @@ public:
     };
 
     // Runs the handshake with the server named `serverName` (a host name or an IP address)
-    // over `lower`, which must outlive the returned stream. `authorityFile` names a PEM file
-    // of trusted authorities that replaces the system's; empty means the system's.
+    // over `lower`, which must outlive the returned stream, all of it by `deadline`.
+    // `authorityFile` names a PEM file of trusted authorities that replaces the system's;
+    // empty means the system's.
     static Opened Open(ByteStream& lower, const std::string& serverName,
-                       const std::string& authorityFile);
+                       const std::string& authorityFile, Deadline deadline);
 
     ~TlsStream() override;
     TlsStream(const TlsStream&) = delete;
     TlsStream& operator=(const TlsStream&) = delete;
 
-    bool SendAll(std::string_view bytes) override;
+    bool SendAll(std::string_view bytes, Deadline deadline) override;
     // A clean close and a close without the TLS close message both read as Closed, as the
     // plain stream's close does: the HTTP reply decides whether it is complete.
-    ReadResult Read(char* buffer, std::size_t capacity) override;
+    ReadResult Receive(char* buffer, std::size_t capacity, Deadline deadline) override;
 
     struct State;
 

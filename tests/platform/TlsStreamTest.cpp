@@ -2,6 +2,7 @@
 
 #include "platform/TlsStream.h"
 
+#include "platform/Socket.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TlsPeers.h"
@@ -23,26 +24,16 @@ using testing_support::TlsPeerOptions;
 
 namespace {
 
-// The plain socket as the stream below the TLS layer.
-class SocketStream final : public platform::ByteStream {
-public:
-    explicit SocketStream(platform::TcpConnection connection)
-        : connection_(std::move(connection)) {}
-    bool SendAll(std::string_view bytes) override { return connection_.SendAll(bytes); }
-    platform::ReadResult Read(char* buffer, std::size_t capacity) override {
-        return connection_.Read(buffer, capacity);
-    }
-
-private:
-    platform::TcpConnection connection_;
-};
-
-SocketStream ConnectLoopback(std::uint16_t port, std::chrono::milliseconds timeout = 5s) {
-    auto connection = platform::TcpConnection::Connect(htonl(INADDR_LOOPBACK), port, timeout);
+platform::TcpConnection ConnectLoopback(std::uint16_t port) {
+    auto connection = platform::TcpConnection::Connect(htonl(INADDR_LOOPBACK), port, 5s);
     if (!connection) {
         throw std::runtime_error("cannot connect to the test peer");
     }
-    return SocketStream(std::move(*connection));
+    return std::move(*connection);
+}
+
+platform::Deadline In(std::chrono::milliseconds wait) {
+    return std::chrono::steady_clock::now() + wait;
 }
 
 class TlsStreamTest : public ::testing::Test {
@@ -51,17 +42,17 @@ protected:
 
     // Handshake, one request, the whole reply until the peer closes.
     std::string Exchange(std::uint16_t port, const std::string& name, const std::string& request) {
-        SocketStream lower = ConnectLoopback(port);
-        auto opened = TlsStream::Open(lower, name, authorityFile);
+        auto lower = ConnectLoopback(port);
+        auto opened = TlsStream::Open(lower, name, authorityFile, In(5s));
         EXPECT_EQ(opened.outcome, TlsStream::Outcome::Established) << opened.reason;
         if (!opened.stream) {
             return {};
         }
-        EXPECT_TRUE(opened.stream->SendAll(request));
+        EXPECT_TRUE(opened.stream->SendAll(request, In(5s)));
         std::string reply;
         char buffer[1024];
         for (;;) {
-            const auto read = opened.stream->Read(buffer, sizeof buffer);
+            const auto read = opened.stream->Receive(buffer, sizeof buffer, In(5s));
             if (read.status != ReadStatus::Data) {
                 EXPECT_EQ(read.status, ReadStatus::Closed);
                 return reply;
@@ -72,8 +63,8 @@ protected:
 
     TlsStream::Opened Handshake(std::uint16_t port, const std::string& name,
                                 std::chrono::milliseconds timeout = 5s) {
-        lower_ = std::make_unique<SocketStream>(ConnectLoopback(port, timeout));
-        return TlsStream::Open(*lower_, name, authorityFile);
+        lower_ = std::make_unique<platform::TcpConnection>(ConnectLoopback(port));
+        return TlsStream::Open(*lower_, name, authorityFile, In(timeout));
     }
 
     TempFolder folder;
@@ -81,7 +72,7 @@ protected:
     std::string authorityFile = folder / "authority.pem";
 
 private:
-    std::unique_ptr<SocketStream> lower_;
+    std::unique_ptr<platform::TcpConnection> lower_;
 };
 
 TEST_F(TlsStreamTest, CarriesTheRequestAndTheReplyUnchanged) {
@@ -163,17 +154,17 @@ TEST_F(TlsStreamTest, AddressCheckedAgainstTheCertificatesAddresses) {
 
 TEST_F(TlsStreamTest, SystemTrustDoesNotKnowAPrivateAuthority) {
     TlsLoopbackServer server(authority.Issue());
-    SocketStream lower = ConnectLoopback(server.Port());
-    const auto opened = TlsStream::Open(lower, "localhost", "");
+    auto lower = ConnectLoopback(server.Port());
+    const auto opened = TlsStream::Open(lower, "localhost", "", In(5s));
     EXPECT_EQ(opened.outcome, TlsStream::Outcome::Refused);
     EXPECT_EQ(opened.reason, "unable to get local issuer certificate");
 }
 
 TEST_F(TlsStreamTest, MissingAuthorityFileIsARefusalNamingTheFile) {
     TlsLoopbackServer server(authority.Issue());
-    SocketStream lower = ConnectLoopback(server.Port());
+    auto lower = ConnectLoopback(server.Port());
     const std::string missing = folder / "missing.pem";
-    const auto opened = TlsStream::Open(lower, "localhost", missing);
+    const auto opened = TlsStream::Open(lower, "localhost", missing, In(5s));
     EXPECT_EQ(opened.outcome, TlsStream::Outcome::Refused);
     EXPECT_EQ(opened.reason, "cannot read the authority file " + missing);
 }

@@ -1,10 +1,13 @@
 #include "tests/support/LoopbackServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,6 +66,20 @@ std::string ReadRequest(int fd) {
         request.append(buffer, static_cast<std::size_t>(n));
     }
     return request;
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 } // namespace
@@ -156,11 +173,19 @@ void LoopbackServer::Serve(int fd) {
     requestArrived_.notify_all();
 
     std::this_thread::sleep_for(reply.delayBeforeReply);
-    for (std::size_t i = 0; i < reply.chunks.size(); ++i) {
+    // A client that has gone gets nothing more: sending stops at the first failure.
+    bool sending = true;
+    for (std::size_t i = 0; sending && i < reply.chunks.size(); ++i) {
         if (i > 0) {
             std::this_thread::sleep_for(reply.gap);
         }
-        send(fd, reply.chunks[i].data(), reply.chunks[i].size(), MSG_NOSIGNAL);
+        sending = SendAll(fd, reply.chunks[i]);
+    }
+    const std::string filler(64 * 1024, 'x');
+    for (std::uint64_t left = reply.fillerBytes; sending && left > 0;) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, filler.size()));
+        sending = SendAll(fd, std::string_view(filler).substr(0, piece));
+        left -= piece;
     }
     if (reply.ending == ScriptedReply::Ending::Hang) {
         pollfd entry{fd, POLLIN, 0};

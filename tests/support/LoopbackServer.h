@@ -20,6 +20,7 @@ struct ScriptedReply {
     std::chrono::milliseconds gap{0}; // pause between chunks
     Ending ending = Ending::Close;
     std::chrono::milliseconds delayBeforeReply{0}; // pause after the request arrived
+    std::uint64_t fillerBytes = 0; // this many more bytes sent after the chunks, in one go
 
     // "HTTP/1.0 200 OK", one header, a blank line, then `body`, in one piece.
     static ScriptedReply Http(const std::string& body);
