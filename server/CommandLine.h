@@ -1,6 +1,7 @@
 #pragma once
 // The command line of corvale-server: options, the command and its arguments, and the help.
 
+#include "server/HttpLimits.h"
 #include "server/Version.h"
 
 #include <cstdint>
@@ -33,6 +34,8 @@ struct CommandLine {
     std::optional<ProductVersion> OfferVersion;
     std::optional<std::string> PackageFile;
     int Threads = 8;
+    int IoThreads = 2;
+    HttpLimits Limits;
     bool SignupOpen = true;
     bool AccessLog = false;
     bool ShowHelp = false;

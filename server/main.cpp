@@ -11,11 +11,22 @@
 #include <iostream>
 #include <memory>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
 
 using namespace server;
+
+// Every connection needs a descriptor; the soft limit is often far below what the
+// connection caps allow.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
 
 std::string HostForDisplay(const std::string& host) {
     return host.find(':') == std::string::npos ? host : '[' + host + ']';
@@ -30,6 +41,7 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    RaiseDescriptorLimit();
 
     std::optional<std::string> package;
     if (line.PackageFile) {
@@ -50,7 +62,8 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package});
     HttpFrontEnd frontEnd(
         *storage, actions,
-        FrontEndOptions{line.Threads, line.SignupOpen, line.AccessLog ? &std::cerr : nullptr});
+        FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
+                        line.AccessLog ? &std::cerr : nullptr, line.Limits});
     const std::string shownHost = HostForDisplay(line.Listen.Host);
     const std::uint16_t port = frontEnd.Bind(line.Listen.Host, line.Listen.Port);
     if (port == 0) {

@@ -39,9 +39,10 @@ ServerSetup RunningServer::DefaultSetup() {
 }
 
 RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_.File("service.db")) {
-    storage_ = std::make_unique<server::Storage>(databasePath_);
-    actions_ = std::make_unique<server::ServiceActions>(*storage_, setup.Offer,
-                                                        [this] { return now_.load(); });
+    // The least hashing cost: tests make many accounts; the service's own cost is tested apart.
+    storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCost());
+    actions_ = std::make_unique<server::ServiceActions>(
+        *storage_, setup.Offer, [this] { return now_.load(); }, setup.Logins);
     frontEnd_ = std::make_unique<server::HttpFrontEnd>(*storage_, *actions_, setup.FrontEnd);
     port_ = frontEnd_->Bind(setup.Host, 0);
     if (port_ == 0) {

@@ -31,6 +31,7 @@ private:
 struct ServerSetup {
     server::UpdateOffer Offer;
     server::FrontEndOptions FrontEnd;
+    server::AuthenticatorOptions Logins;
     std::string Host = "127.0.0.1"; // where to listen; the client always comes from 127.0.0.1
 };
 
@@ -46,6 +47,8 @@ public:
 
     std::uint16_t Port() const { return port_; }
     server::Storage& Storage() { return *storage_; }
+    server::ServiceActions& Actions() { return *actions_; }
+    server::HttpFrontEnd& FrontEnd() { return *frontEnd_; }
     const std::string& DatabasePath() const { return databasePath_; }
     TempFolder& Folder() { return folder_; }
 
