@@ -1,6 +1,5 @@
 #include "core/uTools.h"
 
-#include "core/Net.h"
 #include "core/uEndpoint.h"
 #include "util/Lib1.h"
 
@@ -14,8 +13,12 @@ std::string ServiceCall(const std::string& url) {
     if (!result.secureFailure.empty()) {
         return std::string(kSecureConnectionFailedReply) + result.secureFailure;
     }
-    if (buffer) {                          // the block decides, not the result flag
-        std::string text(buffer->c_str()); // up to the first zero byte
+    return ReplyText(buffer); // the block decides, not the result flag
+}
+
+std::string ReplyText(const TMemoryBlock& block) {
+    if (block) {
+        std::string text(block->c_str()); // up to the first zero byte
         if (!text.empty()) {
             return text;
         }
