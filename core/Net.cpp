@@ -73,6 +73,7 @@ private:
 };
 
 struct UrlParts {
+    std::string scheme; // what stands before "//", lower case: "http:" or "https:"
     std::string host;
     std::string path;
     bool secure = false;
@@ -89,8 +90,9 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
     for (char& c : scheme) {
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     }
-    return UrlParts{url.substr(hostStart, pathSlash - hostStart), url.substr(pathSlash + 1),
-                    scheme == "https:"};
+    const bool secure = scheme == "https:";
+    return UrlParts{std::move(scheme), url.substr(hostStart, pathSlash - hostStart),
+                    url.substr(pathSlash + 1), secure};
 }
 
 constexpr std::uint16_t kHttpPort = 80;

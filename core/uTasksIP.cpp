@@ -78,7 +78,8 @@ TGetIPReply SplitGetIPReply(const std::string& message) {
 
 void IPChanged(const std::string& address, TDateTime seen) {
     Vars.ChangeTime = seen;
-    WindowOps().AppendHistoryRow(address, FormatDisplayDateTime(Vars.ChangeTime.Load()));
+    // The check's own time: an overlapping check may already have changed the record's.
+    WindowOps().AppendHistoryRow(address, FormatDisplayDateTime(seen));
     Vars.IP = address;
     WindowOps().SetStatusText(TStatusBar::SB1, 1, address);
     WindowOps().SetTrayHint(Cfg.Product.VersionText + ": " + address);

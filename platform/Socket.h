@@ -45,7 +45,8 @@ public:
     bool SendAll(std::string_view bytes, Deadline deadline) override;
     ReadResult Receive(char* buffer, std::size_t capacity, Deadline deadline) override;
 
-    // SendAll and Receive, each wait bounded by the time limit given to Connect.
+    // SendAll and Receive, each wait bounded by the time limit given to Connect (none for a
+    // connection made with a deadline: use the calls above).
     bool SendAll(std::string_view bytes);
     ReadResult Read(char* buffer, std::size_t capacity);
 

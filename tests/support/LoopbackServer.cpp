@@ -95,6 +95,7 @@ LoopbackServer::~LoopbackServer() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        requestArrived_.notify_all();
         for (int fd : openFds_) {
             shutdown(fd, SHUT_RDWR);
         }
@@ -115,6 +116,14 @@ void LoopbackServer::Enqueue(ScriptedReply reply) {
 void LoopbackServer::SetFallback(ScriptedReply reply) {
     std::lock_guard lock(mutex_);
     fallback_ = std::move(reply);
+}
+
+void LoopbackServer::ReleaseHeldReplies() {
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+    }
+    requestArrived_.notify_all();
 }
 
 std::vector<std::string> LoopbackServer::Requests() const {
@@ -172,6 +181,13 @@ void LoopbackServer::Serve(int fd) {
     }
     requestArrived_.notify_all();
 
+    {
+        std::unique_lock lock(mutex_);
+        requestArrived_.wait_for(lock, std::chrono::seconds(10), [&] {
+            return stopping_ ||
+                   ((!reply.held || released_) && requests_.size() >= reply.afterRequests);
+        });
+    }
     std::this_thread::sleep_for(reply.delayBeforeReply);
     // A client that has gone gets nothing more: sending stops at the first failure.
     bool sending = true;
