@@ -3,6 +3,7 @@
 #include "core/HttpExchange.h"
 #include "core/Lib5.h"
 #include "platform/Socket.h"
+#include "platform/TlsStream.h"
 
 #include <cstdio>
 #include <memory>
@@ -72,9 +73,10 @@ private:
 };
 
 struct UrlParts {
-    std::string scheme; // what stands before "//", "http:" for every service URL
+    std::string scheme; // what stands before "//", lower case: "http:" or "https:"
     std::string host;
     std::string path;
+    bool secure = false;
 };
 
 std::optional<UrlParts> SplitUrl(const std::string& url) {
@@ -84,8 +86,21 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
     if (pathSlash == std::string::npos) {
         return std::nullopt;
     }
-    return UrlParts{slashes == std::string::npos ? std::string() : url.substr(0, slashes),
-                    url.substr(hostStart, pathSlash - hostStart), url.substr(pathSlash + 1)};
+    std::string scheme = slashes == std::string::npos ? "" : url.substr(0, slashes);
+    for (char& c : scheme) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    const bool secure = scheme == "https:";
+    return UrlParts{std::move(scheme), url.substr(hostStart, pathSlash - hostStart),
+                    url.substr(pathSlash + 1), secure};
+}
+
+constexpr std::uint16_t kHttpPort = 80;
+constexpr std::uint16_t kHttpsPort = 443;
+
+std::string& TrustedAuthorities() {
+    static std::string path;
+    return path;
 }
 
 // A dotted address is used as it is; anything else is looked up by name, a first label with
@@ -98,16 +113,6 @@ std::optional<std::uint32_t> ServerAddress(const std::string& host) {
         }
     }
     return platform::ParseDottedAddress(ResolveHost(host));
-}
-
-// The stream the exchange runs over: a plain connection to the server.
-std::unique_ptr<platform::ByteStream> ConnectStream(const UrlParts& /*url*/, std::uint32_t address,
-                                                    std::uint16_t port, platform::Deadline by) {
-    auto connection = platform::TcpConnection::Connect(address, port, by);
-    if (!connection) {
-        return nullptr;
-    }
-    return std::make_unique<platform::TcpConnection>(std::move(*connection));
 }
 
 } // namespace
@@ -167,28 +172,55 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
 
 bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
             TMemoryBlock& buffer, std::size_t& size, const TNetLimits& limits) {
+    return UrlGetWithReason(url, port, fileName, buffer, size, limits).ok;
+}
+
+void SetTrustedAuthorityFile(std::string path) {
+    std::lock_guard lock(SeamMutex());
+    TrustedAuthorities() = std::move(path);
+}
+
+TUrlGetResult UrlGetWithReason(const std::string& url, std::uint16_t port,
+                               const std::string& fileName, TMemoryBlock& buffer, std::size_t& size,
+                               const TNetLimits& limits) {
     const auto startedAt = std::chrono::steady_clock::now();
     const auto parts = SplitUrl(url);
     if (!parts) {
-        return false;
+        return {};
     }
-    const std::string request = BuildRequest(HostField(parts->host, port), parts->path);
+    const std::string request = BuildRequest(
+        HostField(parts->host, port, parts->secure ? kHttpsPort : kHttpPort), parts->path);
     const auto address = ServerAddress(parts->host);
     if (!address) {
-        return false;
+        return {};
     }
     TExchangeLimits exchange{limits.PerRead, startedAt + limits.Exchange, limits.MemoryBody};
-    const auto stream =
-        ConnectStream(*parts, *address, port,
-                      std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
-    if (!stream) {
-        return false;
+    auto connection = platform::TcpConnection::Connect(
+        *address, port, std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
+    if (!connection) {
+        return {};
+    }
+    platform::ByteStream* stream = &*connection;
+    std::unique_ptr<platform::TlsStream> secure;
+    if (parts->secure) {
+        // The handshake is one more wait of the exchange, under the same limits.
+        const auto handshakeEnd =
+            std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead);
+        // The certificate names the host alone, never a port written after it.
+        auto opened =
+            platform::TlsStream::Open(*connection, parts->host.substr(0, parts->host.find(':')),
+                                      TrustedAuthorityFile(), handshakeEnd);
+        if (opened.outcome != platform::TlsStream::Outcome::Established) {
+            return {false, std::move(opened.reason)};
+        }
+        secure = std::move(opened.stream);
+        stream = secure.get();
     }
 
     const auto fail = [&] {
         buffer.reset();
         size = 0;
-        return false;
+        return TUrlGetResult{};
     };
 
     if (fileName.empty()) {
@@ -200,12 +232,12 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
         }
         buffer = sink.Finish();
         size = buffer->size();
-        return true;
+        return {true, {}};
     }
 
     FileSink sink(fileName);
     if (!sink.IsOpen()) {
-        return false;
+        return {};
     }
     exchange.MaxBody = limits.FileBody;
     const TExchangeEnd end = ExchangeOver(*stream, request, sink, exchange);
@@ -216,7 +248,12 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
         }
         return fail();
     }
-    return sink.Close();
+    return {sink.Close(), {}};
+}
+
+std::string TrustedAuthorityFile() {
+    std::lock_guard lock(SeamMutex());
+    return TrustedAuthorities();
 }
 
 std::string ResolveHost(const std::string& name) {

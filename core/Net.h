@@ -49,6 +49,21 @@ bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileN
 bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
             TMemoryBlock& buffer, std::size_t& size, std::chrono::milliseconds timeout);
 
+// An "https://" URL is fetched the same way over TLS to the host on `port`; this result also
+// says why a secure connection was refused (the certificate or the handshake), which is
+// empty when none was refused. A peer that does not answer in time is no refusal.
+struct TUrlGetResult {
+    bool ok = false;
+    std::string secureFailure;
+};
+TUrlGetResult UrlGetWithReason(const std::string& url, std::uint16_t port,
+                               const std::string& fileName, TMemoryBlock& buffer, std::size_t& size,
+                               const TNetLimits& limits);
+
+// The trusted authorities for "https://" URLs: a PEM file, or empty for the system's.
+void SetTrustedAuthorityFile(std::string path);
+std::string TrustedAuthorityFile();
+
 // The first IPv4 address of `name` in dotted form, or empty text.
 std::string ResolveHost(const std::string& name);
 // Replaces the system's name look-up behind ResolveHost; an empty function restores it.

@@ -8,8 +8,12 @@
 std::string ServiceCall(const std::string& url) {
     TMemoryBlock buffer;
     std::size_t size = 0;
-    UrlGet(url, ServiceEndpoint().Port, std::string(), buffer, size); // the block decides
-    return ReplyText(buffer);
+    const TUrlGetResult result =
+        UrlGetWithReason(url, ServiceEndpoint().Port, std::string(), buffer, size, NetLimits());
+    if (!result.secureFailure.empty()) {
+        return std::string(kSecureConnectionFailedReply) + result.secureFailure;
+    }
+    return ReplyText(buffer); // the block decides, not the result flag
 }
 
 std::string ReplyText(const TMemoryBlock& block) {

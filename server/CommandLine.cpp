@@ -58,17 +58,28 @@ const NumberOption* FindNumberOption(std::string_view name) {
 
 bool TakesValue(std::string_view name) {
     return name == "--listen" || name == "--db" || name == "--offer-version" ||
-           name == "--package" || FindNumberOption(name) != nullptr;
+           name == "--tls-cert" || name == "--tls-key" || name == "--package" ||
+           FindNumberOption(name) != nullptr;
 }
 
 // Applies one option; the error text, or empty when it was fine.
-std::string ApplyOption(CommandLine& line, std::string_view name, const std::string& value) {
+std::string ApplyOption(CommandLine& line, std::string_view name, const std::string& value,
+                        bool& listenSeen) {
     if (name == "--listen") {
         const auto address = ParseListenAddress(value);
         if (!address) {
             return "invalid --listen address: " + value;
         }
-        line.Listen = *address;
+        if (line.SecondListen) {
+            return "--listen may be given twice at most";
+        }
+        (listenSeen ? line.SecondListen.emplace() : line.Listen) = *address;
+        listenSeen = true;
+    } else if (name == "--tls-cert" || name == "--tls-key") {
+        if (value.empty()) {
+            return std::string(name) + " needs a file name";
+        }
+        (name == "--tls-cert" ? line.TlsCertificateFile : line.TlsKeyFile) = value;
     } else if (name == "--db") {
         if (value.empty()) {
             return "--db needs a file name";
@@ -139,6 +150,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
 
 CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
+    bool listenSeen = false;
     bool commandSeen = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -167,7 +179,8 @@ CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
                 } else {
                     return {std::nullopt, name + " needs a value"};
                 }
-                if (std::string error = ApplyOption(line, name, value); !error.empty()) {
+                if (std::string error = ApplyOption(line, name, value, listenSeen);
+                    !error.empty()) {
                     return {std::nullopt, error};
                 }
                 continue;
@@ -185,6 +198,12 @@ CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
         } else {
             line.Arguments.push_back(arg);
         }
+    }
+    if (line.TlsCertificateFile.has_value() != line.TlsKeyFile.has_value()) {
+        return {std::nullopt, "--tls-cert and --tls-key go together"};
+    }
+    if (line.SecondListen && !line.TlsCertificateFile) {
+        return {std::nullopt, "a second --listen serves HTTPS: give --tls-cert and --tls-key"};
     }
     return {std::move(line), {}};
 }
@@ -227,7 +246,20 @@ Commands:
 Options:
   --listen ADDR[:PORT]      Address to listen on (default 127.0.0.1:8080).
                             ADDR may be a name, an IPv4 address or [IPv6];
-                            PORT 0 picks a free port.
+                            PORT 0 picks a free port. May be given twice
+                            with --tls-cert: the first then serves plain
+                            HTTP, the second HTTPS.
+  --tls-cert FILE           Serve HTTPS with this certificate (PEM, the
+                            server's own first, then any intermediates).
+  --tls-key FILE            Its private key (PEM). Both files are read at
+                            start-up, so the key may be readable by root
+                            only; under systemd, LoadCredential= hands them
+                            over as $CREDENTIALS_DIRECTORY/<name>.
+                            A certificate: from a public authority for a
+                            name the clients reach, or for a LAN from an
+                            authority of your own (see the README). Clients
+                            then use service=https://HOST[:PORT] and, for
+                            an own authority, ca_file=PATH in corvale.ini.
   --db FILE                 The database file (default ./corvale-server.db);
                             created when missing.
   --offer-version VERSION   Offer VERSION to version checks while serving,

@@ -30,6 +30,11 @@ struct CommandLine {
     std::string Command = "serve";
     std::vector<std::string> Arguments;
     ListenAddress Listen;
+    // A second --listen: with a certificate, the first address then serves plain HTTP and
+    // this one HTTPS; with one --listen and a certificate, that one serves HTTPS.
+    std::optional<ListenAddress> SecondListen;
+    std::optional<std::string> TlsCertificateFile; // PEM, the chain from the server's own
+    std::optional<std::string> TlsKeyFile;         // PEM, read before serving
     std::string Database = "corvale-server.db";
     std::optional<ProductVersion> OfferVersion;
     std::optional<std::string> PackageFile;

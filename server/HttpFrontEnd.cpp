@@ -3,6 +3,7 @@
 #include "server/ConnectionTable.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"
+#include "server/TlsListener.h"
 
 #include <algorithm>
 #include <boost/asio/ip/tcp.hpp>
@@ -49,7 +50,15 @@ public:
         workers_.join(); // answers under way finish before their sessions go
     }
 
-    std::uint16_t Bind(const std::string& host, std::uint16_t port) {
+    bool UseCertificate(const std::string& chain, const std::string& key, std::string& error) {
+        tls_ = MakeTlsContext(chain, key, error);
+        return tls_ != nullptr;
+    }
+
+    std::uint16_t Bind(const std::string& host, std::uint16_t port, bool secure) {
+        if (secure && !tls_) {
+            return 0;
+        }
         beast::error_code ec;
         tcp::resolver resolver(io_);
         const auto found =
@@ -82,6 +91,7 @@ public:
             return 0;
         }
         acceptors_.push_back(std::move(acceptor));
+        secure_.push_back(secure);
         return bound;
     }
 
@@ -92,8 +102,8 @@ public:
         if (stopRequested_) {
             return true;
         }
-        for (auto& acceptor : acceptors_) {
-            Accept(*acceptor);
+        for (std::size_t i = 0; i < acceptors_.size(); ++i) {
+            Accept(*acceptors_[i], secure_[i]);
         }
         std::vector<std::thread> others;
         for (int i = 1; i < std::max(1, options_.IoThreads); ++i) {
@@ -123,42 +133,54 @@ public:
     std::size_t OpenConnections() { return table_.Count(); }
 
 private:
-    void Accept(tcp::acceptor& acceptor) {
-        acceptor.async_accept(
-            net::make_strand(io_), [this, &acceptor](beast::error_code ec, tcp::socket socket) {
-                if (stopRequested_ || !acceptor.is_open()) {
-                    return;
-                }
-                if (ec) {
-                    // Out of descriptors or memory: pause rather than spin on the same failure.
-                    auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
-                    timer->async_wait([this, &acceptor, timer](beast::error_code) {
-                        if (!stopRequested_) {
-                            Accept(acceptor);
-                        }
-                    });
-                    return;
-                }
-                Admit(std::move(socket));
-                Accept(acceptor);
-            });
+    void Accept(tcp::acceptor& acceptor, bool secure) {
+        acceptor.async_accept(net::make_strand(io_), [this, &acceptor, secure](beast::error_code ec,
+                                                                               tcp::socket socket) {
+            if (stopRequested_ || !acceptor.is_open()) {
+                return;
+            }
+            if (ec) {
+                // Out of descriptors or memory: pause rather than spin on the same failure.
+                auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
+                timer->async_wait([this, &acceptor, secure, timer](beast::error_code) {
+                    if (!stopRequested_) {
+                        Accept(acceptor, secure);
+                    }
+                });
+                return;
+            }
+            if (secure) {
+                Admit<TlsTcpStream>(std::move(socket));
+            } else {
+                Admit<beast::tcp_stream>(std::move(socket));
+            }
+            Accept(acceptor, secure);
+        });
     }
 
-    void Admit(tcp::socket socket) {
+    template <class Stream> Stream Wrap(tcp::socket socket) {
+        if constexpr (std::is_same_v<Stream, TlsTcpStream>) {
+            return Stream(beast::tcp_stream(std::move(socket)), *tls_);
+        } else {
+            return Stream(std::move(socket));
+        }
+    }
+
+    template <class Stream> void Admit(tcp::socket socket) {
         beast::error_code ec;
         const tcp::endpoint remote = socket.remote_endpoint(ec);
         if (ec) {
             return;
         }
         std::string peer = NormalizePeerAddress(remote.address().to_string());
-        using Session = HttpSession<beast::tcp_stream>;
+        using Session = HttpSession<Stream>;
         Admission why = Admission::Admitted;
         if (auto ticket = table_.Admit(peer, why)) {
-            std::make_shared<Session>(beast::tcp_stream(std::move(socket)), context_,
-                                      std::move(*ticket), std::move(peer))
+            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_, std::move(*ticket),
+                                      std::move(peer))
                 ->Start();
         } else if (auto refusal = table_.AdmitRefusal()) {
-            std::make_shared<Session>(beast::tcp_stream(std::move(socket)), context_,
+            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
                                       std::move(*refusal), std::move(peer))
                 ->Refuse(503);
         } // else closed at once: even refusals are capped
@@ -189,6 +211,8 @@ private:
     net::thread_pool workers_;
     net::steady_timer stopTimer_;
     std::vector<std::unique_ptr<tcp::acceptor>> acceptors_;
+    std::vector<bool> secure_; // beside each acceptor: whether it serves HTTPS
+    std::unique_ptr<net::ssl::context> tls_;
 };
 
 HttpFrontEnd::HttpFrontEnd(Storage& storage, ServiceActions& actions, FrontEndOptions options)
@@ -198,8 +222,13 @@ HttpFrontEnd::~HttpFrontEnd() {
     Stop();
 }
 
-std::uint16_t HttpFrontEnd::Bind(const std::string& host, std::uint16_t port) {
-    return engine_->Bind(host, port);
+std::uint16_t HttpFrontEnd::Bind(const std::string& host, std::uint16_t port, bool secure) {
+    return engine_->Bind(host, port, secure);
+}
+
+bool HttpFrontEnd::UseCertificate(const std::string& chain, const std::string& key,
+                                  std::string& error) {
+    return engine_->UseCertificate(chain, key, error);
 }
 
 bool HttpFrontEnd::Run() {

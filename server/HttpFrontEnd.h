@@ -34,8 +34,13 @@ public:
     HttpFrontEnd& operator=(const HttpFrontEnd&) = delete;
 
     // Opens one more listening socket; port 0 picks a free one. Returns the port, or 0 on
-    // failure. A name is looked up and its first address used.
-    std::uint16_t Bind(const std::string& host, std::uint16_t port);
+    // failure (also for a secure one before UseCertificate). A name is looked up and its
+    // first address used. A secure socket serves HTTPS.
+    std::uint16_t Bind(const std::string& host, std::uint16_t port, bool secure = false);
+    // The certificate chain and key (PEM text) for the secure sockets; false, with the reason
+    // in `error`, when they are unusable.
+    bool UseCertificate(const std::string& certificateChain, const std::string& key,
+                        std::string& error);
     // Serves on the calling thread (and the other I/O threads) until Stop(); false when it
     // could not serve.
     bool Run();

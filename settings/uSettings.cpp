@@ -21,7 +21,16 @@ std::int32_t WindowTimerPeriod(std::uint32_t periodMs) {
 }
 
 std::optional<TServiceEndpoint> ReadServiceSetting(const std::string& iniFile) {
-    return ParseServiceEndpoint(ReadIniString(iniFile, kSectionMain, kKeyService, ""));
+    auto endpoint = ParseServiceEndpoint(ReadIniString(iniFile, kSectionMain, kKeyService, ""));
+    if (endpoint) {
+        std::string authorities = ReadIniString(iniFile, kSectionMain, kKeyAuthorityFile, "");
+        if (!authorities.empty() && authorities.front() != '/') {
+            const auto slash = iniFile.rfind('/');
+            authorities.insert(0, slash == std::string::npos ? "" : iniFile.substr(0, slash + 1));
+        }
+        endpoint->AuthorityFile = std::move(authorities);
+    }
+    return endpoint;
 }
 
 void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& widths) {

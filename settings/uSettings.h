@@ -31,6 +31,8 @@ inline constexpr std::string_view kKeyStartHidden = "start_hidden";
 inline constexpr std::string_view kKeyMinToTray = "min_to_tray";
 inline constexpr std::string_view kKeyStayOnTop = "stay_on_top";
 inline constexpr std::string_view kKeyService = "service"; // read at start-up, never written
+// Trusted authorities for an "https://" service: a PEM file; read-only like "service".
+inline constexpr std::string_view kKeyAuthorityFile = "ca_file";
 inline constexpr std::string_view kKeyColumnsIP = "ip";
 inline constexpr std::string_view kKeyColumnsBuddies = "buddies";
 
@@ -95,7 +97,8 @@ std::int32_t WindowTimerPeriod(std::uint32_t periodMs);
 // after an error (a bad width item) everything read before it stays set.
 void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& widths);
 
-// The "service" endpoint as stored; none when missing or invalid.
+// The "service" endpoint as stored, with the "ca_file" authorities (a relative path is taken
+// from the settings file's folder); none when "service" is missing or invalid.
 std::optional<TServiceEndpoint> ReadServiceSetting(const std::string& iniFile);
 
 // Stores the account: UserID := id, Password := ScramblePassword(password); writes "id", then

@@ -48,6 +48,13 @@ RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_.File("se
     if (port_ == 0) {
         throw std::runtime_error("cannot bind the test server");
     }
+    if (!setup.TlsCertificate.empty()) {
+        std::string error;
+        if (!frontEnd_->UseCertificate(setup.TlsCertificate, setup.TlsKey, error) ||
+            (securePort_ = frontEnd_->Bind(setup.Host, 0, true)) == 0) {
+            throw std::runtime_error("cannot serve HTTPS in the test server: " + error);
+        }
+    }
     frontEnd_->Start();
     SetServiceEndpoint({"127.0.0.1", port_});
 }
