@@ -6,9 +6,9 @@
 #include "platform/InstanceLock.h"
 #include "platform/LocalMessages.h"
 #include "platform/RuntimeDir.h"
-#include "shell/Application.h"
-#include "shell/MessageBox.h"
-#include "shell/fMain.h"
+#include "shell/components/Application.h"
+#include "shell/components/MessageBox.h"
+#include "shell/mainwindow/fMain.h"
 
 #include <QApplication>
 #include <cstdio>

@@ -1,0 +1,193 @@
+#include "mainwindow/MainWindowFixture.h"
+
+#include "core/Net.h"
+#include "core/uCfg.h"
+#include "core/uClock.h"
+#include "core/uEndpoint.h"
+#include "shell/components/PopupMenu.h"
+#include "shell/mainwindow/StatusPanels.h"
+#include "shell/components/uPortlynx.h"
+#include "support/WaitFor.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QTableWidget>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::ScriptedReply;
+
+TUrlRecorder::TUrlRecorder() {
+    for (const char* scheme : {"http", "https", "mailto"}) {
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "Open");
+    }
+}
+
+TUrlRecorder::~TUrlRecorder() {
+    for (const char* scheme : {"http", "https", "mailto"}) {
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+}
+
+void TUrlRecorder::Open(const QUrl& url) {
+    Opened.push_back(url.toString());
+}
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+void RestoreEnv(const char* name, const std::string& value) {
+    value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
+}
+
+} // namespace
+
+void TMainWindowTest::SetUp() {
+    char pattern[] = "/tmp/corvale-window-XXXXXX";
+    folder = mkdtemp(pattern);
+    fs::create_directory(folder / "runtime");
+    fs::permissions(folder / "runtime", fs::perms::owner_all);
+    savedRuntimeDir_ = Env("CORVALE_TEST_RUNTIME_DIR");
+    savedConfigHome_ = Env("XDG_CONFIG_HOME");
+    setenv("CORVALE_TEST_RUNTIME_DIR", (folder / "runtime").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+    socketPath = QString::fromStdString((folder / "runtime" / "Corvale_EXE").string());
+
+    // The configuration is filled once per process, as the program does: a task of an
+    // earlier test may still be reading it. Only the paths change, which only the window
+    // thread reads, and the shared variables, which are made for being changed any time.
+    static const bool configured = [] {
+        InitCfg("/nonexistent/corvale", "TESTHOST");
+        return true;
+    }();
+    (void)configured;
+    Cfg.AppPath = folder.string() + "/";
+    Cfg.IniFile = Cfg.AppPath + "corvale.ini";
+    Vars.IP = std::string();
+    Vars.UserID = std::string();
+    Vars.Password = std::string();
+    Vars.LoginID = std::string();
+    InitCompanionPath(Cfg.AppPath);
+    SetNetTimeoutForTests(2s);
+    // 6 December 2026, 12:30:05; the report's 100 ms wait is skipped.
+    SetClockForTests(
+        {[] { return 46362.0 + (12 * 3600 + 30 * 60 + 5) / 86400.0; }, [](unsigned) {}});
+    service.SetFallback(ScriptedReply::Http(kGetIPReply));
+    WriteIni("");
+
+    SetMessageBoxHook([this](const TMessageBoxRequest& request) {
+        boxes.push_back(request);
+        if (!answers.empty()) {
+            const TMsgAnswer answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return request.Buttons == TMsgButtons::YesNo ? TMsgAnswer::No : TMsgAnswer::OK;
+    });
+}
+
+void TMainWindowTest::TearDown() {
+    DestroyWindow();
+    WaitUntilServiceIsQuiet();
+    SetMessageBoxHook({});
+    SetClockForTests({});
+    SetNetTimeoutForTests(kDefaultNetTimeout);
+    SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
+    RestoreEnv("CORVALE_TEST_RUNTIME_DIR", savedRuntimeDir_);
+    RestoreEnv("XDG_CONFIG_HOME", savedConfigHome_);
+    std::error_code ignored;
+    fs::permissions(folder, fs::perms::owner_all, ignored);
+    fs::remove_all(folder, ignored);
+}
+
+// Tasks of this test that are still on their way must not reach the next test's service.
+void TMainWindowTest::WaitUntilServiceIsQuiet() {
+    QElapsedTimer quiet;
+    quiet.start();
+    std::size_t seen = service.Requests().size();
+    WaitFor([&] {
+        const std::size_t now = service.Requests().size();
+        if (now != seen) {
+            seen = now;
+            quiet.restart();
+        }
+        return quiet.elapsed() > 150;
+    });
+}
+
+std::string TMainWindowTest::IniPath() const {
+    return (folder / "corvale.ini").string();
+}
+
+void TMainWindowTest::WriteIni(const std::string& lines) {
+    std::ofstream(IniPath()) << "[Main]\nservice=127.0.0.1:" << service.Port() << "\n" << lines;
+}
+
+std::string TMainWindowTest::ReadIni() const {
+    std::ifstream in(IniPath());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+fs::path TMainWindowTest::AutostartEntry() const {
+    return folder / "config" / "autostart" / "Corvale.desktop";
+}
+
+TCorvaleFormMain& TMainWindowTest::CreateWindow(bool show) {
+    TCorvaleFormMain::TSetup setup;
+    setup.MessageSocketPath = socketPath;
+    setup.MakeTrayShell = [this] { return TFakeTrayShell::For(tray); };
+    setup.TrayAvailable = [this] { return trayAvailable; };
+    setup.ProgramPath = (folder / "corvale").string();
+    window = std::make_unique<TCorvaleFormMain>(std::move(setup));
+    if (show) {
+        window->show();
+        // The first show posts the hide at start; let it and the first check's changes come.
+        WaitFor([this] { return !window->FirstShow; });
+        QCoreApplication::processEvents();
+    }
+    return *window;
+}
+
+void TMainWindowTest::DestroyWindow() {
+    window.reset();
+}
+
+bool TMainWindowTest::WaitForFirstAddress() {
+    return WaitFor([this] {
+        return window->LV1->rowCount() == 1 &&
+               window->SB1->PanelText(1) == QStringLiteral("192.0.2.7");
+    });
+}
+
+void TMainWindowTest::LoadCompanionModule() {
+    fs::copy_file(PLX_RECORDING_MODULE, folder / "portlynx.dll");
+    emit window->PopupTray->aboutToShow();
+    window->Portlynx1->trigger();
+    ASSERT_TRUE(IsCompanionLoaded());
+    ASSERT_TRUE(window->actPortlynx->isChecked());
+}
+
+std::vector<std::string> TMainWindowTest::Requests(const std::string& action) const {
+    std::vector<std::string> matching;
+    for (const std::string& request : service.Requests()) {
+        if (request.find("action=" + action + "&") != std::string::npos ||
+            request.find("action=" + action + " ") != std::string::npos) {
+            matching.push_back(request);
+        }
+    }
+    return matching;
+}
+
+bool TMainWindowTest::WaitForRequests(const std::string& action, std::size_t count) {
+    return WaitFor([&] { return Requests(action).size() >= count; });
+}
