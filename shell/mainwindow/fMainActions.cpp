@@ -4,23 +4,22 @@
 #include "core/uCfg.h"
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
-#include "shell/mainwindow/ActionList.h"
 #include "shell/components/Icons.h"
 #include "shell/components/ImageList.h"
-#include "shell/mainwindow/LinkLabel.h"
-#include "shell/mainwindow/MenuItem.h"
 #include "shell/components/MessageBox.h"
 #include "shell/components/PopupMenu.h"
-#include "shell/mainwindow/StatusPanels.h"
 #include "shell/components/fInvite.h"
-#include "shell/mainwindow/fMain.h"
 #include "shell/components/uPortlynx.h"
+#include "shell/mainwindow/ActionList.h"
+#include "shell/mainwindow/LinkLabel.h"
+#include "shell/mainwindow/MenuItem.h"
+#include "shell/mainwindow/StatusPanels.h"
+#include "shell/mainwindow/fMain.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -335,7 +334,7 @@ void TCorvaleFormMain::SysTrayIcon1Click() {
 }
 
 void TCorvaleFormMain::PopupTrayPopup() {
-    Portlynx1->setVisible(QFileInfo::exists(QString::fromStdString(CompanionPath())));
+    Portlynx1->setVisible(CompanionFileExists());
 }
 
 void TCorvaleFormMain::Button1Click() {

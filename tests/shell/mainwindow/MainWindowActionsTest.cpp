@@ -1,14 +1,14 @@
 // The main window's commands as the user reaches them: actions, tool and push buttons, the
 // tray menu, the pages, the lists and the About page.
 
-#include "mainwindow/MainWindowFixture.h"
 #include "core/uCfg.h"
-#include "shell/mainwindow/ActionList.h"
+#include "mainwindow/MainWindowFixture.h"
 #include "shell/components/ImageList.h"
-#include "shell/mainwindow/LinkLabel.h"
 #include "shell/components/PopupMenu.h"
-#include "shell/mainwindow/StatusPanels.h"
 #include "shell/components/fInvite.h"
+#include "shell/mainwindow/ActionList.h"
+#include "shell/mainwindow/LinkLabel.h"
+#include "shell/mainwindow/StatusPanels.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
@@ -413,6 +413,10 @@ TEST_F(TMainWindowActionsTest, PortlynxItemOnlyWhenTheModuleFileExists) {
     auto& w = CreateWindow(false);
     emit w.PopupTray->aboutToShow();
     EXPECT_FALSE(w.Portlynx1->isVisible());
+    std::filesystem::create_directory(folder / "portlynx.dll");
+    emit w.PopupTray->aboutToShow();
+    EXPECT_FALSE(w.Portlynx1->isVisible()) << "a folder of that name is no module";
+    std::filesystem::remove(folder / "portlynx.dll");
     std::ofstream(folder / "portlynx.dll") << "not a library";
     emit w.PopupTray->aboutToShow();
     EXPECT_TRUE(w.Portlynx1->isVisible());
