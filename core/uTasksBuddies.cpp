@@ -53,10 +53,6 @@ std::string BuddyUrl(std::string_view action, const std::string& buddyId,
         action, {{"id", id}, {"pswd", pswd}, {"invid", buddyId}, {"v", VersionParameter()}});
 }
 
-void ShowError(const std::string& message) {
-    WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
-}
-
 // Runs the closing steps of a bulk update exactly once: when the task calls Finish, or when
 // it leaves the scope however it ends, so a list never stays "Getting..." or mid-update.
 class FinishOnce {

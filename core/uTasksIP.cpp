@@ -42,10 +42,6 @@ std::string SetIPUrl() {
         {{"id", id}, {"pswd", pswd}, {"host", host}, {"ip", ip}, {"v", VersionParameter()}});
 }
 
-void ShowError(const std::string& message) {
-    WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
-}
-
 } // namespace
 
 // Every window operation asks for the window afresh: a task may outlive the main window.

@@ -125,7 +125,7 @@ std::string UpdaterPath() {
 void clver(TTaskRec&) {
     const TReply reply = SplitReply(ServiceCall(ServiceRequestUrl("clver")));
     if (!reply.IsOK()) {
-        WindowOps().ShowMessage(reply.Message, "Error", TMsgButtons::OK);
+        ShowError(reply.Message);
         return;
     }
     const TVersion offered = OfferedVersion(reply.Message);

@@ -82,6 +82,10 @@ std::int32_t ApplyIntervalRule(std::int32_t seconds);
 // kMaxTimerIntervalSeconds so that the period never overflows (the stored value is unchanged).
 // Note: QTimer takes an int, which holds periods only up to about 24.8 days.
 std::uint32_t TimerPeriodMs(std::int32_t checkInterval);
+// The window's timer counts its period in a signed 32 bits (about 24.8 days): a longer period
+// runs as that longest one.
+inline constexpr std::int32_t kMaxWindowTimerPeriodMs = INT32_MAX;
+std::int32_t WindowTimerPeriod(std::uint32_t periodMs);
 
 // Reads "id" and "password" into env.Account, then check_interval, startup, start_hidden,
 // min_to_tray and stay_on_top into `settings`, then points the service client at the "service"

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "corvale-msg: not a message: %s\n", argv[1]);
         return 2;
     }
-    const std::string path = platform::LocalMessageSocketPath("Corvale_EXE");
+    const std::string path = platform::LocalMessageSocketPath(platform::kClientMessageName);
     const auto answer = platform::SendLocalMessage(path, *message, std::chrono::seconds(5));
     if (!answer) {
         std::fprintf(stderr, "corvale-msg: no running Corvale answered at %s\n", path.c_str());

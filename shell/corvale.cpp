@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     TCorvaleFormMain::TSetup setup;
     if (InstanceMutex.IsHeld()) {
         setup.MessageSocketPath =
-            QString::fromStdString(platform::LocalMessageSocketPath("Corvale_EXE"));
+            QString::fromStdString(platform::LocalMessageSocketPath(platform::kClientMessageName));
     }
     auto CorvaleFormMain = std::make_unique<TCorvaleFormMain>(std::move(setup));
     if (Application::ShowMainForm) {

@@ -39,6 +39,12 @@ TFormInvite::TFormInvite(QWidget* owner) : QDialog(owner) {
     FormCreate();
 }
 
+TFormInvite::~TFormInvite() {
+    if (hostListLink_) {
+        hostListLink_->Close();
+    }
+}
+
 int TFormInvite::ShowModal() {
     exec();
     return ModalResult();
@@ -68,7 +74,8 @@ void TFormInvite::FormShow() {
         return;
     }
     hostListFetchStarted_ = true;
-    StartHostListFetch(std::make_shared<TFormInviteLink>(this));
+    hostListLink_ = std::make_shared<TFormInviteLink>(this);
+    StartHostListFetch(hostListLink_);
 }
 
 void TFormInvite::Button1Click() {

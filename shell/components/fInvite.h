@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QGroupBox;
@@ -23,11 +24,15 @@ using THostListFetchStarter = std::function<void(TInviteDialogLink dialog)>;
 // Replaces the starter (tests); an empty one restores the program's.
 void SetHostListFetchStarter(THostListFetchStarter starter);
 
+class TFormInviteLink;
+
 class TFormInvite : public QDialog {
     Q_OBJECT
 
 public:
     explicit TFormInvite(QWidget* owner);
+    // Releases a host-list fetch that waits for this dialog.
+    ~TFormInvite() override;
 
     // Shows the dialog modally: mrOK after a successful "Invite", mrCancel otherwise.
     int ShowModal();
@@ -72,5 +77,6 @@ private:
     void CollectTickedHosts();
 
     bool hostListFetchStarted_ = false;
+    std::shared_ptr<TFormInviteLink> hostListLink_; // the fetch's way to this dialog
     bool closed_ = false;
 };

@@ -6,15 +6,15 @@
 #include "core/uCfg.h"
 #include "core/uTasksIP.h"
 #include "platform/System.h"
-#include "shell/mainwindow/ActionList.h"
 #include "shell/components/Icons.h"
-#include "shell/mainwindow/LinkLabel.h"
-#include "shell/mainwindow/LocalMessageServer.h"
 #include "shell/components/MessageBox.h"
 #include "shell/components/PopupMenu.h"
 #include "shell/components/SysTrayIcon.h"
-#include "shell/mainwindow/fMainWindowOps.h"
 #include "shell/components/uPortlynx.h"
+#include "shell/mainwindow/ActionList.h"
+#include "shell/mainwindow/LinkLabel.h"
+#include "shell/mainwindow/LocalMessageServer.h"
+#include "shell/mainwindow/fMainWindowOps.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -35,21 +35,6 @@ namespace {
 constexpr Qt::WindowFlags kTitleBarButtons =
     Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
     Qt::WindowCloseButtonHint;
-
-TColumnWidths ColumnWidths(const QTableWidget* list) {
-    TColumnWidths widths;
-    for (int i = 0; i < list->columnCount(); ++i) {
-        widths.push_back(list->columnWidth(i));
-    }
-    return widths;
-}
-
-void SetColumnWidths(QTableWidget* list, const TColumnWidths& widths) {
-    const int count = std::min(list->columnCount(), static_cast<int>(widths.size()));
-    for (int i = 0; i < count; ++i) {
-        list->setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
-    }
-}
 
 } // namespace
 
@@ -83,17 +68,6 @@ TCorvaleFormMain::~TCorvaleFormMain() {
         // The message loop has ended: this box is the only thing left to wait for.
         ShowApplicationError(QString::fromUtf8(error.what()));
     }
-}
-
-void TCorvaleFormMain::CreateTrayIcon() {
-    SysTrayIcon1 = new TSysTrayIcon(this, setup_.MakeTrayShell ? setup_.MakeTrayShell()
-                                                               : CreateSystemTrayShell());
-    SysTrayIcon1->setObjectName(QStringLiteral("SysTrayIcon1"));
-    SysTrayIcon1->SetIcon(Icons::Tray());
-    SysTrayIcon1->SetHint(QStringLiteral("Corvale"));
-    SysTrayIcon1->SetShowHint(true);
-    SysTrayIcon1->SetPopupMenu(PopupTray);
-    SysTrayIcon1->OnClick = [this](TSysTrayIcon*) { RunHandler([this] { SysTrayIcon1Click(); }); };
 }
 
 void TCorvaleFormMain::ConnectHandlers() {
@@ -200,47 +174,8 @@ void TCorvaleFormMain::Terminate() {
     QCoreApplication::exit(0);
 }
 
-TSettingsEnv TCorvaleFormMain::SettingsEnv() {
-    return TSettingsEnv{
-        Cfg.IniFile,
-        setup_.ProgramPath.empty() ? platform::ExecutablePath() : setup_.ProgramPath,
-        Vars,
-        [this](std::uint32_t periodMs) { RestartCheckTimer(periodMs); },
-        [this](bool onTop) { ApplyStayOnTop(onTop); },
-    };
-}
-
-TListWidths TCorvaleFormMain::ListWidths() const {
-    return TListWidths{ColumnWidths(LV1), ColumnWidths(LV2)};
-}
-
-void TCorvaleFormMain::ApplyListWidths(const TListWidths& widths) {
-    SetColumnWidths(LV1, widths.IP);
-    SetColumnWidths(LV2, widths.Buddies);
-}
-
-void TCorvaleFormMain::SaveColumns() {
-    ::SaveColumns(SettingsEnv(), ListWidths());
-}
-
-void TCorvaleFormMain::RestartCheckTimer(std::uint32_t periodMs) {
-    Timer1->stop();
-    Timer1->setInterval(static_cast<int>(std::min<std::uint32_t>(periodMs, INT_MAX)));
-    if (actActive->isChecked()) {
-        Timer1->start();
-    }
-}
-
-void TCorvaleFormMain::ApplyStayOnTop(bool onTop) {
-    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) {
-        return;
-    }
-    // A visible window is hidden by a change of its flags; it comes back as it was.
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (wasVisible) {
-        show();
-    }
+TCorvaleFormMain::TOwnFields TCorvaleFormMain::OwnFields() const {
+    return TOwnFields{FirstShow, SessionEnding, Settings, ActiveFlag};
 }
 
 bool TCorvaleFormMain::IsOpen() const {
@@ -256,16 +191,4 @@ void TCorvaleFormMain::ShowAndActivate() {
     } else {
         show();
     }
-}
-
-void TCorvaleFormMain::HideWindow() {
-    if (TrayAvailable()) {
-        hide();
-    } else {
-        showMinimized();
-    }
-}
-
-bool TCorvaleFormMain::TrayAvailable() const {
-    return setup_.TrayAvailable ? setup_.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
 }

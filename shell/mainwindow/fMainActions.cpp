@@ -329,14 +329,6 @@ void TCorvaleFormMain::PageControl1Change(int index) {
     }
 }
 
-void TCorvaleFormMain::SysTrayIcon1Click() {
-    actOpenClose->trigger();
-}
-
-void TCorvaleFormMain::PopupTrayPopup() {
-    Portlynx1->setVisible(CompanionFileExists());
-}
-
 void TCorvaleFormMain::Button1Click() {
     SelectPage(kYourIpPage);
 }
@@ -351,17 +343,6 @@ void TCorvaleFormMain::Lbl_mailClick() {
 
 void TCorvaleFormMain::OpenWebPage(const QString& address) {
     QDesktopServices::openUrl(QUrl(address)); // a failure is not reported
-}
-
-void TCorvaleFormMain::ShowOptions() {
-    const TOptionsPage page = OptionsFromSettings(Settings, Vars);
-    EdtID->setText(QString::fromStdString(page.ID));
-    EdtPswd->setText(QString::fromStdString(page.Password));
-    EdtCkInterval->setText(QString::fromStdString(page.CheckIntervalText));
-    CkStartup->setChecked(page.Startup);
-    CkStartMinimized->setChecked(page.StartHidden);
-    Ck_MinToTray->setChecked(page.MinToTray);
-    Ck_StayOnTop->setChecked(page.StayOnTop);
 }
 
 void TCorvaleFormMain::ShowAbout() {
@@ -380,18 +361,6 @@ void TCorvaleFormMain::ShowAbout() {
     }
     Lbl_web->setText(home);
     Lbl_mail->setText(kContactAddress);
-}
-
-void TCorvaleFormMain::ApplyOptions() {
-    TOptionsPage page;
-    page.ID = EdtID->text().toStdString();
-    page.Password = EdtPswd->text().toStdString();
-    page.CheckIntervalText = EdtCkInterval->text().toStdString();
-    page.Startup = CkStartup->isChecked();
-    page.StartHidden = CkStartMinimized->isChecked();
-    page.MinToTray = Ck_MinToTray->isChecked();
-    page.StayOnTop = Ck_StayOnTop->isChecked();
-    ::ApplyOptions(SettingsEnv(), Settings, page);
 }
 
 void TCorvaleFormMain::SelectPage(int index) {

@@ -1,9 +1,10 @@
 // The main window's pages and controls, as the user sees them at start.
 
-#include "shell/mainwindow/ActionButton.h"
-#include "shell/mainwindow/ActionList.h"
+#include "settings/uWidthList.h"
 #include "shell/components/Icons.h"
 #include "shell/components/ImageList.h"
+#include "shell/mainwindow/ActionButton.h"
+#include "shell/mainwindow/ActionList.h"
 #include "shell/mainwindow/LinkLabel.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "shell/mainwindow/fMain.h"
@@ -27,15 +28,12 @@
 
 namespace {
 
-struct TColumn {
-    QString Title;
-    int Width;
-};
-
-// A report-style list: grid lines, whole-row selection, read-only, a context menu.
-QTableWidget* NewReportList(const QString& name, const std::vector<TColumn>& columns,
-                            QAbstractItemView::SelectionMode selection, QWidget* parent) {
-    auto* list = new QTableWidget(0, static_cast<int>(columns.size()), parent);
+// A report-style list: grid lines, whole-row selection, read-only, a context menu; its
+// columns take the designed widths (the settings keep them, as they keep the stored ones).
+QTableWidget* NewReportList(const QString& name, const std::vector<QString>& titles,
+                            const TColumnWidths& widths, QAbstractItemView::SelectionMode selection,
+                            QWidget* parent) {
+    auto* list = new QTableWidget(0, static_cast<int>(titles.size()), parent);
     list->setObjectName(name);
     list->setShowGrid(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -52,9 +50,11 @@ QTableWidget* NewReportList(const QString& name, const std::vector<TColumn>& col
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setMinimumSectionSize(1);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        list->setHorizontalHeaderItem(static_cast<int>(i), new QTableWidgetItem(columns[i].Title));
-        list->setColumnWidth(static_cast<int>(i), columns[i].Width);
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        list->setHorizontalHeaderItem(static_cast<int>(i), new QTableWidgetItem(titles[i]));
+        if (i < widths.size()) {
+            list->setColumnWidth(static_cast<int>(i), widths[i]);
+        }
     }
     return list;
 }
@@ -153,11 +153,10 @@ void TCorvaleFormMain::CreateYourIpPage() {
     AddToolSeparator(ToolBar2, "ToolButton5");
     AddToolButton(ToolBar2, "ToolButton4", actCheckNow);
 
-    LV1 = NewReportList(QStringLiteral("LV1"),
-                        {{QStringLiteral("No"), 32},
-                         {QStringLiteral("IP Address"), 100},
-                         {QStringLiteral("Date/Time"), 140}},
-                        QAbstractItemView::ExtendedSelection, TabSheet1);
+    LV1 = NewReportList(
+        QStringLiteral("LV1"),
+        {QStringLiteral("No"), QStringLiteral("IP Address"), QStringLiteral("Date/Time")},
+        DesignedListWidths().IP, QAbstractItemView::ExtendedSelection, TabSheet1);
     SB1 = new TStatusPanelBar(QStringLiteral("SB1"),
                               {{QStringLiteral("IP"), 16},
                                {QString(), 100},
@@ -183,13 +182,11 @@ void TCorvaleFormMain::CreateContactsPage() {
     AddToolButton(ToolBar1, "ToolButton6", actRemoveBuddy);
     AddToolSeparator(ToolBar1, "ToolButton7");
 
-    LV2 = NewReportList(QStringLiteral("LV2"),
-                        {{QStringLiteral("No"), 32},
-                         {QStringLiteral("User ID"), 95},
-                         {QStringLiteral("Host"), 130},
-                         {QStringLiteral("IP Address"), 95},
-                         {QStringLiteral("Date/Time"), 140}},
-                        QAbstractItemView::SingleSelection, TabSheet2);
+    LV2 =
+        NewReportList(QStringLiteral("LV2"),
+                      {QStringLiteral("No"), QStringLiteral("User ID"), QStringLiteral("Host"),
+                       QStringLiteral("IP Address"), QStringLiteral("Date/Time")},
+                      DesignedListWidths().Buddies, QAbstractItemView::SingleSelection, TabSheet2);
     SB2 = new TStatusPanelBar(QStringLiteral("SB2"),
                               {{QStringLiteral("Ok"), 50},
                                {QStringLiteral("Total"), 32},

@@ -4,9 +4,9 @@
 #include "core/uCfg.h"
 #include "platform/LocalMessages.h"
 #include "platform/TerminationSignal.h"
+#include "shell/components/uPortlynx.h"
 #include "shell/mainwindow/LocalMessageServer.h"
 #include "shell/mainwindow/fMain.h"
-#include "shell/components/uPortlynx.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -21,7 +21,8 @@ constexpr std::uint32_t WM_QUERYENDSESSION = 0x11;
 } // namespace
 
 std::uint32_t RegisteredMessage() {
-    static const std::uint32_t number = platform::RegisterWindowMessage("Corvale_EXE");
+    static const std::uint32_t number =
+        platform::RegisterWindowMessage(platform::kClientMessageName);
     return number;
 }
 

@@ -1,21 +1,16 @@
-// The changes the tasks make to the main window, and how they reach the window thread.
+// How the tasks' window operations reach the main window: on the window thread, through the
+// gate, with the task waiting until each is done.
 
 #include "shell/mainwindow/fMainWindowOps.h"
 
 #include "core/WindowOps.h"
-#include "shell/mainwindow/ActionList.h"
 #include "shell/components/MessageBox.h"
-#include "shell/mainwindow/StatusPanels.h"
-#include "shell/components/SysTrayIcon.h"
 #include "shell/components/WindowThreadGate.h"
 #include "shell/mainwindow/fMain.h"
 
-#include <QAction>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTableWidget>
-#include <QTimer>
 #include <QUrl>
 #include <vector>
 
@@ -48,19 +43,13 @@ public:
     }
 
     void StopTimer() override {
-        Change([](TCorvaleFormMain& w) { w.Timer1->stop(); });
+        Change([](TCorvaleFormMain& w) { w.StopCheckTimer(); });
     }
     void RestartTimerIfActive() override {
-        Change([](TCorvaleFormMain& w) {
-            if (w.actActive->isChecked()) {
-                w.Timer1->start();
-            } else {
-                w.Timer1->stop();
-            }
-        });
+        Change([](TCorvaleFormMain& w) { w.RestartCheckTimerIfActive(); });
     }
     bool IsActiveChecked() override {
-        return gate_.Invoke<bool>([this] { return window_->actActive->isChecked(); }, false);
+        return gate_.Invoke<bool>([this] { return window_->IsActiveChecked(); }, false);
     }
     void AppendHistoryRow(const std::string& address, const std::string& dateTime) override {
         Change([a = Text(address), d = Text(dateTime)](TCorvaleFormMain& w) {
@@ -89,7 +78,7 @@ public:
         Change([](TCorvaleFormMain& w) { w.EndBuddyList(); });
     }
     int BuddyRowCount() override {
-        return gate_.Invoke<int>([this] { return window_->LV2->rowCount(); }, 0);
+        return gate_.Invoke<int>([this] { return window_->BuddyRowCount(); }, 0);
     }
     TMsgAnswer ShowMessage(const std::string& text, const std::string& caption,
                            TMsgButtons buttons) override {
@@ -116,7 +105,7 @@ private:
     void Change(std::function<void(TCorvaleFormMain&)> change) {
         gate_.Invoke([this, change = std::move(change)] {
             change(*window_);
-            window_->ActionList1->ScheduleUpdate();
+            window_->ScheduleActionUpdate();
         });
     }
 
@@ -162,44 +151,4 @@ void DetachWindowOps(TCorvaleFormMain* window) {
 
 IWindowOps& MainWindowOps() {
     return Instance();
-}
-
-void TCorvaleFormMain::AppendHistoryRow(const QString& address, const QString& dateTime) {
-    const int row = LV1->rowCount();
-    LV1->insertRow(row);
-    LV1->setItem(row, 0, new QTableWidgetItem(QString::number(row + 1)));
-    LV1->setItem(row, 1, new QTableWidgetItem(address));
-    LV1->setItem(row, 2, new QTableWidgetItem(dateTime));
-}
-
-void TCorvaleFormMain::SetStatusText(TStatusBar bar, int panel, const QString& text) {
-    (bar == TStatusBar::SB1 ? SB1 : SB2)->SetPanelText(panel, text);
-}
-
-void TCorvaleFormMain::SetTrayHint(const QString& hint) {
-    SysTrayIcon1->SetHint(hint);
-}
-
-// Bulk updates may overlap (two fetches at once); the list repaints when the last one ends.
-void TCorvaleFormMain::BeginBuddyList() {
-    if (buddyListUpdates_++ == 0) {
-        LV2->setUpdatesEnabled(false);
-    }
-    LV2->setRowCount(0);
-}
-
-void TCorvaleFormMain::AppendBuddyRow(const QString& userId, const QString& host,
-                                      const QString& address, const QString& dateTime) {
-    const int row = LV2->rowCount();
-    LV2->insertRow(row);
-    const QString cells[] = {QString::number(row + 1), userId, host, address, dateTime};
-    for (int column = 0; column < 5; ++column) {
-        LV2->setItem(row, column, new QTableWidgetItem(cells[column]));
-    }
-}
-
-void TCorvaleFormMain::EndBuddyList() {
-    if (buddyListUpdates_ > 0 && --buddyListUpdates_ == 0) {
-        LV2->setUpdatesEnabled(true);
-    }
 }

@@ -5,10 +5,12 @@
 #include "support/InviteFixture.h"
 #include "support/WaitFor.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -112,6 +114,34 @@ TEST_F(InviteDialogTest, FetchThatEndsAfterTheDialogIsGoneTouchesNothing) {
     fetch.Proceed();
     EXPECT_TRUE(fetch.WaitDone()); // every call returned without a dialog to change
     EXPECT_THAT(boxes.Requests(), IsEmpty());
+}
+
+// The window thread handles no event from the moment the dialog goes (as at the end of the
+// program): the waiting task must be released by the dialog's going alone.
+TEST_F(InviteDialogTest, TaskWaitingForTheWindowThreadIsReleasedWhenTheDialogGoes) {
+    const TInviteDialogLink link = fetches.at(0);
+    std::promise<void> calling;
+    std::atomic<bool> returned{false};
+    std::thread task([&] {
+        calling.set_value();
+        link->AppendHostRow("LATE", 1);
+        returned = true;
+    });
+    calling.get_future().wait();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned.load()) << "the change was made off the window thread";
+
+    dialog.reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!returned.load() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(returned.load()) << "the task still waits for a dialog that is gone";
+    while (!returned.load()) {
+        QCoreApplication::processEvents(); // let a blocked task go so the test can end
+    }
+    task.join();
+    QCoreApplication::processEvents(); // a call still queued finds nothing to change
 }
 
 TEST_F(InviteDialogTest, LinkCalledOnTheWindowThreadActsAtOnce) {

@@ -5,8 +5,9 @@
 #include "core/uClock.h"
 #include "core/uEndpoint.h"
 #include "shell/components/PopupMenu.h"
-#include "shell/mainwindow/StatusPanels.h"
 #include "shell/components/uPortlynx.h"
+#include "shell/mainwindow/StatusPanels.h"
+#include "support/FormAccess.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
@@ -152,7 +153,7 @@ TCorvaleFormMain& TMainWindowTest::CreateWindow(bool show) {
     if (show) {
         window->show();
         // The first show posts the hide at start; let it and the first check's changes come.
-        WaitFor([this] { return !window->FirstShow; });
+        WaitFor([this] { return !window->OwnFields().FirstShow; });
         QCoreApplication::processEvents();
     }
     return *window;
@@ -164,17 +165,18 @@ void TMainWindowTest::DestroyWindow() {
 
 bool TMainWindowTest::WaitForFirstAddress() {
     return WaitFor([this] {
-        return window->LV1->rowCount() == 1 &&
-               window->SB1->PanelText(1) == QStringLiteral("192.0.2.7");
+        return Control<QTableWidget>(*window, "LV1")->rowCount() == 1 &&
+               Control<TStatusPanelBar>(*window, "SB1")->PanelText(1) ==
+                   QStringLiteral("192.0.2.7");
     });
 }
 
 void TMainWindowTest::LoadCompanionModule() {
     fs::copy_file(PLX_RECORDING_MODULE, folder / "portlynx.dll");
-    emit window->PopupTray->aboutToShow();
-    window->Portlynx1->trigger();
+    emit Control<TPopupMenu>(*window, "PopupTray")->aboutToShow();
+    TriggerAction(*window, "Portlynx1");
     ASSERT_TRUE(IsCompanionLoaded());
-    ASSERT_TRUE(window->actPortlynx->isChecked());
+    ASSERT_TRUE(Action(*window, "_Portlynx")->isChecked());
 }
 
 std::vector<std::string> TMainWindowTest::Requests(const std::string& action) const {

@@ -1,10 +1,11 @@
 // The window messages: the ones other programs send, through the corvale-msg tool over the
 // real local socket, and the window's own.
 
-#include "mainwindow/MainWindowFixture.h"
 #include "core/uCfg.h"
+#include "mainwindow/MainWindowFixture.h"
 #include "platform/LocalMessages.h"
 #include "shell/components/uPortlynx.h"
+#include "support/FormAccess.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
@@ -60,7 +61,7 @@ TEST_F(TMainWindowMessagesTest, OtherProgramsGetTheWindowIdTheIdLengthAndTheRele
     const TToolResult quit = SendWithTool(QStringLiteral("0x402"));
     EXPECT_EQ(quit.Output, QStringLiteral("0"));
     RunEventsFor(50ms);
-    EXPECT_FALSE(w.SessionEnding);
+    EXPECT_FALSE(w.OwnFields().SessionEnding);
 }
 
 TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsBytesOfTheStoredText) {
@@ -78,7 +79,7 @@ TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsBytesOfTheStor
     EXPECT_EQ(w.AnswerForeignMessage(RegisteredMessage()), static_cast<std::int64_t>(w.winId()));
     EXPECT_EQ(w.AnswerForeignMessage(WM_HIDE_AT_START), 0);
     EXPECT_EQ(w.AnswerForeignMessage(0x11), 0);
-    EXPECT_FALSE(w.SessionEnding);
+    EXPECT_FALSE(w.OwnFields().SessionEnding);
 }
 
 TEST_F(TMainWindowMessagesTest, NoAnswerOnceTheWindowIsGone) {
@@ -100,7 +101,7 @@ TEST_F(TMainWindowMessagesTest, TheQueryEndSessionMessageIsAnsweredOneWithoutAsk
     WriteIni("min_to_tray=1\n");
     auto& w = CreateWindow(false);
     EXPECT_EQ(w.WindowProcHook(0x11), 1);
-    EXPECT_TRUE(w.SessionEnding);
+    EXPECT_TRUE(w.OwnFields().SessionEnding);
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 // The window changes the tasks make, called from task threads as the tasks do, and the
 // owner-less boxes they wait on.
 
-#include "mainwindow/MainWindowFixture.h"
 #include "core/WindowOps.h"
-#include "shell/mainwindow/StatusPanels.h"
+#include "mainwindow/MainWindowFixture.h"
 #include "shell/components/SysTrayIcon.h"
+#include "shell/mainwindow/StatusPanels.h"
+#include "support/FormAccess.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
@@ -63,39 +64,40 @@ TEST_F(TMainWindowOpsTest, ChangesArriveOnTheWindowInOrder) {
         EXPECT_EQ(ops.BuddyRowCount(), 2);
         EXPECT_TRUE(ops.IsActiveChecked());
     });
-    EXPECT_EQ(w.LV1->rowCount(), 2);
-    EXPECT_EQ(w.LV1->item(1, 0)->text(), QStringLiteral("2"));
-    EXPECT_EQ(w.LV1->item(1, 1)->text(), QStringLiteral("203.0.113.9"));
-    EXPECT_EQ(w.SB1->PanelText(1), QStringLiteral("203.0.113.9"));
-    EXPECT_EQ(w.SB2->PanelText(0), QStringLiteral("Getting..."));
-    EXPECT_EQ(w.SysTrayIcon1->Hint(), QStringLiteral("Corvale 0.3.11 (build 25): 203.0.113.9"));
+    EXPECT_EQ(Control<QTableWidget>(w, "LV1")->rowCount(), 2);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV1")->item(1, 0)->text(), QStringLiteral("2"));
+    EXPECT_EQ(Control<QTableWidget>(w, "LV1")->item(1, 1)->text(), QStringLiteral("203.0.113.9"));
+    EXPECT_EQ(Control<TStatusPanelBar>(w, "SB1")->PanelText(1), QStringLiteral("203.0.113.9"));
+    EXPECT_EQ(Control<TStatusPanelBar>(w, "SB2")->PanelText(0), QStringLiteral("Getting..."));
+    EXPECT_EQ(Control<TSysTrayIcon>(w, "SysTrayIcon1")->Hint(),
+              QStringLiteral("Corvale 0.3.11 (build 25): 203.0.113.9"));
     EXPECT_EQ(tray.Last().Data.Tip, QStringLiteral("Corvale 0.3.11 (build 25): 203.0.113.9"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Corvale 0.3.11 - (INVALID ID)"));
-    ASSERT_EQ(w.LV2->rowCount(), 2);
-    EXPECT_EQ(w.LV2->item(1, 0)->text(), QStringLiteral("2"));
-    EXPECT_EQ(w.LV2->item(1, 1)->text(), QStringLiteral("bob"));
-    EXPECT_EQ(w.LV2->item(1, 3)->text(), QStringLiteral("203.0.113.6"));
-    EXPECT_TRUE(w.LV2->updatesEnabled());
+    ASSERT_EQ(Control<QTableWidget>(w, "LV2")->rowCount(), 2);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->item(1, 0)->text(), QStringLiteral("2"));
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->item(1, 1)->text(), QStringLiteral("bob"));
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->item(1, 3)->text(), QStringLiteral("203.0.113.6"));
+    EXPECT_TRUE(Control<QTableWidget>(w, "LV2")->updatesEnabled());
 
     FromTask([] {
         WindowOps().BeginBuddyList(); // a new fetch replaces the rows
         WindowOps().EndBuddyList();
     });
-    EXPECT_EQ(w.LV2->rowCount(), 0);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->rowCount(), 0);
 }
 
 TEST_F(TMainWindowOpsTest, TimerFollowsActiveAfterACheck) {
     auto& w = CreateWindow();
     // The start-up check has ended: it stopped the timer and started it again.
     ASSERT_TRUE(WaitForFirstAddress());
-    ASSERT_TRUE(WaitFor([&] { return w.Timer1->isActive(); }));
+    ASSERT_TRUE(WaitFor([&] { return Control<QTimer>(w, "Timer1")->isActive(); }));
     FromTask([] { WindowOps().StopTimer(); });
-    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
     FromTask([] { WindowOps().RestartTimerIfActive(); });
-    EXPECT_TRUE(w.Timer1->isActive());
-    w.actActive->trigger();
+    EXPECT_TRUE(Control<QTimer>(w, "Timer1")->isActive());
+    TriggerAction(w, "_Active");
     FromTask([] { WindowOps().RestartTimerIfActive(); });
-    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
     EXPECT_FALSE(FromTask<bool>([] { return WindowOps().IsActiveChecked(); }));
 }
 
@@ -124,7 +126,7 @@ TEST_F(TMainWindowOpsTest, TaskBoxesAreNonModalOwnerlessAndSeveralAtOnce) {
         EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
     }
     // The window stays usable while the tasks wait.
-    w.actCheckNow->trigger();
+    TriggerAction(w, "_CheckNow");
     EXPECT_TRUE(WaitForRequests("getip", 2));
 
     QMessageBox* question = nullptr;

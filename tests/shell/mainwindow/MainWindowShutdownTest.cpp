@@ -5,6 +5,7 @@
 #include "mainwindow/MainWindowFixture.h"
 #include "shell/components/PopupMenu.h"
 #include "shell/components/uPortlynx.h"
+#include "support/FormAccess.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
@@ -41,13 +42,14 @@ TEST_F(TMainWindowShutdownTest, CloseWithMinToTrayHidesAndKeepsRunning) {
     EXPECT_FALSE(w.close());
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(ended);
-    EXPECT_TRUE(WaitFor([&] { return w.Timer1->isActive(); })) << "checking goes on";
+    EXPECT_TRUE(WaitFor([&] { return Control<QTimer>(w, "Timer1")->isActive(); }))
+        << "checking goes on";
 }
 
 TEST_F(TMainWindowShutdownTest, CloseWithoutMinToTrayEndsAndSavesBothWidthLists) {
     WriteIni("start_hidden=0\n");
     auto& w = CreateWindow();
-    w.LV1->setColumnWidth(1, 120);
+    Control<QTableWidget>(w, "LV1")->setColumnWidth(1, 120);
     EXPECT_TRUE(RunLoopUntilEnd([&] { w.close(); }));
     DestroyWindow();
     const std::string ini = ReadIni();
@@ -57,8 +59,7 @@ TEST_F(TMainWindowShutdownTest, CloseWithoutMinToTrayEndsAndSavesBothWidthLists)
 
 TEST_F(TMainWindowShutdownTest, ExitFromTheTrayMenuEnds) {
     auto& w = CreateWindow();
-    EXPECT_TRUE(RunLoopUntilEnd(
-        [&] { w.PopupTray->findChild<QAction*>(QStringLiteral("Exit1"))->trigger(); }));
+    EXPECT_TRUE(RunLoopUntilEnd([&] { TriggerAction(w, "Exit1"); }));
     DestroyWindow();
     EXPECT_NE(ReadIni().find(kBothWidthLists), std::string::npos);
 }
@@ -79,14 +80,14 @@ TEST_F(TMainWindowShutdownTest, EndOfSessionIsNeverRefusedByTheTray) {
         w.WindowProcHook(0x11); // the system asks whether the session may end
         w.close();              // and then closes the window
     }));
-    EXPECT_TRUE(w.SessionEnding);
+    EXPECT_TRUE(w.OwnFields().SessionEnding);
 }
 
 TEST_F(TMainWindowShutdownTest, TerminationSignalEndsTheProgramCleanly) {
     WriteIni("min_to_tray=1\n");
     auto& w = CreateWindow();
     EXPECT_TRUE(RunLoopUntilEnd([] { raise(SIGTERM); }));
-    EXPECT_TRUE(w.SessionEnding);
+    EXPECT_TRUE(w.OwnFields().SessionEnding);
     DestroyWindow();
     EXPECT_NE(ReadIni().find(kBothWidthLists), std::string::npos);
 }
@@ -119,15 +120,15 @@ TEST_F(TMainWindowShutdownTest, WithoutATrayHidingMinimisesUntilOneAppears) {
     EXPECT_TRUE(w.isMinimized()) << "close with min_to_tray";
 
     w.showNormal();
-    w.actOpenClose->trigger();
+    TriggerAction(w, "_OpenClose");
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.isMinimized()) << "_OpenClose";
 
-    w.actOpenClose->trigger(); // a minimised window counts as not open: it comes back
+    TriggerAction(w, "_OpenClose"); // a minimised window counts as not open: it comes back
     EXPECT_FALSE(w.isMinimized());
 
     trayAvailable = true; // a tray host started
-    w.actOpenClose->trigger();
+    TriggerAction(w, "_OpenClose");
     EXPECT_FALSE(w.isVisible());
     EXPECT_TRUE(tray.Sink != nullptr);
 }

@@ -1,8 +1,9 @@
 // Creating the main window: the start-up sequence, the first show, and errors on the way.
 
-#include "mainwindow/MainWindowFixture.h"
 #include "core/uCfg.h"
+#include "mainwindow/MainWindowFixture.h"
 #include "shell/mainwindow/StatusPanels.h"
+#include "support/FormAccess.h"
 #include "support/WaitFor.h"
 
 #include <QAction>
@@ -23,16 +24,17 @@ TEST_F(TMainWindowStartupTest, DefaultSettingsCheckAtOnceAndHideAfterTheFirstSho
     std::ofstream(AutostartEntry()) << "[Desktop Entry]\n"; // a Run value left from before
     TCorvaleFormMain& w = CreateWindow();
 
-    EXPECT_TRUE(w.actActive->isChecked());
-    EXPECT_TRUE(w.ActiveFlag);
-    EXPECT_EQ(w.Timer1->interval(), 900 * 1000);
+    EXPECT_TRUE(Action(w, "_Active")->isChecked());
+    EXPECT_TRUE(w.OwnFields().ActiveFlag);
+    EXPECT_EQ(Control<QTimer>(w, "Timer1")->interval(), 900 * 1000);
     ASSERT_TRUE(WaitForRequests("getip", 1));
-    ASSERT_TRUE(WaitFor([&] { return w.LV1->rowCount() == 1; }));
-    EXPECT_TRUE(WaitFor([&] { return w.Timer1->isActive(); })) << "running once the check ended";
+    ASSERT_TRUE(WaitFor([&] { return Control<QTableWidget>(w, "LV1")->rowCount() == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return Control<QTimer>(w, "Timer1")->isActive(); }))
+        << "running once the check ended";
     EXPECT_FALSE(w.isVisible()) << "hidden to the tray right after the first show";
-    EXPECT_FALSE(w.FirstShow);
-    EXPECT_FALSE(w.SessionEnding);
-    EXPECT_EQ(w.PageControl1->currentIndex(), 0);
+    EXPECT_FALSE(w.OwnFields().FirstShow);
+    EXPECT_FALSE(w.OwnFields().SessionEnding);
+    EXPECT_EQ(Control<QTabWidget>(w, "PageControl1")->currentIndex(), 0);
 
     const std::string ini = ReadIni();
     EXPECT_NE(ini.find("startup=0\n"), std::string::npos) << ini;
@@ -56,17 +58,17 @@ TEST_F(TMainWindowStartupTest, StoredSettingsAreLoadedAndApplied) {
     WriteIni("check_interval=59\nstartup=1\nmin_to_tray=1\nstay_on_top=1\nid=jdoe\n"
              "[Columns]\nip=0,200\nbuddies=,,300\n");
     TCorvaleFormMain& w = CreateWindow(false);
-    EXPECT_EQ(w.Settings.CheckInterval, 900) << "below 60 becomes 900";
-    EXPECT_EQ(w.Timer1->interval(), 900 * 1000);
-    EXPECT_TRUE(w.Settings.Startup);
-    EXPECT_TRUE(w.Settings.MinToTray);
+    EXPECT_EQ(w.OwnFields().Settings.CheckInterval, 900) << "below 60 becomes 900";
+    EXPECT_EQ(Control<QTimer>(w, "Timer1")->interval(), 900 * 1000);
+    EXPECT_TRUE(w.OwnFields().Settings.Startup);
+    EXPECT_TRUE(w.OwnFields().Settings.MinToTray);
     EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_EQ(Vars.UserID.Load(), "jdoe");
     EXPECT_TRUE(fs::exists(AutostartEntry()));
-    EXPECT_EQ(w.LV1->columnWidth(0), 32);
-    EXPECT_EQ(w.LV1->columnWidth(1), 200);
-    EXPECT_EQ(w.LV2->columnWidth(2), 300);
-    EXPECT_EQ(w.LV2->columnWidth(1), 95);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV1")->columnWidth(0), 32);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV1")->columnWidth(1), 200);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->columnWidth(2), 300);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->columnWidth(1), 95);
 }
 
 TEST_F(TMainWindowStartupTest, CaptionBeforeAndAfterTheFirstReport) {
@@ -97,9 +99,10 @@ TEST_F(TMainWindowStartupTest, AnErrorStopsTheStartUpSequenceAndIsShown) {
     EXPECT_EQ(boxes[0].Text,
               QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
     EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
-    EXPECT_EQ(w.Settings.CheckInterval, 120) << "what was loaded before the failing step stays";
-    EXPECT_FALSE(w.actActive->isChecked());
-    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_EQ(w.OwnFields().Settings.CheckInterval, 120)
+        << "what was loaded before the failing step stays";
+    EXPECT_FALSE(Action(w, "_Active")->isChecked());
+    EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
     RunEventsFor(100ms);
     EXPECT_TRUE(Requests("getip").empty());
 }
@@ -113,8 +116,8 @@ TEST_F(TMainWindowStartupTest, AnErrorStopsTheStartUpSequenceEvenForRoot) {
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(boxes[0].Text,
               QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
-    EXPECT_FALSE(w.actActive->isChecked());
-    EXPECT_FALSE(w.FirstShow) << "the window still shows and its loop runs";
+    EXPECT_FALSE(Action(w, "_Active")->isChecked());
+    EXPECT_FALSE(w.OwnFields().FirstShow) << "the window still shows and its loop runs";
 }
 
 } // namespace
