@@ -58,13 +58,18 @@ void getip(TTaskRec&) {
         return;
     }
 
-    std::string current, onRecord;
-    SplitFirst(reply.Message, " ", current, onRecord);
+    const auto [current, onRecord] = SplitGetIPReply(reply.Message);
     if (current != Vars.IP.Load()) {
         IPChanged(current, answered);
     } else if (current != onRecord) {
         StartSetIP(); // the address is unchanged but the service's record differs
     }
+}
+
+TGetIPReply SplitGetIPReply(const std::string& message) {
+    TGetIPReply reply;
+    SplitFirst(message, " ", reply.Current, reply.OnRecord);
+    return reply;
 }
 
 void IPChanged(const std::string& address, TDateTime seen) {

@@ -1,6 +1,5 @@
 #include "core/uTools.h"
 
-#include "core/Net.h"
 #include "core/uEndpoint.h"
 #include "util/Lib1.h"
 
@@ -10,8 +9,12 @@ std::string ServiceCall(const std::string& url) {
     TMemoryBlock buffer;
     std::size_t size = 0;
     UrlGet(url, ServiceEndpoint().Port, std::string(), buffer, size); // the block decides
-    if (buffer) {
-        std::string text(buffer->c_str()); // up to the first zero byte
+    return ReplyText(buffer);
+}
+
+std::string ReplyText(const TMemoryBlock& block) {
+    if (block) {
+        std::string text(block->c_str()); // up to the first zero byte
         if (!text.empty()) {
             return text;
         }

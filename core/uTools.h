@@ -1,6 +1,8 @@
 #pragma once
 // The service call and the reply convention shared by every service operation.
 
+#include "core/Net.h"
+
 #include <string>
 #include <string_view>
 
@@ -9,6 +11,10 @@ inline constexpr std::string_view kServerTimeoutReply = "ERR -001:Server timeout
 // Sends one service request URL to the configured service port and returns the reply body,
 // or kServerTimeoutReply when nothing usable came back.
 std::string ServiceCall(const std::string& url);
+
+// The reply text a service call takes from the transport's memory block: the text up to its
+// first zero byte, or kServerTimeoutReply when there is no block or that text is empty.
+std::string ReplyText(const TMemoryBlock& block);
 
 // A reply cut at its first blank: status word "OK" means success and the message carries the
 // data; any other status word is a failure whose message is shown to the user.
