@@ -21,12 +21,6 @@ TCompanionLink& Link() {
     return link;
 }
 
-bool CompanionFileExists() {
-    std::error_code error;
-    const auto status = std::filesystem::status(Link().Path, error);
-    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
 void ShowCompanionError(const char* text) {
     ShowMessageBox(
         {QString::fromLatin1(text), QStringLiteral("Error"), TMsgIcon::Error, TMsgButtons::OK});
@@ -40,6 +34,12 @@ const std::string& CompanionPath() {
 
 void InitCompanionPath(const std::string& programFolder) {
     Link().Path = programFolder + "portlynx.dll";
+}
+
+bool CompanionFileExists() {
+    std::error_code error;
+    const auto status = std::filesystem::status(Link().Path, error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 bool IsCompanionLoaded() {

@@ -17,6 +17,9 @@ const std::string& CompanionPath();
 // start-up for the program's own folder.
 void InitCompanionPath(const std::string& programFolder);
 
+// Whether a file (not a folder) named "portlynx.dll" is there to be loaded.
+bool CompanionFileExists();
+
 bool IsCompanionLoaded();
 // Loads the module and hands it the handle of `mainWindow` (created first when it has none).
 // A missing or unloadable file is reported in an error box; a module without the export

@@ -49,7 +49,8 @@ std::int64_t TCorvaleFormMain::WindowProc(std::uint32_t message) {
     case WM_COMPANION_UNLOAD:
         return ReleaseCompanion() ? 1 : 0;
     case WM_QUERY_ID_LENGTH:
-        return QString::fromStdString(Vars.UserID.Load()).toUcs4().size();
+        // The stored 8-bit text, counted in bytes as the other program will read it.
+        return static_cast<std::int64_t>(Vars.UserID.Load().size());
     default:
         return 0;
     }

@@ -11,7 +11,6 @@
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>
-#include <QFileInfo>
 #include <QSystemTrayIcon>
 
 void TCorvaleFormMain::CreateTrayIcon() {
@@ -42,5 +41,5 @@ void TCorvaleFormMain::SysTrayIcon1Click() {
 }
 
 void TCorvaleFormMain::PopupTrayPopup() {
-    Portlynx1->setVisible(QFileInfo::exists(QString::fromStdString(CompanionPath())));
+    Portlynx1->setVisible(CompanionFileExists());
 }

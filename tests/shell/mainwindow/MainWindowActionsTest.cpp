@@ -445,6 +445,11 @@ TEST_F(TMainWindowActionsTest, PortlynxItemOnlyWhenTheModuleFileExists) {
     auto& w = CreateWindow(false);
     emit Control<TPopupMenu>(w, "PopupTray")->aboutToShow();
     EXPECT_FALSE(Control<QAction>(w, "Portlynx1")->isVisible());
+    std::filesystem::create_directory(folder / "portlynx.dll");
+    emit Control<TPopupMenu>(w, "PopupTray")->aboutToShow();
+    EXPECT_FALSE(Control<QAction>(w, "Portlynx1")->isVisible())
+        << "a folder of that name is no module";
+    std::filesystem::remove(folder / "portlynx.dll");
     std::ofstream(folder / "portlynx.dll") << "not a library";
     emit Control<TPopupMenu>(w, "PopupTray")->aboutToShow();
     EXPECT_TRUE(Control<QAction>(w, "Portlynx1")->isVisible());

@@ -28,7 +28,7 @@ protected:
     TToolResult SendWithTool(const QString& message) {
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+        env.insert(QStringLiteral("CORVALE_TEST_RUNTIME_DIR"),
                    QString::fromStdString((folder / "runtime").string()));
         tool.setProcessEnvironment(env);
         tool.start(QStringLiteral(CORVALE_MSG), {message});
@@ -64,11 +64,18 @@ TEST_F(TMainWindowMessagesTest, OtherProgramsGetTheWindowIdTheIdLengthAndTheRele
     EXPECT_FALSE(w.OwnFields().SessionEnding);
 }
 
-TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsCharacters) {
+TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsBytesOfTheStoredText) {
     auto& w = CreateWindow(false);
     EXPECT_EQ(w.AnswerForeignMessage(WM_QUERY_ID_LENGTH), 0);
-    Vars.UserID = std::string("J\xC3\xBCrgen"); // ü: two bytes, one character
-    EXPECT_EQ(w.AnswerForeignMessage(WM_QUERY_ID_LENGTH), 6);
+    const std::pair<std::string, int> ids[] = {
+        {"jdoe", 4},
+        {"J\xC3\xBCrgen", 7}, // stored as UTF-8: the two bytes of the umlaut both count
+        {"J\xFCrgen", 6},     // stored in Latin-1: one byte, and no decoding error
+    };
+    for (const auto& [id, bytes] : ids) {
+        Vars.UserID = id;
+        EXPECT_EQ(w.AnswerForeignMessage(WM_QUERY_ID_LENGTH), bytes) << id;
+    }
     EXPECT_EQ(w.AnswerForeignMessage(RegisteredMessage()), static_cast<std::int64_t>(w.winId()));
     EXPECT_EQ(w.AnswerForeignMessage(WM_HIDE_AT_START), 0);
     EXPECT_EQ(w.AnswerForeignMessage(0x11), 0);
