@@ -196,14 +196,19 @@ void TProgramTest::WriteIni(const std::string& lines) {
     std::ofstream(folder / "corvale.ini") << "[Main]\n" << lines;
 }
 
-std::unique_ptr<TChildProcess> TProgramTest::StartClient(const std::vector<std::string>& args) {
+std::unique_ptr<TChildProcess>
+TProgramTest::StartClient(const std::vector<std::string>& args,
+                          const std::vector<std::string>& environment,
+                          const std::string& outputFile) {
+    std::vector<std::string> settings{"CORVALE_TEST_RUNTIME_DIR=" + (folder / "runtime").string(),
+                                      "XDG_CONFIG_HOME=" + (folder / "config").string(),
+                                      "QT_QPA_PLATFORM=xcb",
+                                      "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS="};
+    settings.insert(settings.end(), environment.begin(), environment.end());
     return std::make_unique<TChildProcess>(
-        program.string(), args,
-        std::vector<std::string>{"XDG_RUNTIME_DIR=" + (folder / "runtime").string(),
-                                 "XDG_CONFIG_HOME=" + (folder / "config").string(),
-                                 "QT_QPA_PLATFORM=xcb",
-                                 "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS="},
-        (folder / ("client" + std::to_string(std::rand()) + ".log")).string());
+        program.string(), args, settings,
+        outputFile.empty() ? (folder / ("client" + std::to_string(std::rand()) + ".log")).string()
+                           : outputFile);
 }
 
 bool TProgramTest::ClientAnswers() {

@@ -55,9 +55,9 @@ void TMainWindowTest::SetUp() {
     folder = mkdtemp(pattern);
     fs::create_directory(folder / "runtime");
     fs::permissions(folder / "runtime", fs::perms::owner_all);
-    savedRuntimeDir_ = Env("XDG_RUNTIME_DIR");
+    savedRuntimeDir_ = Env("CORVALE_TEST_RUNTIME_DIR");
     savedConfigHome_ = Env("XDG_CONFIG_HOME");
-    setenv("XDG_RUNTIME_DIR", (folder / "runtime").c_str(), 1);
+    setenv("CORVALE_TEST_RUNTIME_DIR", (folder / "runtime").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
     socketPath = QString::fromStdString((folder / "runtime" / "Corvale_EXE").string());
 
@@ -101,7 +101,7 @@ void TMainWindowTest::TearDown() {
     SetClockForTests({});
     SetNetTimeoutForTests(kDefaultNetTimeout);
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
-    RestoreEnv("XDG_RUNTIME_DIR", savedRuntimeDir_);
+    RestoreEnv("CORVALE_TEST_RUNTIME_DIR", savedRuntimeDir_);
     RestoreEnv("XDG_CONFIG_HOME", savedConfigHome_);
     std::error_code ignored;
     fs::permissions(folder, fs::perms::owner_all, ignored);
