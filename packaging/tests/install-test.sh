@@ -22,8 +22,9 @@ chmod 755 "$work" # the user nobody must reach its home inside
 pids=()
 cleanup() {
     local i
+    # KILL: a client held up by a box would not end on TERM, and the wait would never return.
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null && wait "${pids[i]}" 2>/dev/null || true
+        kill -KILL "${pids[i]}" 2>/dev/null && wait "${pids[i]}" 2>/dev/null || true
     done
     rm -rf "$work"
 }
@@ -156,6 +157,11 @@ windows=$(DISPLAY=$display xdotool search --onlyvisible --name . getwindowname %
 [ "$windows" = "$caption" ] || fail "visible windows other than the main window: $windows"
 
 kill -TERM "$client"
+for _ in $(seq 100); do
+    kill -0 "$client" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$client" 2>/dev/null && fail "the client did not end within 10 s of SIGTERM"
 wait "$client" || fail "the client ended with status $?: $(cat "$work/client.log")"
 ini=$home/.config/corvale/corvale.ini
 grep -q '^\[Columns\]' "$ini" || fail "the client did not write its settings to $ini"
