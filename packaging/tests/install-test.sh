@@ -88,7 +88,10 @@ for file in share/applications/corvale.desktop share/icons/hicolor/scalable/apps
     fi
 done
 
-"$bin/corvale-server" --help | grep -q '^Usage: corvale-server' || fail "corvale-server --help"
+# Read the whole help first: grep -q ends at the first match, and under pipefail the writer's
+# broken pipe would count as a failure once the help is longer than one write.
+help=$("$bin/corvale-server" --help) || fail "corvale-server --help"
+grep -q '^Usage: corvale-server' <<<"$help" || fail "corvale-server --help: no usage line"
 
 # The service, as the client's counterpart on the loopback address.
 "$bin/corvale-server" --db "$work/service.db" --listen 127.0.0.1:0 --access-log \
