@@ -1,5 +1,6 @@
 #include "server/Authenticator.h"
 
+#include "server/MemoryView.h"
 #include "server/PasswordHash.h"
 
 #include <algorithm>
@@ -22,6 +23,18 @@ bool Authenticator::FullCheck(const std::string& hash, std::string_view password
     const bool match = VerifyPassword(hash, password);
     checks_.release();
     return match;
+}
+
+std::optional<LoginRecord> Authenticator::Remembered(std::string_view userId,
+                                                     std::string_view password) {
+    if (password.empty()) {
+        return std::nullopt;
+    }
+    auto record = storage_.View().FindLogin(userId);
+    if (!record || !cache_.Find(*record, password)) {
+        return std::nullopt;
+    }
+    return record;
 }
 
 LoginResult Authenticator::Login(std::string_view userId, std::string_view password,

@@ -175,7 +175,7 @@ private:
         std::string peer = NormalizePeerAddress(remote.address().to_string());
         using Session = HttpSession<Stream>;
         Admission why = Admission::Admitted;
-        if (auto ticket = table_.Admit(peer, why)) {
+        if (auto ticket = table_.Admit(AddressGroup(peer), why)) {
             std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_, std::move(*ticket),
                                       std::move(peer))
                 ->Start();
