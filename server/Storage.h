@@ -119,6 +119,8 @@ public:
     // Queues the report for the writing thread, which writes the reports that come in at
     // about the same time in one transaction and tells each one after its commit.
     void QueueReport(AddressReport report, ReportDone done);
+    // Returns once every report queued so far has been written and told.
+    void WaitForQueuedReports();
     // The login records and addresses on record, in step with the database.
     const MemoryView& View() const { return *view_; }
     std::vector<HostRecord> AllHosts();
@@ -180,6 +182,8 @@ private:
     std::condition_variable queueWake_;
     std::deque<std::pair<AddressReport, ReportDone>> queue_;
     bool writerStopping_ = false;
+    bool writing_ = false; // a batch taken from the queue is being written or told
+    std::condition_variable queueIdle_;
     std::thread writer_;
 };
 

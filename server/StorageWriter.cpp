@@ -22,16 +22,26 @@ void Storage::QueueReport(AddressReport report, ReportDone done) {
     queueWake_.notify_one();
 }
 
+void Storage::WaitForQueuedReports() {
+    std::unique_lock lock(queueMutex_);
+    queueIdle_.wait(lock, [this] { return (queue_.empty() && !writing_) || writerStopping_; });
+}
+
 void Storage::WriteLoop() {
     std::deque<std::pair<AddressReport, ReportDone>> batch;
     std::vector<ReportOutcome> outcomes;
     for (;;) {
         {
             std::unique_lock lock(queueMutex_);
+            writing_ = false;
+            if (queue_.empty()) {
+                queueIdle_.notify_all();
+            }
             queueWake_.wait(lock, [this] { return writerStopping_ || !queue_.empty(); });
             if (queue_.empty()) {
                 return; // stopping, and nothing left to write
             }
+            writing_ = true;
             while (!queue_.empty() && batch.size() < kMaxReportsPerCommit) {
                 batch.push_back(std::move(queue_.front()));
                 queue_.pop_front();
