@@ -1,5 +1,6 @@
 #include "server/Authenticator.h"
 
+#include "server/AddressGroup.h"
 #include "server/MemoryView.h"
 #include "server/PasswordHash.h"
 
@@ -49,12 +50,13 @@ LoginResult Authenticator::Login(std::string_view userId, std::string_view passw
         }
     }
     const auto now = LoginThrottle::Clock::now();
-    if (!throttle_.MayTry(userId, peerAddress, now)) {
+    const std::string client = AddressGroup(std::string(peerAddress));
+    if (!throttle_.MayTry(userId, client, now)) {
         return {LoginOutcome::Throttled};
     }
     const bool match = FullCheck(record ? record->PasswordHash : UnknownAccountHash(), password);
     if (!record || !match) {
-        throttle_.RecordFailure(userId, peerAddress, LoginThrottle::Clock::now());
+        throttle_.RecordFailure(userId, client, LoginThrottle::Clock::now());
         return {};
     }
     cache_.Remember(*record, password);

@@ -20,11 +20,6 @@ public:
     virtual void Abort() = 0;
 };
 
-// What the per-address cap counts a client by: an IPv4 address as it stands; an IPv6 address by
-// its /64, the block one subscriber usually gets whole, so that a client cannot pass the cap
-// by taking a new address from its own block for every connection.
-std::string AddressGroup(const std::string& address);
-
 enum class Admission { Admitted, TooManyInAll, TooManyFromAddress };
 
 class ConnectionTable {

@@ -1,5 +1,6 @@
 #include "server/HttpFrontEnd.h"
 
+#include "server/AddressGroup.h"
 #include "server/ConnectionTable.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"

@@ -1,7 +1,7 @@
 // The front end's bounds seen on the wire: each limit answers or closes the connection that
 // breaks it, while a normal client at the same time is answered as usual.
 
-#include "server/ConnectionTable.h"
+#include "server/AddressGroup.h"
 #include "tests/server/RunningServer.h"
 
 #include <arpa/inet.h>
