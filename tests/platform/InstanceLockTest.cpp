@@ -3,9 +3,10 @@
 #include "platform/InstanceLock.h"
 
 #include "platform/RuntimeDir.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempFolder.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -17,37 +18,10 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 using platform::InstanceLock;
+using testing_support::ScopedEnv;
+using testing_support::TempFolder;
 
 namespace {
-
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/corvale-lock-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string Path() const { return path_.string() + '/'; }
-
-private:
-    fs::path path_;
-};
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1); }
-
-private:
-    const char* name_;
-    std::string old_;
-};
 
 // Whether another process could take the lock right now (a fork tries it and reports back).
 bool AnotherProcessCouldTake(const std::string& folder) {
@@ -63,24 +37,24 @@ bool AnotherProcessCouldTake(const std::string& folder) {
 
 TEST(InstanceLockTest, OnlyOneHolderAtATime) {
     TempFolder folder;
-    auto first = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+    auto first = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
     ASSERT_EQ(first.status(), InstanceLock::Status::Acquired);
-    EXPECT_EQ(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").status(),
+    EXPECT_EQ(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").status(),
               InstanceLock::Status::HeldElsewhere);
-    EXPECT_FALSE(AnotherProcessCouldTake(folder.Path()));
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "OTHERNAME").IsHeld());
+    EXPECT_FALSE(AnotherProcessCouldTake(folder.FolderPath()));
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "OTHERNAME").IsHeld());
 }
 
 TEST(InstanceLockTest, FreedWhenTheHolderGoesOrMoves) {
     TempFolder folder;
     {
-        auto first = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+        auto first = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
         InstanceLock moved = std::move(first);
         ASSERT_TRUE(moved.IsHeld());
-        EXPECT_FALSE(AnotherProcessCouldTake(folder.Path()));
+        EXPECT_FALSE(AnotherProcessCouldTake(folder.FolderPath()));
     }
-    EXPECT_TRUE(AnotherProcessCouldTake(folder.Path()));
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").IsHeld());
+    EXPECT_TRUE(AnotherProcessCouldTake(folder.FolderPath()));
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").IsHeld());
 }
 
 TEST(InstanceLockTest, FreedWhenTheHoldingProcessIsKilled) {
@@ -89,7 +63,7 @@ TEST(InstanceLockTest, FreedWhenTheHoldingProcessIsKilled) {
     ASSERT_EQ(pipe(ready), 0);
     const pid_t pid = fork();
     if (pid == 0) {
-        auto lock = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+        auto lock = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
         const char byte = lock.IsHeld() ? 1 : 0;
         [[maybe_unused]] auto n = write(ready[1], &byte, 1);
         pause();
@@ -98,20 +72,20 @@ TEST(InstanceLockTest, FreedWhenTheHoldingProcessIsKilled) {
     char byte = 0;
     ASSERT_EQ(read(ready[0], &byte, 1), 1);
     ASSERT_EQ(byte, 1);
-    EXPECT_EQ(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").status(),
+    EXPECT_EQ(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").status(),
               InstanceLock::Status::HeldElsewhere);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     close(ready[0]);
     close(ready[1]);
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").IsHeld());
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").IsHeld());
 }
 
 TEST(InstanceLockTest, ProgramsStartedByTheHolderDoNotInheritIt) {
     TempFolder folder;
     pid_t child = 0;
     {
-        auto lock = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+        auto lock = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
         ASSERT_TRUE(lock.IsHeld());
         char sleep[] = "sleep";
         char seconds[] = "30";
@@ -119,7 +93,7 @@ TEST(InstanceLockTest, ProgramsStartedByTheHolderDoNotInheritIt) {
         ASSERT_EQ(posix_spawnp(&child, "sleep", nullptr, nullptr, argv, environ), 0);
     }
     // The lock was released by its holder while the program it started still runs.
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").IsHeld());
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").IsHeld());
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 }
@@ -131,10 +105,10 @@ TEST(InstanceLockTest, MissingFolderGuardsNothing) {
 
 TEST(InstanceLockTest, UsesTheUserRuntimeFolder) {
     TempFolder folder;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.Path().c_str());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.FolderPath());
     auto lock = InstanceLock::Acquire("CORVALECLIENTMODULE");
     ASSERT_TRUE(lock.IsHeld());
-    EXPECT_TRUE(fs::exists(folder.Path() + "CORVALECLIENTMODULE.lock"));
+    EXPECT_TRUE(fs::exists(folder.FolderPath() + "CORVALECLIENTMODULE.lock"));
 }
 
 TEST(RuntimeDirTest, FollowsXdgRuntimeDirAndEndsInSlash) {
@@ -144,9 +118,9 @@ TEST(RuntimeDirTest, FollowsXdgRuntimeDirAndEndsInSlash) {
 
 TEST(RuntimeDirTest, FallsBackToAPrivateFolderInTheTemporaryFolder) {
     TempFolder temp;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
-    const std::string expected = temp.Path() + "corvale-" + std::to_string(geteuid()) + "/";
+    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+    ScopedEnv tmpdir("TMPDIR", temp.FolderPath());
+    const std::string expected = temp.FolderPath() + "corvale-" + std::to_string(geteuid()) + "/";
     EXPECT_EQ(platform::UserRuntimeDir(), expected);
     struct stat info {};
     ASSERT_EQ(stat(expected.c_str(), &info), 0);
@@ -157,8 +131,8 @@ TEST(RuntimeDirTest, FallsBackToAPrivateFolderInTheTemporaryFolder) {
 TEST(RuntimeDirTest, RefusesAFallbackFolderOthersCanEnter) {
     TempFolder temp;
     ScopedEnv runtime("XDG_RUNTIME_DIR", "relative/path"); // not absolute: ignored
-    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
-    const std::string folder = temp.Path() + "corvale-" + std::to_string(geteuid());
+    ScopedEnv tmpdir("TMPDIR", temp.FolderPath());
+    const std::string folder = temp.FolderPath() + "corvale-" + std::to_string(geteuid());
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
     EXPECT_EQ(platform::UserRuntimeDir(), "");
@@ -169,10 +143,10 @@ TEST(RuntimeDirTest, RefusesAFallbackFolderOthersCanEnter) {
 TEST(RuntimeDirTest, RefusesAFallbackThatIsALink) {
     TempFolder temp;
     TempFolder elsewhere;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-    ScopedEnv tmpdir("TMPDIR", temp.Path().c_str());
-    const std::string folder = temp.Path() + "corvale-" + std::to_string(geteuid());
-    fs::create_directory_symlink(elsewhere.Path(), folder);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+    ScopedEnv tmpdir("TMPDIR", temp.FolderPath());
+    const std::string folder = temp.FolderPath() + "corvale-" + std::to_string(geteuid());
+    fs::create_directory_symlink(elsewhere.FolderPath(), folder);
     EXPECT_EQ(platform::UserRuntimeDir(), "");
 }
 

@@ -3,7 +3,7 @@
 
 #include "shell/fInvite.h"
 #include "support/InviteFixture.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +16,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing_support::WaitFor;
 
 namespace {
 

@@ -10,7 +10,7 @@ corvale_add_test(test_mainwindow
         MainWindowShutdownTest.cpp
         MainWindowStartupTest.cpp
         WindowThreadGateTest.cpp
-    LIBS corvale_mainwindow corvale_testsupport Qt6::Test
+    LIBS corvale_mainwindow corvale_testsupport_qt
     LABELS shell)
 set_target_properties(test_mainwindow PROPERTIES AUTOMOC ON)
 target_include_directories(test_mainwindow PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

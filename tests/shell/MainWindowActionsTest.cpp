@@ -9,7 +9,7 @@
 #include "shell/PopupMenu.h"
 #include "shell/StatusPanels.h"
 #include "shell/fInvite.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -26,6 +26,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <fstream>
+
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -5,7 +5,7 @@
 #include "core/uCfg.h"
 #include "platform/LocalMessages.h"
 #include "shell/uPortlynx.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QProcess>
@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {

@@ -5,7 +5,7 @@
 #include "core/WindowOps.h"
 #include "shell/StatusPanels.h"
 #include "shell/SysTrayIcon.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <future>
 
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {

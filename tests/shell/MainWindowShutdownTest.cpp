@@ -5,7 +5,7 @@
 #include "MainWindowFixture.h"
 #include "shell/PopupMenu.h"
 #include "shell/uPortlynx.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <csignal>
 
+using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {

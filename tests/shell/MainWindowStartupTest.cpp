@@ -3,13 +3,16 @@
 #include "MainWindowFixture.h"
 #include "core/uCfg.h"
 #include "shell/StatusPanels.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <fstream>
+
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
