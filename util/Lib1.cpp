@@ -1,11 +1,7 @@
 #include "util/Lib1.h"
 
-#include "platform/Process.h"
-#include "platform/System.h"
-
 #include <charconv>
 #include <cstring>
-#include <system_error>
 
 EConvertError::EConvertError(const std::string& text)
     : std::runtime_error("'" + text + "' is not a valid integer value") {}
@@ -91,18 +87,4 @@ TStrCopy StrNewCopy(std::string_view text) {
 
 std::string StrFromCopy(const TStrCopy& copy) {
     return copy ? std::string(copy.get()) : std::string();
-}
-
-std::string GetTempDir() {
-    return platform::TempPath();
-}
-
-std::uint32_t RunProgram(const std::string& programPath, const std::string& commandLine,
-                         std::uint16_t /*showState: no windows to show here*/, bool wait) {
-    try {
-        return platform::SpawnProgram(programPath, platform::SplitCommandLine(commandLine),
-                                      platform::FolderOf(programPath), wait);
-    } catch (const std::system_error& e) {
-        throw ERunProgramError(e.code().message());
-    }
 }
