@@ -4,6 +4,7 @@
 
 #include "platform/System.h"
 #include "support/MessageBoxRecorder.h"
+#include "tests/support/TempFolder.h"
 
 #include <QWidget>
 #include <dlfcn.h>
