@@ -122,8 +122,10 @@ int main(int argc, char** argv) {
             storage.CreateAccount("load" + std::to_string(i), password, server::SystemNow());
         }
         server::ServiceActions actions(storage, server::UpdateOffer{{0, 3, 11, 25}, {}, {}});
-        server::HttpFrontEnd frontEnd(
-            storage, actions, server::FrontEndOptions{settings.serverThreads, true, nullptr});
+        server::FrontEndOptions options;
+        options.Threads = settings.serverThreads;
+        options.Limits.MaxConnectionsPerAddress = 4096; // every client comes from 127.0.0.1
+        server::HttpFrontEnd frontEnd(storage, actions, options);
         const std::uint16_t port = frontEnd.Bind("127.0.0.1", 0);
         if (port == 0) {
             std::fprintf(stderr, "bench_server: cannot bind a port on 127.0.0.1\n");

@@ -1,31 +1,33 @@
 #include "core/Net.h"
 
+#include "core/HttpExchange.h"
 #include "core/Lib5.h"
 #include "platform/Socket.h"
+#include "platform/TlsStream.h"
 
-#include <array>
-#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string_view>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
-std::atomic<std::chrono::milliseconds::rep> netTimeoutMs{kDefaultNetTimeout.count()};
+std::mutex& SeamMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+TNetLimits& CurrentLimits() {
+    static TNetLimits limits;
+    return limits;
+}
+std::function<std::string(const std::string&)>& TestResolver() {
+    static std::function<std::string(const std::string&)> resolver;
+    return resolver;
+}
 
-constexpr std::size_t kReceiveBufferSize = 1024;
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-
-// Where the body goes. Bytes seen before the end of the header block are appended too (a
-// reply without one is delivered whole); once the end is found they are dropped again.
-class BodySink {
-public:
-    virtual ~BodySink() = default;
-    virtual bool Append(std::string_view bytes) = 0;
-    virtual bool DropAll() = 0;
-};
-
-class MemorySink final : public BodySink {
+class MemorySink final : public IBodySink {
 public:
     bool Append(std::string_view bytes) override {
         body_.append(bytes);
@@ -44,15 +46,21 @@ private:
     std::string body_;
 };
 
-class FileSink final : public BodySink {
+class FileSink final : public IBodySink {
 public:
     explicit FileSink(const std::string& path) : file_(std::fopen(path.c_str(), "wbe")) {}
     bool IsOpen() const { return file_ != nullptr; }
     bool Append(std::string_view bytes) override {
+        written_ = true;
         return std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size();
     }
+    // Empties the file through its own descriptor: no reopening by name.
     bool DropAll() override {
-        return std::fflush(file_.get()) == 0 && std::freopen(nullptr, "wbe", file_.get());
+        if (!std::exchange(written_, false)) {
+            return true;
+        }
+        return std::fflush(file_.get()) == 0 && ::ftruncate(::fileno(file_.get()), 0) == 0 &&
+               (std::rewind(file_.get()), std::ferror(file_.get()) == 0);
     }
     bool Close() { return std::fclose(file_.release()) == 0; }
 
@@ -61,35 +69,14 @@ private:
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, Closer> file_;
-};
-
-// Finds the end of the header block even when it arrives split across reads: the last three
-// bytes of the previous read are searched together with the new one.
-class HeaderEndFinder {
-public:
-    bool Found() const { return found_; }
-    // Offset in `chunk` where the body starts, or none when the header end is not in it.
-    std::optional<std::size_t> Feed(std::string_view chunk) {
-        std::string window = carry_;
-        window.append(chunk);
-        const auto at = window.find(kHeaderEnd);
-        if (at != std::string::npos) {
-            found_ = true;
-            return at + kHeaderEnd.size() - carry_.size();
-        }
-        const std::size_t keep = std::min(window.size(), kHeaderEnd.size() - 1);
-        carry_ = window.substr(window.size() - keep);
-        return std::nullopt;
-    }
-
-private:
-    std::string carry_;
-    bool found_ = false;
+    bool written_ = false;
 };
 
 struct UrlParts {
+    std::string scheme; // what stands before "//", lower case: "http:" or "https:"
     std::string host;
     std::string path;
+    bool secure = false;
 };
 
 std::optional<UrlParts> SplitUrl(const std::string& url) {
@@ -99,10 +86,25 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
     if (pathSlash == std::string::npos) {
         return std::nullopt;
     }
-    return UrlParts{url.substr(hostStart, pathSlash - hostStart), url.substr(pathSlash + 1)};
+    std::string scheme = slashes == std::string::npos ? "" : url.substr(0, slashes);
+    for (char& c : scheme) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    const bool secure = scheme == "https:";
+    return UrlParts{std::move(scheme), url.substr(hostStart, pathSlash - hostStart),
+                    url.substr(pathSlash + 1), secure};
 }
 
-// A dotted address is used as it is; anything else is looked up by name.
+constexpr std::uint16_t kHttpPort = 80;
+constexpr std::uint16_t kHttpsPort = 443;
+
+std::string& TrustedAuthorities() {
+    static std::string path;
+    return path;
+}
+
+// A dotted address is used as it is; anything else is looked up by name, a first label with
+// a digit in it ("web1.example.org") included.
 std::optional<std::uint32_t> ServerAddress(const std::string& host) {
     const auto dot = host.find('.');
     if (dot != std::string::npos && !HasNoDigit(std::string_view(host).substr(0, dot))) {
@@ -113,44 +115,25 @@ std::optional<std::uint32_t> ServerAddress(const std::string& host) {
     return platform::ParseDottedAddress(ResolveHost(host));
 }
 
-enum class Transfer { Completed, Failed };
-
-Transfer ReceiveBody(platform::TcpConnection& connection, BodySink& sink) {
-    std::array<char, kReceiveBufferSize> buffer;
-    HeaderEndFinder header;
-    for (;;) {
-        const auto read = connection.Read(buffer.data(), buffer.size());
-        if (read.status == platform::ReadStatus::Closed ||
-            read.status == platform::ReadStatus::Reset) {
-            return Transfer::Completed;
-        }
-        if (read.status != platform::ReadStatus::Data) {
-            return Transfer::Failed;
-        }
-        std::string_view chunk(buffer.data(), read.count);
-        if (!header.Found()) {
-            if (const auto bodyStart = header.Feed(chunk)) {
-                if (!sink.DropAll()) {
-                    return Transfer::Failed;
-                }
-                chunk.remove_prefix(*bodyStart);
-            }
-        }
-        if (!chunk.empty() && !sink.Append(chunk)) {
-            return Transfer::Failed;
-        }
-        PumpMessages();
-    }
-}
-
 } // namespace
 
+TNetLimits NetLimits() {
+    std::lock_guard lock(SeamMutex());
+    return CurrentLimits();
+}
+
+void SetNetLimitsForTests(const TNetLimits& limits) {
+    std::lock_guard lock(SeamMutex());
+    CurrentLimits() = limits;
+}
+
 std::chrono::milliseconds NetTimeout() {
-    return std::chrono::milliseconds(netTimeoutMs.load());
+    return NetLimits().PerRead;
 }
 
 void SetNetTimeoutForTests(std::chrono::milliseconds timeout) {
-    netTimeoutMs.store(timeout.count());
+    std::lock_guard lock(SeamMutex());
+    CurrentLimits().PerRead = timeout;
 }
 
 std::string BuildRequest(const std::string& host, const std::string& path) {
@@ -168,59 +151,124 @@ std::string BuildRequest(const std::string& host, const std::string& path) {
     return request;
 }
 
+std::string HostField(const std::string& host, std::uint16_t port, std::uint16_t defaultPort) {
+    if (port == defaultPort || host.find(':') != std::string::npos) {
+        return host;
+    }
+    return host + ":" + std::to_string(port);
+}
+
 bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
             TMemoryBlock& buffer, std::size_t& size) {
-    return UrlGet(url, port, fileName, buffer, size, NetTimeout());
+    return UrlGet(url, port, fileName, buffer, size, NetLimits());
 }
 
 bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
             TMemoryBlock& buffer, std::size_t& size, std::chrono::milliseconds timeout) {
+    TNetLimits limits;
+    limits.PerRead = timeout;
+    return UrlGet(url, port, fileName, buffer, size, limits);
+}
+
+bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
+            TMemoryBlock& buffer, std::size_t& size, const TNetLimits& limits) {
+    return UrlGetWithReason(url, port, fileName, buffer, size, limits).ok;
+}
+
+void SetTrustedAuthorityFile(std::string path) {
+    std::lock_guard lock(SeamMutex());
+    TrustedAuthorities() = std::move(path);
+}
+
+TUrlGetResult UrlGetWithReason(const std::string& url, std::uint16_t port,
+                               const std::string& fileName, TMemoryBlock& buffer, std::size_t& size,
+                               const TNetLimits& limits) {
+    const auto startedAt = std::chrono::steady_clock::now();
     const auto parts = SplitUrl(url);
     if (!parts) {
-        return false;
+        return {};
     }
-    const std::string request = BuildRequest(parts->host, parts->path);
+    const std::string request = BuildRequest(
+        HostField(parts->host, port, parts->secure ? kHttpsPort : kHttpPort), parts->path);
     const auto address = ServerAddress(parts->host);
     if (!address) {
-        return false;
+        return {};
     }
-    auto connection = platform::TcpConnection::Connect(*address, port, timeout);
+    TExchangeLimits exchange{limits.PerRead, startedAt + limits.Exchange, limits.MemoryBody};
+    auto connection = platform::TcpConnection::Connect(
+        *address, port, std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
     if (!connection) {
-        return false;
+        return {};
+    }
+    platform::ByteStream* stream = &*connection;
+    std::unique_ptr<platform::TlsStream> secure;
+    if (parts->secure) {
+        // The handshake is one more wait of the exchange, under the same limits.
+        const auto handshakeEnd =
+            std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead);
+        // The certificate names the host alone, never a port written after it.
+        auto opened =
+            platform::TlsStream::Open(*connection, parts->host.substr(0, parts->host.find(':')),
+                                      TrustedAuthorityFile(), handshakeEnd);
+        if (opened.outcome != platform::TlsStream::Outcome::Established) {
+            return {false, std::move(opened.reason)};
+        }
+        secure = std::move(opened.stream);
+        stream = secure.get();
     }
 
     const auto fail = [&] {
         buffer.reset();
         size = 0;
-        return false;
+        return TUrlGetResult{};
     };
 
     if (fileName.empty()) {
         buffer.reset();
         size = 0;
         MemorySink sink;
-        // A failed send is not decided here: the reads that follow decide.
-        connection->SendAll(request);
-        if (ReceiveBody(*connection, sink) == Transfer::Failed) {
-            return fail();
+        if (ExchangeOver(*stream, request, sink, exchange) != TExchangeEnd::Completed) {
+            return fail(); // the block received so far goes with the sink
         }
         buffer = sink.Finish();
         size = buffer->size();
-        return true;
+        return {true, {}};
     }
 
     FileSink sink(fileName);
     if (!sink.IsOpen()) {
-        return false;
+        return {};
     }
-    connection->SendAll(request);
-    if (ReceiveBody(*connection, sink) == Transfer::Failed) {
+    exchange.MaxBody = limits.FileBody;
+    const TExchangeEnd end = ExchangeOver(*stream, request, sink, exchange);
+    if (end != TExchangeEnd::Completed) {
         sink.Close(); // keeps what was written
+        if (end == TExchangeEnd::TooLarge) {
+            std::remove(fileName.c_str()); // too large to be what was asked for
+        }
         return fail();
     }
-    return sink.Close();
+    return {sink.Close(), {}};
+}
+
+std::string TrustedAuthorityFile() {
+    std::lock_guard lock(SeamMutex());
+    return TrustedAuthorities();
 }
 
 std::string ResolveHost(const std::string& name) {
-    return platform::ResolveIPv4(name);
+    std::function<std::string(const std::string&)> resolver;
+    {
+        std::lock_guard lock(SeamMutex());
+        resolver = TestResolver();
+    }
+    if (name.empty()) {
+        return {};
+    }
+    return resolver ? resolver(name) : platform::ResolveIPv4(name);
+}
+
+void SetResolverForTests(std::function<std::string(const std::string& name)> resolver) {
+    std::lock_guard lock(SeamMutex());
+    TestResolver() = std::move(resolver);
 }

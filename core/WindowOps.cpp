@@ -40,3 +40,7 @@ IWindowOps& WindowOps() {
 void SetWindowOps(IWindowOps* ops) {
     installed.store(ops);
 }
+
+void ShowError(const std::string& message) {
+    WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
+}

@@ -65,7 +65,5 @@ public:
 IWindowOps& WindowOps();
 void SetWindowOps(IWindowOps* ops);
 
-inline constexpr unsigned WM_HIDE_AT_START = 0x401;
-inline constexpr unsigned WM_QUIT_FOR_UPDATE = 0x402;
-inline constexpr unsigned WM_COMPANION_UNLOAD = 0x7E8;
-inline constexpr unsigned WM_QUERY_ID_LENGTH = 0x7E9;
+// The error box of a task: the service's message under the caption "Error", with OK.
+void ShowError(const std::string& message);

@@ -187,9 +187,8 @@ std::optional<TDateTimeParts> DecodeDateTime(TDateTime value) {
     }
     long long dayNumber = static_cast<long long>(std::trunc(value));
     long long msec = std::llround(std::fabs(value - std::trunc(value)) * kMSecPerDay);
-    if (msec >= kMSecPerDay) { // rounded up to the next midnight
-        msec -= kMSecPerDay;
-        ++dayNumber;
+    if (msec >= kMSecPerDay) {
+        msec = kMSecPerDay - 1; // the last millisecond of its own day, never the next day
     }
     const year_month_day date{kDayZero + days{dayNumber}};
     const int y = static_cast<int>(date.year());
@@ -216,7 +215,7 @@ std::string FormatDisplayDateTime(TDateTime value, locale_t timeLocale) {
     std::snprintf(date, sizeof date, " %02d %04d", parts->Day, parts->Year);
     std::string text = nl_langinfo_l(ABMON_1 + parts->Month - 1, timeLocale);
     text += date;
-    if (parts->Hour != 0 || parts->Minute != 0 || parts->Second != 0) {
+    if (parts->Hour != 0 || parts->Minute != 0 || parts->Second != 0 || parts->MSec != 0) {
         text += ' ';
         text += FormatTime(*parts, timeLocale);
     }

@@ -1,5 +1,7 @@
 #include "core/uEndpoint.h"
 
+#include "core/Net.h"
+
 #include <charconv>
 #include <mutex>
 
@@ -22,15 +24,39 @@ bool IsValidHost(std::string_view host) {
     return true;
 }
 
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
+        if (c != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<TServiceEndpoint> ParseServiceEndpoint(std::string_view text) {
+    bool secure = false;
+    if (StartsWithNoCase(text, "https://")) {
+        secure = true;
+        text.remove_prefix(8);
+    } else if (StartsWithNoCase(text, "http://")) {
+        text.remove_prefix(7);
+    }
+    if (text.ends_with('/')) {
+        text.remove_suffix(1);
+    }
     const auto colon = text.find(':');
     const std::string_view host = text.substr(0, colon);
     if (!IsValidHost(host)) {
         return std::nullopt;
     }
-    TServiceEndpoint endpoint{std::string(host), kDefaultServicePort};
+    TServiceEndpoint endpoint{std::string(host),
+                              secure ? kDefaultSecureServicePort : kDefaultServicePort, secure};
     if (colon != std::string_view::npos) {
         const std::string_view port = text.substr(colon + 1);
         unsigned value = 0;
@@ -50,13 +76,15 @@ TServiceEndpoint ServiceEndpoint() {
 }
 
 void SetServiceEndpoint(TServiceEndpoint endpoint) {
+    SetTrustedAuthorityFile(endpoint.AuthorityFile);
     std::lock_guard lock(endpointMutex);
     currentEndpoint = std::move(endpoint);
 }
 
 std::string ServiceRequestUrl(std::string_view action, std::initializer_list<TQueryPair> keys) {
-    std::string url = "http://";
-    url += ServiceEndpoint().Host;
+    const TServiceEndpoint endpoint = ServiceEndpoint();
+    std::string url = endpoint.Secure ? "https://" : "http://";
+    url += endpoint.Host;
     url += kServiceScriptPath;
     url += "?action=";
     url += action;
@@ -71,8 +99,8 @@ std::string ServiceRequestUrl(std::string_view action, std::initializer_list<TQu
 
 std::string WebPageUrl(std::string_view path) {
     const TServiceEndpoint endpoint = ServiceEndpoint();
-    std::string url = "http://" + endpoint.Host;
-    if (endpoint.Port != kDefaultServicePort) {
+    std::string url = (endpoint.Secure ? "https://" : "http://") + endpoint.Host;
+    if (endpoint.Port != (endpoint.Secure ? kDefaultSecureServicePort : kDefaultServicePort)) {
         url += ':' + std::to_string(endpoint.Port);
     }
     url += path;

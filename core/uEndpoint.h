@@ -12,11 +12,14 @@
 struct TServiceEndpoint {
     std::string Host;
     std::uint16_t Port = 80;
+    bool Secure = false;         // TLS to the host ("https://"); plain HTTP otherwise
+    std::string AuthorityFile{}; // trusted authorities for TLS; empty: the system's
     bool operator==(const TServiceEndpoint&) const = default;
 };
 
 inline constexpr std::string_view kDefaultServiceHost = "service.corvale.example";
 inline constexpr std::uint16_t kDefaultServicePort = 80;
+inline constexpr std::uint16_t kDefaultSecureServicePort = 443;
 inline constexpr std::string_view kServiceScriptPath = "/bin/corvale/cmd.php";
 inline constexpr std::string_view kHomePagePath = "/tools/corvale/";
 inline constexpr std::string_view kSignupPagePath = "/tools/corvale/signup.php";
@@ -26,19 +29,24 @@ inline TServiceEndpoint DefaultServiceEndpoint() {
     return {std::string(kDefaultServiceHost), kDefaultServicePort};
 }
 
-// "host" or "host:port" (port 1 to 65535); none for anything else, including empty text.
+// "host" or "host:port" (port 1 to 65535), optionally after "http://" (the same, plain HTTP)
+// or "https://" (TLS, port 443 unless given); one "/" may end it. None for anything else,
+// including empty text.
 std::optional<TServiceEndpoint> ParseServiceEndpoint(std::string_view text);
 
-// The endpoint in use: the built-in default until start-up configures another.
+// The endpoint in use: the built-in default until start-up configures another. Setting it
+// also hands its trusted authorities to the transport.
 TServiceEndpoint ServiceEndpoint();
 void SetServiceEndpoint(TServiceEndpoint endpoint);
 
 using TQueryPair = std::pair<std::string_view, std::string_view>;
 
-// "http://<host>/bin/corvale/cmd.php?action=<action>&k1=v1&..." with the keys in the given
-// order and the values inserted as they are (the service expects them unencoded). The port
-// is not part of the URL: it is handed to the transport separately.
+// "http://<host>/bin/corvale/cmd.php?action=<action>&k1=v1&..." ("https://" for a secure
+// endpoint) with the keys in the given order and the values inserted as they are (the service
+// expects them unencoded). The port is not part of the URL: it is handed to the transport
+// separately.
 std::string ServiceRequestUrl(std::string_view action, std::initializer_list<TQueryPair> keys = {});
 
-// The address of a page on the service host for the user's browser ("http://host[:port]/...").
+// The address of a page on the service host for the user's browser ("http://host[:port]/...",
+// "https://" for a secure endpoint; the port only when it is not the scheme's default).
 std::string WebPageUrl(std::string_view path);

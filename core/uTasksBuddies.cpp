@@ -53,10 +53,6 @@ std::string BuddyUrl(std::string_view action, const std::string& buddyId,
         action, {{"id", id}, {"pswd", pswd}, {"invid", buddyId}, {"v", VersionParameter()}});
 }
 
-void ShowError(const std::string& message) {
-    WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
-}
-
 // Runs the closing steps of a bulk update exactly once: when the task calls Finish, or when
 // it leaves the scope however it ends, so a list never stays "Getting..." or mid-update.
 class FinishOnce {
@@ -116,6 +112,17 @@ std::vector<std::string> CutItems(std::string text, std::string_view separator) 
     return items;
 }
 
+TBuddyRow ParseBuddyRecord(const std::string& record) {
+    const auto fields = CutItems(record, kFieldSeparator);
+    return {Field(fields, 0), Field(fields, 3), Field(fields, 1),
+            BuddyDateTimeText(Field(fields, 2))};
+}
+
+THostRow ParseHostRecord(const std::string& record) {
+    const auto fields = CutItems(record, kFieldSeparator);
+    return {Field(fields, 1), StrToIntSafe(Field(fields, 0))};
+}
+
 std::string BuddyDateTimeText(const std::string& field) {
     std::string date, time;
     SplitFirst(field, " ", date, time);
@@ -153,10 +160,8 @@ void getbuddies(TTaskRec&) {
     }
     Vars.LoginID = Vars.UserID.Load();
     for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
-        const auto fields = CutItems(record, kFieldSeparator);
-        // On the wire the host comes last; on screen it stands before the address.
-        WindowOps().AppendBuddyRow(Field(fields, 0), Field(fields, 3), Field(fields, 1),
-                                   BuddyDateTimeText(Field(fields, 2)));
+        const TBuddyRow row = ParseBuddyRecord(record);
+        WindowOps().AppendBuddyRow(row.UserID, row.Host, row.Address, row.DateTime);
     }
     list.Finish();
 }
@@ -198,8 +203,8 @@ void gethostlist(TTaskRec& task) {
     }
     Vars.LoginID = Vars.UserID.Load();
     for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
-        const auto fields = CutItems(record, kFieldSeparator);
-        dialog->AppendHostRow(Field(fields, 1), StrToIntSafe(Field(fields, 0)));
+        const THostRow row = ParseHostRecord(record); // a bad number ends the fetch here
+        dialog->AppendHostRow(row.Host, row.Number);
     }
     hosts.Finish();
 }

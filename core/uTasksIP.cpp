@@ -42,10 +42,6 @@ std::string SetIPUrl() {
         {{"id", id}, {"pswd", pswd}, {"host", host}, {"ip", ip}, {"v", VersionParameter()}});
 }
 
-void ShowError(const std::string& message) {
-    WindowOps().ShowMessage(message, "Error", TMsgButtons::OK);
-}
-
 } // namespace
 
 // Every window operation asks for the window afresh: a task may outlive the main window.
@@ -62,8 +58,7 @@ void getip(TTaskRec&) {
         return;
     }
 
-    std::string current, onRecord;
-    SplitFirst(reply.Message, " ", current, onRecord);
+    const auto [current, onRecord] = SplitGetIPReply(reply.Message);
     if (current != Vars.IP.Load()) {
         IPChanged(current, answered);
     } else if (current != onRecord) {
@@ -71,9 +66,16 @@ void getip(TTaskRec&) {
     }
 }
 
+TGetIPReply SplitGetIPReply(const std::string& message) {
+    TGetIPReply reply;
+    SplitFirst(message, " ", reply.Current, reply.OnRecord);
+    return reply;
+}
+
 void IPChanged(const std::string& address, TDateTime seen) {
     Vars.ChangeTime = seen;
-    WindowOps().AppendHistoryRow(address, FormatDisplayDateTime(Vars.ChangeTime.Load()));
+    // The check's own time: an overlapping check may already have changed the record's.
+    WindowOps().AppendHistoryRow(address, FormatDisplayDateTime(seen));
     Vars.IP = address;
     WindowOps().SetStatusText(TStatusBar::SB1, 1, address);
     WindowOps().SetTrayHint(Cfg.Product.VersionText + ": " + address);

@@ -16,6 +16,14 @@ void setip(TTaskRec& task);
 // Records a new address seen at `seen`: history row, Vars.IP, status bar, tray hint, and
 // after 100 ms the report. Runs on the calling check's thread.
 void IPChanged(const std::string& address, TDateTime seen);
+// The message of a successful address check: the address the service sees now, one blank,
+// the address it holds on record (the rest of the text, further blanks included).
+struct TGetIPReply {
+    std::string Current;
+    std::string OnRecord;
+};
+TGetIPReply SplitGetIPReply(const std::string& message);
+
 // Sets the main window's caption from the login state.
 void UpdateCaption();
 // The caption UpdateCaption sets, for the current login state.

@@ -16,8 +16,6 @@
 
 namespace {
 
-using TVersion = std::array<std::int32_t, 4>; // major, minor, release, build
-
 constexpr const char* kUpdatesCaption = "Updates";
 constexpr const char* kNoNewVersion = "There is no new version available.";
 constexpr const char* kUpdateFailed = "Update process failed.";
@@ -28,30 +26,6 @@ constexpr const char* kAskAutomaticUpdate =
 TVersion OwnVersion() {
     const TProduct& p = Cfg.Product;
     return {p.Major, p.Minor, p.Release, p.Build};
-}
-
-// The offered version from the reply's lines; a missing or non-numeric line counts as 0. A
-// line that looks like a number but is none raises the conversion error.
-TVersion OfferedVersion(const std::string& lines) {
-    TArrayOfString values(5);
-    SplitToArray(lines, "\n", values);
-    TVersion version{};
-    for (std::size_t i = 0; i < version.size(); ++i) {
-        version[i] = StrToIntSafe(values[i]); // trims blanks and control characters (CR)
-    }
-    return version;
-}
-
-// Field by field as unsigned 32-bit numbers, the first difference deciding.
-bool IsNewer(const TVersion& offered, const TVersion& own) {
-    for (std::size_t i = 0; i < offered.size(); ++i) {
-        const auto a = static_cast<std::uint32_t>(offered[i]);
-        const auto b = static_cast<std::uint32_t>(own[i]);
-        if (a != b) {
-            return a > b;
-        }
-    }
-    return false;
 }
 
 std::string NewVersionQuestion(const TVersion& v) {
@@ -85,6 +59,27 @@ bool RunPackage(const std::string& package) {
 
 } // namespace
 
+TVersion OfferedVersion(const std::string& lines) {
+    TArrayOfString values(5);
+    SplitToArray(lines, "\n", values);
+    TVersion version{};
+    for (std::size_t i = 0; i < version.size(); ++i) {
+        version[i] = StrToIntSafe(values[i]); // trims blanks and control characters (CR)
+    }
+    return version;
+}
+
+bool IsNewer(const TVersion& offered, const TVersion& own) {
+    for (std::size_t i = 0; i < offered.size(); ++i) {
+        const auto a = static_cast<std::uint32_t>(offered[i]);
+        const auto b = static_cast<std::uint32_t>(own[i]);
+        if (a != b) {
+            return a > b;
+        }
+    }
+    return false;
+}
+
 std::string UpdateFolder() {
     return GetTempDir() + "corvale_update/";
 }
@@ -98,7 +93,7 @@ std::string UpdaterPath() {
 void clver(TTaskRec&) {
     const TReply reply = SplitReply(ServiceCall(ServiceRequestUrl("clver")));
     if (!reply.IsOK()) {
-        WindowOps().ShowMessage(reply.Message, "Error", TMsgButtons::OK);
+        ShowError(reply.Message);
         return;
     }
     const TVersion offered = OfferedVersion(reply.Message);

@@ -1,6 +1,5 @@
 #include "core/uTools.h"
 
-#include "core/Net.h"
 #include "core/uEndpoint.h"
 #include "util/Lib1.h"
 
@@ -9,9 +8,17 @@
 std::string ServiceCall(const std::string& url) {
     TMemoryBlock buffer;
     std::size_t size = 0;
-    UrlGet(url, ServiceEndpoint().Port, std::string(), buffer, size); // the block decides
-    if (buffer) {
-        std::string text(buffer->c_str()); // up to the first zero byte
+    const TUrlGetResult result =
+        UrlGetWithReason(url, ServiceEndpoint().Port, std::string(), buffer, size, NetLimits());
+    if (!result.secureFailure.empty()) {
+        return std::string(kSecureConnectionFailedReply) + result.secureFailure;
+    }
+    return ReplyText(buffer); // the block decides, not the result flag
+}
+
+std::string ReplyText(const TMemoryBlock& block) {
+    if (block) {
+        std::string text(block->c_str()); // up to the first zero byte
         if (!text.empty()) {
             return text;
         }

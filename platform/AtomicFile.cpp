@@ -2,9 +2,11 @@
 
 #include "platform/System.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -67,6 +69,24 @@ private:
 std::string BaseName(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+constexpr std::string_view kTempSuffix = ".XXXXXX";
+
+// The name mkostemp gives the temporary file of `baseName`: ".<baseName>." and six letters
+// or digits.
+bool IsTempNameOf(std::string_view name, const std::string& baseName) {
+    const std::size_t prefix = 1 + baseName.size();
+    if (name.size() != prefix + kTempSuffix.size() || name[0] != '.' ||
+        name.substr(1, baseName.size()) != baseName || name[prefix] != '.') {
+        return false;
+    }
+    for (char c : name.substr(prefix + 1)) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The file a symbolic link finally names, so that the link itself survives the rename.
@@ -154,7 +174,7 @@ std::error_code ReplaceFileAtomically(const std::string& requestedPath, std::str
     }
 
     const std::string folder = FolderOf(path);
-    std::string pattern = folder + "." + BaseName(path) + ".XXXXXX";
+    std::string pattern = folder + "." + BaseName(path) + std::string(kTempSuffix);
     TFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.Get() < 0) {
         return LastError();
@@ -189,6 +209,37 @@ std::error_code ReplaceFileAtomically(const std::string& requestedPath, std::str
     temp.Keep();
     SyncFolder(folder.empty() ? std::string(".") : folder);
     return {};
+}
+
+int RemoveStaleReplacements(const std::string& path, std::chrono::seconds minimumAge) {
+    const std::string folder = FolderOf(path);
+    const std::string baseName = BaseName(path);
+    const auto closeDir = [](DIR* d) { ::closedir(d); };
+    std::unique_ptr<DIR, decltype(closeDir)> dir(::opendir(folder.empty() ? "." : folder.c_str()),
+                                                 closeDir);
+    if (!dir) {
+        return 0;
+    }
+    const auto now = std::chrono::system_clock::now();
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!IsTempNameOf(entry->d_name, baseName)) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+            continue;
+        }
+        const auto changed = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
+        if (now - changed <= minimumAge) {
+            continue;
+        }
+        if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 namespace test_seams {

@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file reads, and replacing a file so that it is never seen half written.
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,6 +29,12 @@ std::error_code CheckWritable(const std::string& path);
 // link is followed: its target is replaced and the link stays. Returns the reason of a failure.
 std::error_code ReplaceFileAtomically(const std::string& path, std::string_view content,
                                       mode_t newFileMode);
+
+// Removes what interrupted replacements of `path` left behind: the temporary files
+// ".<name>.XXXXXX" beside it that ReplaceFileAtomically makes, when they are plain files (not
+// links) owned by this process's user and last changed more than `minimumAge` ago, so that a
+// replacement still under way is never touched. Returns how many were removed.
+int RemoveStaleReplacements(const std::string& path, std::chrono::seconds minimumAge);
 
 namespace test_seams {
 // Runs after the temporary file is complete and flushed and before it takes the file's place;

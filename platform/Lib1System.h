@@ -19,8 +19,11 @@ std::string GetTempDir();
 inline constexpr std::uint16_t SW_HIDE = 0;
 inline constexpr std::uint16_t SW_SHOWNORMAL = 1;
 
-// Starts `programPath` with the arguments of `commandLine` (split at blanks outside double
-// quotes), in the program's own folder. With `wait`, returns the program's exit code once it
-// ends; without, returns 0 at once. Throws ERunProgramError when it cannot be started.
+// Starts `programPath` in the program's own folder. The words of `commandLine` (split at
+// blanks outside double quotes) are its whole argument vector, the first one standing where
+// a program name is expected ("1 \"<folder>\"" gives the folder as its first real argument);
+// with no words, the program's name is its path. A relative path counts from the caller's
+// folder. With `wait`, returns the program's exit code once it ends; without, returns 0 at
+// once. Throws ERunProgramError when it cannot be started.
 std::uint32_t RunProgram(const std::string& programPath, const std::string& commandLine,
                          std::uint16_t showState, bool wait);

@@ -19,6 +19,9 @@ namespace platform {
 // spelling in upper or lower case; in the range of registered messages, 0xC000 to 0xFFFF.
 std::uint32_t RegisterWindowMessage(std::string_view name);
 
+// The name the client registers its message under; its socket is named after it.
+inline constexpr std::string_view kClientMessageName = "Corvale_EXE";
+
 // The socket for the messages of the program registered under `name`, in `folder` (ending in
 // "/"), or in the user's runtime folder (empty text when there is none).
 std::string LocalMessageSocketPath(std::string_view name, const std::string& folder);

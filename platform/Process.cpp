@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -65,15 +66,20 @@ std::uint32_t WaitForExitCode(pid_t pid) {
 
 } // namespace
 
-std::uint32_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& workingDir, bool wait) {
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 2);
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
+std::uint32_t SpawnProgramWithArgv(const std::string& program, const std::vector<std::string>& argv,
+                                   const std::string& workingDir, bool wait) {
+    // The new process changes its folder before it starts the program.
+    std::error_code ignored;
+    const std::string path = std::filesystem::absolute(program, ignored).string();
+    std::vector<char*> pointers;
+    pointers.reserve(argv.size() + 2);
+    for (const auto& arg : argv) {
+        pointers.push_back(const_cast<char*>(arg.c_str()));
     }
-    argv.push_back(nullptr);
+    if (pointers.empty()) {
+        pointers.push_back(const_cast<char*>(path.c_str())); // a program always has a name
+    }
+    pointers.push_back(nullptr);
 
     SpawnActions actions;
     if (!workingDir.empty()) {
@@ -81,7 +87,7 @@ std::uint32_t SpawnProgram(const std::string& program, const std::vector<std::st
     }
     pid_t pid = 0;
     const int error =
-        posix_spawn(&pid, program.c_str(), &actions.actions, nullptr, argv.data(), environ);
+        posix_spawn(&pid, path.c_str(), &actions.actions, nullptr, pointers.data(), environ);
     if (error != 0) {
         throw std::system_error(error, std::generic_category(), program);
     }
@@ -91,6 +97,15 @@ std::uint32_t SpawnProgram(const std::string& program, const std::vector<std::st
     // Nobody waits for a program started this way; collect it so it leaves no zombie.
     std::thread([pid] { WaitForExitCode(pid); }).detach();
     return 0;
+}
+
+std::uint32_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& workingDir, bool wait) {
+    std::vector<std::string> argv;
+    argv.reserve(args.size() + 1);
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return SpawnProgramWithArgv(program, argv, workingDir, wait);
 }
 
 } // namespace platform

@@ -1,44 +1,21 @@
 #include "platform/RunValue.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/UserFolders.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace platform {
 
 namespace {
 
 constexpr mode_t kEntryMode = 0644;
-constexpr mode_t kCreatedFolderMode = 0700;
 
 [[noreturn]] void Raise(int error) {
     throw ERegistryError({error, std::generic_category()});
-}
-
-std::string AbsoluteEnv(const char* name) {
-    const char* value = std::getenv(name);
-    return (value && value[0] == '/') ? std::string(value) : std::string();
-}
-
-std::string HomeFolder() {
-    std::string home = AbsoluteEnv("HOME");
-    if (!home.empty()) {
-        return home;
-    }
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir && found->pw_dir[0] == '/') {
-        return found->pw_dir;
-    }
-    Raise(ENOENT);
 }
 
 // The name becomes a file name: it must not reach outside the autostart folder.
@@ -51,21 +28,8 @@ void CheckValueName(std::string_view valueName) {
 
 // mkdir -p, the created folders readable by the user alone.
 void CreateFolders(const std::string& folder) {
-    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-        const std::string part = folder.substr(0, slash);
-        if (::mkdir(part.c_str(), kCreatedFolderMode) != 0 && errno != EEXIST) {
-            Raise(errno);
-        }
-        if (slash == std::string::npos) {
-            break;
-        }
-    }
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) {
-        Raise(errno);
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        Raise(ENOTDIR);
+    if (const auto error = CreatePrivateFolders(folder)) {
+        throw ERegistryError(error);
     }
 }
 
@@ -106,8 +70,11 @@ ERegistryError::ERegistryError(std::error_code code)
     : std::runtime_error(code.message()), code_(code) {}
 
 std::string AutostartFolder() {
-    const std::string configHome = AbsoluteEnv("XDG_CONFIG_HOME");
-    return (configHome.empty() ? HomeFolder() + "/.config" : configHome) + "/autostart";
+    const std::string configHome = ConfigHome();
+    if (configHome.empty()) {
+        Raise(ENOENT);
+    }
+    return configHome + "/autostart";
 }
 
 std::string AutostartEntryPath(std::string_view valueName) {

@@ -1,7 +1,5 @@
 #include "platform/RuntimeDir.h"
 
-#include "platform/System.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -20,26 +18,34 @@ bool IsPrivateFolderOfOurs(const std::string& path) {
     return S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0;
 }
 
-std::string FallbackRuntimeDir() {
-    const std::string path = TempPath() + "corvale-" + std::to_string(geteuid());
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        return {};
+std::string WithSlash(std::string path) {
+    if (path.back() != '/') {
+        path += '/';
     }
-    return IsPrivateFolderOfOurs(path) ? path + '/' : std::string();
+    return path;
 }
 
 } // namespace
 
-std::string UserRuntimeDir() {
-    const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    if (dir && dir[0] == '/') {
-        std::string path = dir;
-        if (path.back() != '/') {
-            path += '/';
-        }
-        return path;
+std::string UserRuntimeDirUnder(const std::string& runUserRoot, const std::string& tempRoot) {
+    const std::string uid = std::to_string(geteuid());
+    const std::string session = runUserRoot + uid;
+    if (IsPrivateFolderOfOurs(session)) {
+        return session + '/';
     }
-    return FallbackRuntimeDir();
+    const std::string fallback = tempRoot + "corvale-" + uid;
+    if (mkdir(fallback.c_str(), 0700) != 0 && errno != EEXIST) {
+        return {};
+    }
+    return IsPrivateFolderOfOurs(fallback) ? fallback + '/' : std::string();
+}
+
+std::string UserRuntimeDir() {
+    const char* test = std::getenv("CORVALE_TEST_RUNTIME_DIR");
+    if (test && test[0] == '/') {
+        return WithSlash(test);
+    }
+    return UserRuntimeDirUnder("/run/user/", "/tmp/");
 }
 
 } // namespace platform

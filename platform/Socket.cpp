@@ -1,11 +1,13 @@
 #include "platform/Socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 #include <utility>
 
@@ -40,35 +42,74 @@ std::optional<std::uint32_t> ParseDottedAddress(const std::string& text) {
     return address.s_addr;
 }
 
+bool WaitUntilReady(int fd, short events, Deadline deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        // poll takes an int of milliseconds; a longer wait is taken in parts.
+        const int waitMs = static_cast<int>(std::min<long long>(left.count(), 1'000'000));
+        pollfd entry{fd, events, 0};
+        const int ready = poll(&entry, 1, waitMs);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return true; // let the next call on the socket report the failure
+        }
+    }
+}
+
+namespace {
+
+Deadline After(std::chrono::milliseconds timeout) {
+    return std::chrono::steady_clock::now() + timeout;
+}
+
+} // namespace
+
 std::optional<TcpConnection> TcpConnection::Connect(std::uint32_t address, std::uint16_t port,
-                                                    Timeout timeout) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                                                    Deadline deadline) {
+    // Non-blocking throughout: every wait is a poll bounded by its deadline.
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return std::nullopt;
     }
-    TcpConnection connection(fd);
-    // A blocking socket with kernel time limits costs no extra system call per read. On this
-    // system the send limit also bounds connect().
-    timeval limit{};
-    limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-    if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0 ||
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
-        return std::nullopt;
-    }
+    TcpConnection connection(fd, Timeout{0});
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
     peer.sin_addr.s_addr = address;
-    while (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        if (errno != EINTR) {
-            return std::nullopt; // refused, unreachable, or EINPROGRESS after the time limit
-        }
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+        return connection;
+    }
+    if (errno != EINPROGRESS && errno != EINTR) {
+        return std::nullopt; // refused or unreachable at once
+    }
+    if (!WaitUntilReady(fd, POLLOUT, deadline)) {
+        return std::nullopt; // not done in time
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        return std::nullopt;
     }
     return connection;
 }
 
-TcpConnection::TcpConnection(TcpConnection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+std::optional<TcpConnection> TcpConnection::Connect(std::uint32_t address, std::uint16_t port,
+                                                    Timeout timeout) {
+    auto connection = Connect(address, port, After(timeout));
+    if (connection) {
+        connection->waitLimit_ = timeout;
+    }
+    return connection;
+}
+
+TcpConnection::TcpConnection(TcpConnection&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), waitLimit_(other.waitLimit_) {}
 
 TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
     if (this != &other) {
@@ -76,6 +117,7 @@ TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
             close(fd_);
         }
         fd_ = std::exchange(other.fd_, -1);
+        waitLimit_ = other.waitLimit_;
     }
     return *this;
 }
@@ -86,19 +128,23 @@ TcpConnection::~TcpConnection() {
     }
 }
 
-bool TcpConnection::SendAll(std::string_view bytes) {
+bool TcpConnection::SendAll(std::string_view bytes, Deadline deadline) {
     while (!bytes.empty()) {
         const ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(sent));
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitUntilReady(fd_, POLLOUT, deadline)) {
+                return false; // the peer took nothing more in time
+            }
         } else if (!(sent < 0 && errno == EINTR)) {
-            return false; // failed, or nothing taken within the time limit
+            return false;
         }
     }
     return true;
 }
 
-ReadResult TcpConnection::Read(char* buffer, std::size_t capacity) {
+ReadResult TcpConnection::Receive(char* buffer, std::size_t capacity, Deadline deadline) {
     for (;;) {
         const ssize_t n = recv(fd_, buffer, capacity, 0);
         if (n > 0) {
@@ -110,14 +156,28 @@ ReadResult TcpConnection::Read(char* buffer, std::size_t capacity) {
         switch (errno) {
         case EINTR:
             continue;
+        case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+        case EWOULDBLOCK:
+#endif
+            if (!WaitUntilReady(fd_, POLLIN, deadline)) {
+                return {ReadStatus::TimedOut, 0};
+            }
+            continue;
         case ECONNRESET:
             return {ReadStatus::Reset, 0};
-        case EAGAIN:
-            return {ReadStatus::TimedOut, 0};
         default:
             return {ReadStatus::Failed, 0};
         }
     }
+}
+
+bool TcpConnection::SendAll(std::string_view bytes) {
+    return SendAll(bytes, After(waitLimit_));
+}
+
+ReadResult TcpConnection::Read(char* buffer, std::size_t capacity) {
+    return Receive(buffer, capacity, After(waitLimit_));
 }
 
 } // namespace platform

@@ -1,6 +1,8 @@
 #pragma once
-// A blocking-style IPv4 TCP client with bounded waits, standing in for the system socket
-// library. Start-up and release of a socket library do not exist here.
+// An IPv4 TCP client whose every wait is bounded, standing in for the system socket library.
+// Start-up and release of a socket library do not exist here.
+
+#include "platform/ByteStream.h"
 
 #include <chrono>
 #include <cstddef>
@@ -18,19 +20,19 @@ std::string ResolveIPv4(const std::string& name);
 // ("a.b.c.d", and its shorter forms); none when it is not one.
 std::optional<std::uint32_t> ParseDottedAddress(const std::string& text);
 
-enum class ReadStatus { Data, Closed, Reset, TimedOut, Failed };
+// Waits until `fd` is ready for `events` (poll events) or `deadline` passes; true when ready
+// (an error or hang-up on the socket counts as ready: the next call reports it).
+bool WaitUntilReady(int fd, short events, Deadline deadline);
 
-struct ReadResult {
-    ReadStatus status;
-    std::size_t count; // bytes read, for ReadStatus::Data
-};
-
-class TcpConnection {
+class TcpConnection final : public ByteStream {
 public:
     using Timeout = std::chrono::milliseconds;
 
     // Connects to `address` (network byte order) and `port`; none when refused, unreachable
-    // or not done within `timeout`. The same limit then bounds every wait of a send or read.
+    // or not done by `deadline`.
+    static std::optional<TcpConnection> Connect(std::uint32_t address, std::uint16_t port,
+                                                Deadline deadline);
+    // The same within `timeout`; the same limit then bounds each wait of SendAll and Read.
     static std::optional<TcpConnection> Connect(std::uint32_t address, std::uint16_t port,
                                                 Timeout timeout);
 
@@ -38,16 +40,23 @@ public:
     TcpConnection& operator=(TcpConnection&& other) noexcept;
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
-    ~TcpConnection();
+    ~TcpConnection() override;
 
-    // Sends every byte; false on failure or when the peer takes none for the time limit.
+    bool SendAll(std::string_view bytes, Deadline deadline) override;
+    ReadResult Receive(char* buffer, std::size_t capacity, Deadline deadline) override;
+
+    // SendAll and Receive, each wait bounded by the time limit given to Connect (none for a
+    // connection made with a deadline: use the calls above).
     bool SendAll(std::string_view bytes);
-    // Reads up to `capacity` bytes, waiting at most the time limit for any to arrive.
     ReadResult Read(char* buffer, std::size_t capacity);
 
+    // The socket itself, for a stream layered on this connection; it stays owned here.
+    int Handle() const { return fd_; }
+
 private:
-    explicit TcpConnection(int fd) : fd_(fd) {}
+    TcpConnection(int fd, Timeout waitLimit) : fd_(fd), waitLimit_(waitLimit) {}
     int fd_ = -1;
+    Timeout waitLimit_{0};
 };
 
 } // namespace platform

@@ -16,19 +16,70 @@ std::optional<int> ParseNumber(std::string_view text, int low, int high) {
     return value;
 }
 
+// The numeric limits: option name, range, and where the value goes.
+struct NumberOption {
+    std::string_view Name;
+    int Low;
+    int High;
+    void (*Apply)(CommandLine&, int);
+};
+
+constexpr int kKiB = 1024;
+
+const NumberOption kNumberOptions[] = {
+    {"--threads", 1, kMaxThreads, [](CommandLine& l, int v) { l.Threads = v; }},
+    {"--io-threads", 1, 64, [](CommandLine& l, int v) { l.IoThreads = v; }},
+    {"--max-head-kib", 1, 1024,
+     [](CommandLine& l, int v) { l.Limits.MaxHeadBytes = static_cast<std::size_t>(v) * kKiB; }},
+    {"--max-target-kib", 1, 1024,
+     [](CommandLine& l, int v) { l.Limits.MaxTargetBytes = static_cast<std::size_t>(v) * kKiB; }},
+    {"--max-body-kib", 1, 16 * 1024,
+     [](CommandLine& l, int v) { l.Limits.MaxBodyBytes = static_cast<std::size_t>(v) * kKiB; }},
+    {"--head-timeout", 1, 3600,
+     [](CommandLine& l, int v) { l.Limits.HeadTimeout = std::chrono::seconds(v); }},
+    {"--reply-timeout", 1, 3600,
+     [](CommandLine& l, int v) { l.Limits.ReplyTimeout = std::chrono::seconds(v); }},
+    {"--max-connections", 1, 1'000'000,
+     [](CommandLine& l, int v) { l.Limits.MaxConnections = static_cast<std::size_t>(v); }},
+    {"--max-per-address", 1, 1'000'000,
+     [](CommandLine& l, int v) {
+         l.Limits.MaxConnectionsPerAddress = static_cast<std::size_t>(v);
+     }},
+};
+
+const NumberOption* FindNumberOption(std::string_view name) {
+    for (const NumberOption& option : kNumberOptions) {
+        if (option.Name == name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
 bool TakesValue(std::string_view name) {
     return name == "--listen" || name == "--db" || name == "--offer-version" ||
-           name == "--package" || name == "--threads";
+           name == "--tls-cert" || name == "--tls-key" || name == "--package" ||
+           FindNumberOption(name) != nullptr;
 }
 
 // Applies one option; the error text, or empty when it was fine.
-std::string ApplyOption(CommandLine& line, std::string_view name, const std::string& value) {
+std::string ApplyOption(CommandLine& line, std::string_view name, const std::string& value,
+                        bool& listenSeen) {
     if (name == "--listen") {
         const auto address = ParseListenAddress(value);
         if (!address) {
             return "invalid --listen address: " + value;
         }
-        line.Listen = *address;
+        if (line.SecondListen) {
+            return "--listen may be given twice at most";
+        }
+        (listenSeen ? line.SecondListen.emplace() : line.Listen) = *address;
+        listenSeen = true;
+    } else if (name == "--tls-cert" || name == "--tls-key") {
+        if (value.empty()) {
+            return std::string(name) + " needs a file name";
+        }
+        (name == "--tls-cert" ? line.TlsCertificateFile : line.TlsKeyFile) = value;
     } else if (name == "--db") {
         if (value.empty()) {
             return "--db needs a file name";
@@ -44,12 +95,13 @@ std::string ApplyOption(CommandLine& line, std::string_view name, const std::str
             return "--package needs a file name";
         }
         line.PackageFile = value;
-    } else if (name == "--threads") {
-        const auto threads = ParseNumber(value, 1, kMaxThreads);
-        if (!threads) {
-            return "invalid --threads (1 to " + std::to_string(kMaxThreads) + "): " + value;
+    } else if (const NumberOption* option = FindNumberOption(name)) {
+        const auto number = ParseNumber(value, option->Low, option->High);
+        if (!number) {
+            return "invalid " + std::string(name) + " (" + std::to_string(option->Low) + " to " +
+                   std::to_string(option->High) + "): " + value;
         }
-        line.Threads = *threads;
+        option->Apply(line, *number);
     }
     return {};
 }
@@ -98,6 +150,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
 
 CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
+    bool listenSeen = false;
     bool commandSeen = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -126,7 +179,8 @@ CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
                 } else {
                     return {std::nullopt, name + " needs a value"};
                 }
-                if (std::string error = ApplyOption(line, name, value); !error.empty()) {
+                if (std::string error = ApplyOption(line, name, value, listenSeen);
+                    !error.empty()) {
                     return {std::nullopt, error};
                 }
                 continue;
@@ -144,6 +198,12 @@ CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
         } else {
             line.Arguments.push_back(arg);
         }
+    }
+    if (line.TlsCertificateFile.has_value() != line.TlsKeyFile.has_value()) {
+        return {std::nullopt, "--tls-cert and --tls-key go together"};
+    }
+    if (line.SecondListen && !line.TlsCertificateFile) {
+        return {std::nullopt, "a second --listen serves HTTPS: give --tls-cert and --tls-key"};
     }
     return {std::move(line), {}};
 }
@@ -186,15 +246,48 @@ Commands:
 Options:
   --listen ADDR[:PORT]      Address to listen on (default 127.0.0.1:8080).
                             ADDR may be a name, an IPv4 address or [IPv6];
-                            PORT 0 picks a free port.
+                            PORT 0 picks a free port. May be given twice
+                            with --tls-cert: the first then serves plain
+                            HTTP, the second HTTPS.
+  --tls-cert FILE           Serve HTTPS with this certificate (PEM, the
+                            server's own first, then any intermediates).
+  --tls-key FILE            Its private key (PEM). Both files are read at
+                            start-up, so the key may be readable by root
+                            only; under systemd, LoadCredential= hands them
+                            over as $CREDENTIALS_DIRECTORY/<name>.
+                            A certificate: from a public authority for a
+                            name the clients reach, or for a LAN from an
+                            authority of your own (see the README). Clients
+                            then use service=https://HOST[:PORT] and, for
+                            an own authority, ca_file=PATH in corvale.ini.
   --db FILE                 The database file (default ./corvale-server.db);
                             created when missing.
   --offer-version VERSION   Offer VERSION to version checks while serving,
                             whatever set-version stored.
   --package FILE            Deliver FILE as the update package while serving,
                             whatever set-package stored (read at start-up).
-  --threads N               Requests answered at the same time (1 to 256,
+  --threads N               Workers that make answers (database work and
+                            password checks) at the same time (1 to 256,
                             default 8).
+  --io-threads N            Threads that carry the connections' reads and
+                            writes (1 to 64, default 2).
+
+Limits (a request beyond one is answered with a failure and closed):
+  --max-head-kib N          Request line and header fields together, in KiB
+                            (default 16; beyond: 431).
+  --max-target-kib N        The request target, in KiB (default 8; beyond:
+                            414).
+  --max-body-kib N          A form's body, in KiB (default 64; beyond: 413).
+  --head-timeout S          Seconds from connecting to the end of the request
+                            head (default 10); then the connection is closed.
+  --reply-timeout S         Seconds for a form's body and again for sending
+                            the answer (default 60).
+  --max-connections N       Connections open at once (default 4096); more are
+                            answered 503 and closed.
+  --max-per-address N       Connections open at once from one client address
+                            (default 64); more are answered 503 and closed.
+
+Other options:
   --no-signup               Close the sign-up page; accounts are then made
                             with add-account only.
   --access-log              Log one line per request to standard error (path
@@ -212,8 +305,14 @@ Notes:
   An account has at most 256 hosts. Each answer closes its connection.
   Dates in buddy lists are the server's local time (set TZ to change the
   zone). User IDs compare without regard to case and consist of 1 to 32
-  letters, digits, ".", "_" or "-". The address on record for a host is
+  letters, digits, ".", "_" or "-". Host names and user IDs must be UTF-8
+  text without control characters. The address on record for a host is
   shown only to the holder of the account's password.
+  Passwords are kept only as salted Argon2id hashes of the form the client
+  sends; a database from a version that kept that form itself is converted
+  when it is first opened. After 10 failed logins in a row for one user ID,
+  or 30 from one address, further attempts are refused for a while (one
+  more every 6 or 2 seconds).
 
 Exit status:
   0  success

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of corvale-server: options, the command and its arguments, and the help.
 
+#include "server/HttpLimits.h"
 #include "server/Version.h"
 
 #include <cstdint>
@@ -29,10 +30,17 @@ struct CommandLine {
     std::string Command = "serve";
     std::vector<std::string> Arguments;
     ListenAddress Listen;
+    // A second --listen: with a certificate, the first address then serves plain HTTP and
+    // this one HTTPS; with one --listen and a certificate, that one serves HTTPS.
+    std::optional<ListenAddress> SecondListen;
+    std::optional<std::string> TlsCertificateFile; // PEM, the chain from the server's own
+    std::optional<std::string> TlsKeyFile;         // PEM, read before serving
     std::string Database = "corvale-server.db";
     std::optional<ProductVersion> OfferVersion;
     std::optional<std::string> PackageFile;
     int Threads = 8;
+    int IoThreads = 2;
+    HttpLimits Limits;
     bool SignupOpen = true;
     bool AccessLog = false;
     bool ShowHelp = false;

@@ -1,194 +1,253 @@
 #include "server/HttpFrontEnd.h"
 
-#include "server/WebPages.h"
+#include "server/ConnectionTable.h"
+#include "server/HttpRoutes.h"
+#include "server/HttpSession.h"
+#include "server/TlsListener.h"
 
+#include <algorithm>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <chrono>
-#include <httplib.h>
-#include <sys/socket.h>
+#include <mutex>
+#include <vector>
 
 namespace server {
 
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
 namespace {
 
-constexpr const char* kServiceScriptPattern = R"(/bin/corvale/cmd\.php)";
-constexpr const char* kHomePattern = R"(/tools/corvale/)";
-constexpr const char* kSignupPattern = R"(/tools/corvale/signup\.php)";
-constexpr const char* kHomePath = "/tools/corvale/";
-constexpr const char* kHtml = "text/html; charset=utf-8";
-constexpr const char* kText = "text/plain; charset=utf-8";
-
-// The library listens with a tiny backlog; bursts of short connections need room to queue.
-constexpr int kListenBacklog = 512;
-constexpr std::size_t kMaxPayload = 64 * 1024;
-
-std::string ReasonFor(int status) {
-    switch (status) {
-    case 400:
-        return "Bad request";
-    case 404:
-        return "Not found";
-    case 405:
-        return "Method not allowed";
-    case 413:
-        return "Request too large";
-    case 414:
-        return "Request too long";
-    default:
-        return "HTTP status " + std::to_string(status);
-    }
-}
-
-bool IsPlainWord(const std::string& text) {
-    for (char c : text) {
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A decoded path may hold line breaks; a log line must stay one line.
-std::string Printable(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';
-        }
-    }
-    return text;
-}
+// How long a stop waits for the answers under way before it cuts them off.
+constexpr std::chrono::seconds kStopGrace{5};
+// How long accepting pauses when the system has no descriptor left for a new connection.
+constexpr std::chrono::milliseconds kAcceptBackOff{50};
 
 } // namespace
 
-class HttpFrontEnd::Server : public httplib::Server {
+class HttpFrontEnd::Engine {
 public:
-    // Widens the queue of the socket that bind_to_port() left listening.
-    bool WidenBacklog() { return ::listen(svr_sock_, kListenBacklog) == 0; }
+    Engine(Storage& storage, ServiceActions& actions, FrontEndOptions options)
+        : options_(options), routes_(storage, actions, RouteOptions{options.SignupOpen}),
+          table_(options.Limits.MaxConnections, options.Limits.MaxConnectionsPerAddress),
+          workers_(static_cast<std::size_t>(std::max(1, options.Threads))), stopTimer_(io_) {
+        context_.Limits = options.Limits;
+        context_.Routes = &routes_;
+        context_.Workers = &workers_;
+        if (options.AccessLog) {
+            context_.Log = [this](const HttpRequestInfo& request, const HttpAnswer& answer) {
+                const std::string line = AccessLogLine(request, answer);
+                std::lock_guard lock(logMutex_);
+                *options_.AccessLog << line << std::endl;
+            };
+        }
+    }
+
+    ~Engine() {
+        workers_.join(); // answers under way finish before their sessions go
+    }
+
+    bool UseCertificate(const std::string& chain, const std::string& key, std::string& error) {
+        tls_ = MakeTlsContext(chain, key, error);
+        return tls_ != nullptr;
+    }
+
+    std::uint16_t Bind(const std::string& host, std::uint16_t port, bool secure) {
+        if (secure && !tls_) {
+            return 0;
+        }
+        beast::error_code ec;
+        tcp::resolver resolver(io_);
+        const auto found =
+            resolver.resolve(host, std::to_string(port),
+                             tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+        if (ec || found.empty()) {
+            return 0;
+        }
+        const tcp::endpoint endpoint = found.begin()->endpoint();
+        auto acceptor = std::make_unique<tcp::acceptor>(io_);
+        acceptor->open(endpoint.protocol(), ec);
+        if (!ec) {
+            acceptor->set_option(net::socket_base::reuse_address(true), ec);
+        }
+        if (!ec && endpoint.address().is_v6()) {
+            // "::" takes IPv4 clients as well, as the system's own default would.
+            acceptor->set_option(net::ip::v6_only(false), ec);
+        }
+        if (!ec) {
+            acceptor->bind(endpoint, ec);
+        }
+        if (!ec) {
+            acceptor->listen(net::socket_base::max_listen_connections, ec);
+        }
+        if (ec) {
+            return 0;
+        }
+        const std::uint16_t bound = acceptor->local_endpoint(ec).port();
+        if (ec) {
+            return 0;
+        }
+        acceptors_.push_back(std::move(acceptor));
+        secure_.push_back(secure);
+        return bound;
+    }
+
+    bool Run() {
+        if (acceptors_.empty()) {
+            return false;
+        }
+        if (stopRequested_) {
+            return true;
+        }
+        for (std::size_t i = 0; i < acceptors_.size(); ++i) {
+            Accept(*acceptors_[i], secure_[i]);
+        }
+        std::vector<std::thread> others;
+        for (int i = 1; i < std::max(1, options_.IoThreads); ++i) {
+            others.emplace_back([this] { io_.run(); });
+        }
+        io_.run();
+        for (std::thread& thread : others) {
+            thread.join();
+        }
+        return true;
+    }
+
+    void Stop() {
+        if (stopRequested_.exchange(true)) {
+            return;
+        }
+        net::post(io_, [this] {
+            for (auto& acceptor : acceptors_) {
+                beast::error_code ignored;
+                acceptor->close(ignored);
+            }
+            table_.AbortAll();
+            WaitUntilQuiet(std::chrono::steady_clock::now() + kStopGrace);
+        });
+    }
+
+    std::size_t OpenConnections() { return table_.Count(); }
+
+private:
+    void Accept(tcp::acceptor& acceptor, bool secure) {
+        acceptor.async_accept(net::make_strand(io_), [this, &acceptor, secure](beast::error_code ec,
+                                                                               tcp::socket socket) {
+            if (stopRequested_ || !acceptor.is_open()) {
+                return;
+            }
+            if (ec) {
+                // Out of descriptors or memory: pause rather than spin on the same failure.
+                auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
+                timer->async_wait([this, &acceptor, secure, timer](beast::error_code) {
+                    if (!stopRequested_) {
+                        Accept(acceptor, secure);
+                    }
+                });
+                return;
+            }
+            if (secure) {
+                Admit<TlsTcpStream>(std::move(socket));
+            } else {
+                Admit<beast::tcp_stream>(std::move(socket));
+            }
+            Accept(acceptor, secure);
+        });
+    }
+
+    template <class Stream> Stream Wrap(tcp::socket socket) {
+        if constexpr (std::is_same_v<Stream, TlsTcpStream>) {
+            return Stream(beast::tcp_stream(std::move(socket)), *tls_);
+        } else {
+            return Stream(std::move(socket));
+        }
+    }
+
+    template <class Stream> void Admit(tcp::socket socket) {
+        beast::error_code ec;
+        const tcp::endpoint remote = socket.remote_endpoint(ec);
+        if (ec) {
+            return;
+        }
+        std::string peer = NormalizePeerAddress(remote.address().to_string());
+        using Session = HttpSession<Stream>;
+        Admission why = Admission::Admitted;
+        if (auto ticket = table_.Admit(peer, why)) {
+            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_, std::move(*ticket),
+                                      std::move(peer))
+                ->Start();
+        } else if (auto refusal = table_.AdmitRefusal()) {
+            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
+                                      std::move(*refusal), std::move(peer))
+                ->Refuse(503);
+        } // else closed at once: even refusals are capped
+    }
+
+    void WaitUntilQuiet(std::chrono::steady_clock::time_point deadline) {
+        if (table_.Count() == 0) {
+            return; // nothing left: the loop runs out of work and Run() returns
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            io_.stop();
+            return;
+        }
+        stopTimer_.expires_after(std::chrono::milliseconds(20));
+        stopTimer_.async_wait([this, deadline](beast::error_code) { WaitUntilQuiet(deadline); });
+    }
+
+    // Declared before the loop: sessions still queued in it are destroyed with it, and they
+    // give their tickets back to the table and use the context until then.
+    FrontEndOptions options_;
+    HttpRoutes routes_;
+    ConnectionTable table_;
+    SessionContext context_;
+    std::mutex logMutex_;
+    std::atomic<bool> stopRequested_{false};
+
+    net::io_context io_;
+    net::thread_pool workers_;
+    net::steady_timer stopTimer_;
+    std::vector<std::unique_ptr<tcp::acceptor>> acceptors_;
+    std::vector<bool> secure_; // beside each acceptor: whether it serves HTTPS
+    std::unique_ptr<net::ssl::context> tls_;
 };
 
 HttpFrontEnd::HttpFrontEnd(Storage& storage, ServiceActions& actions, FrontEndOptions options)
-    : server_(std::make_unique<Server>()) {
-    Server& http = *server_;
-    const int threads = options.Threads > 0 ? options.Threads : 1;
-    http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    http.set_keep_alive_max_count(1); // one request per connection, then "Connection: close"
-    http.set_payload_max_length(kMaxPayload);
-    // The library's default also sets SO_REUSEPORT, which would let a second server share
-    // the port (and split the clients between two databases) instead of failing to start.
-    http.set_socket_options([](int socket) {
-        const int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-
-    http.Get(kServiceScriptPattern,
-             [&actions](const httplib::Request& req, httplib::Response& res) {
-                 // The raw target: the values in it are not encoded and must not be decoded.
-                 ServiceReply reply = actions.Handle(req.target, req.remote_addr);
-                 res.status = reply.Status;
-                 if (reply.IsPackage) {
-                     res.set_header("Content-Disposition", R"(attachment; filename="cvlupf.exe")");
-                 }
-                 res.set_content(std::move(reply.Body), reply.ContentType.c_str());
-             });
-    http.Get(kHomePattern, [&actions, options](const httplib::Request&, httplib::Response& res) {
-        res.set_content(
-            HomePage(actions.OfferedVersion(), actions.PackageSize(), options.SignupOpen), kHtml);
-    });
-    for (const char* alias : {"/", "/tools/corvale", "/tools/corvale/index.html"}) {
-        http.Get(alias, [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect(kHomePath, 301);
-            res.set_content(std::string("Moved to ") + kHomePath, kText);
-        });
-    }
-    http.Get(kSignupPattern, [options](const httplib::Request&, httplib::Response& res) {
-        PageReply page = SignupPage(options.SignupOpen);
-        res.status = page.Status;
-        res.set_content(std::move(page.Html), kHtml);
-    });
-    http.Post(
-        kSignupPattern, [&storage, options](const httplib::Request& req, httplib::Response& res) {
-            const SignupInput input{req.get_param_value("id"), req.get_param_value("password"),
-                                    req.get_param_value("repeat")};
-            PageReply page = SubmitSignup(storage, input, options.SignupOpen, SystemNow());
-            res.status = page.Status;
-            res.set_content(std::move(page.Html), kHtml);
-        });
-
-    // Anything the handlers did not answer (a garbage request line, an unknown path, an
-    // over-long target) still gets a failure reply the client can show.
-    http.set_error_handler(
-        httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-            if (res.has_header("Content-Type")) {
-                return httplib::Server::HandlerResponse::Unhandled; // a handler's own answer
-            }
-            res.set_content("ERR " + ReasonFor(res.status), kText);
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    http.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            res.status = 500;
-            res.set_content("ERR Internal error", kText);
-        });
-    if (options.AccessLog) {
-        std::ostream* log = options.AccessLog;
-        auto logMutex = std::make_shared<std::mutex>();
-        http.set_logger([log, logMutex](const httplib::Request& req, const httplib::Response& res) {
-            // The path only: the query carries the account's password.
-            std::string line = req.remote_addr + " \"" + req.method + ' ' + Printable(req.path);
-            const std::string action = req.get_param_value("action");
-            if (!action.empty() && IsPlainWord(action)) {
-                line += "?action=" + action;
-            }
-            line += "\" " + std::to_string(res.status) + ' ' + std::to_string(res.body.size());
-            std::lock_guard lock(*logMutex);
-            *log << line << std::endl;
-        });
-    }
-}
+    : engine_(std::make_unique<Engine>(storage, actions, options)) {}
 
 HttpFrontEnd::~HttpFrontEnd() {
     Stop();
 }
 
-std::uint16_t HttpFrontEnd::Bind(const std::string& host, std::uint16_t port) {
-    int bound = 0;
-    if (port == 0) {
-        bound = server_->bind_to_any_port(host);
-    } else if (server_->bind_to_port(host, port)) {
-        bound = port;
-    }
-    if (bound <= 0 || !server_->WidenBacklog()) {
-        return 0;
-    }
-    return static_cast<std::uint16_t>(bound);
+std::uint16_t HttpFrontEnd::Bind(const std::string& host, std::uint16_t port, bool secure) {
+    return engine_->Bind(host, port, secure);
+}
+
+bool HttpFrontEnd::UseCertificate(const std::string& chain, const std::string& key,
+                                  std::string& error) {
+    return engine_->UseCertificate(chain, key, error);
 }
 
 bool HttpFrontEnd::Run() {
-    runEntered_ = true;
-    if (stopRequested_) {
-        runFinished_ = true;
-        return true;
-    }
-    const bool served = server_->listen_after_bind();
-    runFinished_ = true;
-    return served;
+    return engine_->Run();
 }
 
 void HttpFrontEnd::Start() {
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { engine_->Run(); });
 }
 
 void HttpFrontEnd::Stop() {
-    stopRequested_ = true;
-    if (runEntered_) {
-        // The library ignores a stop that comes before its loop runs; wait for the loop.
-        while (!runFinished_ && !server_->is_running()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        server_->stop();
-    }
+    engine_->Stop();
     if (thread_.joinable()) {
         thread_.join();
     }
+}
+
+std::size_t HttpFrontEnd::OpenConnections() const {
+    return engine_->OpenConnections();
 }
 
 } // namespace server

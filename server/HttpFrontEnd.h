@@ -1,7 +1,11 @@
 #pragma once
-// The HTTP side of the reference service: the service script and the web pages on one
-// listening socket. Every answer closes its connection, as the client reads until the close.
+// The HTTP side of the reference service: the service script and the web pages on one or more
+// listening sockets. Event-driven: a few threads carry every connection through its reads and
+// writes, bounded by HttpLimits, while the answers (database work and password checks) are
+// made on a small pool of workers, so a slow disk never stalls accepting. Every answer closes
+// its connection, as the client reads until the close.
 
+#include "server/HttpLimits.h"
 #include "server/ServiceActions.h"
 #include "server/Storage.h"
 
@@ -15,9 +19,11 @@
 namespace server {
 
 struct FrontEndOptions {
-    int Threads = 8;
+    int Threads = 8;   // workers that make answers
+    int IoThreads = 2; // threads that carry the connections
     bool SignupOpen = true;
     std::ostream* AccessLog = nullptr; // one line per request when set; never the query
+    HttpLimits Limits;
 };
 
 class HttpFrontEnd {
@@ -27,22 +33,31 @@ public:
     HttpFrontEnd(const HttpFrontEnd&) = delete;
     HttpFrontEnd& operator=(const HttpFrontEnd&) = delete;
 
-    // Binds the listening socket; port 0 picks a free one. Returns the port, or 0 on failure.
-    std::uint16_t Bind(const std::string& host, std::uint16_t port);
-    // Serves on the calling thread until Stop(); false when it could not serve.
+    // Opens one more listening socket; port 0 picks a free one. Returns the port, or 0 on
+    // failure (also for a secure one before UseCertificate). A name is looked up and its
+    // first address used. A secure socket serves HTTPS.
+    std::uint16_t Bind(const std::string& host, std::uint16_t port, bool secure = false);
+    // The certificate chain and key (PEM text) for the secure sockets; false, with the reason
+    // in `error`, when they are unusable.
+    bool UseCertificate(const std::string& certificateChain, const std::string& key,
+                        std::string& error);
+    // Serves on the calling thread (and the other I/O threads) until Stop(); false when it
+    // could not serve.
     bool Run();
     // Serves on a thread of its own until Stop().
     void Start();
-    // Stops accepting, finishes the requests under way and returns; safe from any thread.
+    // Stops accepting, ends connections still sending their request, lets the answers under
+    // way finish (a few seconds at most) and returns; safe from any thread.
     void Stop();
 
+    // Connections open right now, refused ones included.
+    std::size_t OpenConnections() const;
+
+    class Engine;
+
 private:
-    class Server;
-    std::unique_ptr<Server> server_;
+    std::unique_ptr<Engine> engine_;
     std::thread thread_;
-    std::atomic<bool> runEntered_{false};
-    std::atomic<bool> runFinished_{false};
-    std::atomic<bool> stopRequested_{false};
 };
 
 } // namespace server

@@ -12,6 +12,7 @@ namespace server {
 namespace {
 
 constexpr std::string_view kInvalidLogin = "Invalid ID or password";
+constexpr std::string_view kTooManyFailures = "Too many failed logins, try again later";
 
 ServiceReply Ok(std::string_view data = {}) {
     ServiceReply reply;
@@ -38,6 +39,20 @@ std::string Named(std::string_view prefix, std::string_view userId) {
         text += userId;
     }
     return text;
+}
+
+// Names are stored, compared and sent back in replies labelled UTF-8, so bytes that are no
+// text at all, or control characters, are refused before anything looks them up.
+std::optional<std::string_view> UncleanName(const ServiceQuery& query) {
+    static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+        {"id", kInvalidLogin}, {"host", "Invalid host name"}, {"invid", "Invalid user ID"}};
+    for (const auto& [key, refusal] : kNames) {
+        const auto value = query.Find(key);
+        if (value && !IsCleanText(*value)) {
+            return refusal;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string ClientVersionOf(const ServiceQuery& query) {
@@ -75,13 +90,18 @@ std::string NormalizePeerAddress(std::string_view peer) {
     return std::string(peer);
 }
 
-ServiceActions::ServiceActions(Storage& storage, UpdateOffer offer, Clock clock)
-    : storage_(storage), offer_(std::move(offer)), clock_(std::move(clock)) {}
+ServiceActions::ServiceActions(Storage& storage, UpdateOffer offer, Clock clock,
+                               AuthenticatorOptions logins)
+    : storage_(storage), offer_(std::move(offer)), clock_(std::move(clock)),
+      authenticator_(storage, logins) {}
 
 ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view peerAddress) {
     QueryParse parsed = ParseServiceQuery(rawTarget);
     if (!parsed.Query) {
         return Failure(parsed.Error);
+    }
+    if (const auto refusal = UncleanName(*parsed.Query)) {
+        return Failure(*refusal);
     }
     try {
         return Dispatch(*parsed.Query, NormalizePeerAddress(peerAddress));
@@ -98,37 +118,50 @@ ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_vie
     if (action == "getip") {
         return GetIp(query, peer);
     }
-    if (action == "setip") {
-        return SetIp(query);
-    }
-    if (action == "gethostlist") {
-        return GetHostList(query);
-    }
-    if (action == "getbuddies") {
-        return GetBuddies(query);
-    }
-    if (action == "invite") {
-        return Invite(query);
-    }
-    if (action == "exclude") {
-        return Exclude(query);
-    }
     if (action == "clver") {
         return Clver();
     }
     if (action == "dlupdate") {
         return Dlupdate();
     }
+    using AccountAction = ServiceReply (*)(ServiceActions&, const ServiceQuery&, AccountKey);
+    static const std::pair<std::string_view, AccountAction> kAccountActions[] = {
+        {"setip",
+         [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.SetIp(q, a); }},
+        {"gethostlist",
+         [](ServiceActions& s, const ServiceQuery&, AccountKey a) { return s.GetHostList(a); }},
+        {"getbuddies",
+         [](ServiceActions& s, const ServiceQuery&, AccountKey a) { return s.GetBuddies(a); }},
+        {"invite",
+         [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.Invite(q, a); }},
+        {"exclude",
+         [](ServiceActions& s, const ServiceQuery& q, AccountKey a) { return s.Exclude(q, a); }},
+    };
+    for (const auto& [name, run] : kAccountActions) {
+        if (action != name) {
+            continue;
+        }
+        const LoginResult login = Authenticate(query, peer);
+        switch (login.Outcome) {
+        case LoginOutcome::Accepted:
+            return run(*this, query, login.Account);
+        case LoginOutcome::Throttled:
+            return Failure(kTooManyFailures);
+        case LoginOutcome::Refused:
+            break;
+        }
+        return Failure(kInvalidLogin);
+    }
     return Failure("Unknown action");
 }
 
-std::optional<AccountKey> ServiceActions::Authenticate(const ServiceQuery& query) {
+LoginResult ServiceActions::Authenticate(const ServiceQuery& query, std::string_view peer) {
     const auto id = query.Find("id");
     const auto password = query.Find("pswd");
-    if (!id || !password) {
-        return std::nullopt;
+    if (!id || !password || !IsValidUserId(*id)) {
+        return {};
     }
-    return storage_.Authenticate(*id, *password);
+    return authenticator_.Login(*id, *password, peer);
 }
 
 // The check needs no account. The address on record is given only to the account's owner:
@@ -138,8 +171,9 @@ ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view p
     std::string recorded;
     const auto host = query.Find("host");
     if (host && IsValidHostName(*host)) {
-        if (const auto account = Authenticate(query)) {
-            recorded = storage_.RecordedAddress(*account, *host);
+        const LoginResult login = Authenticate(query, peer);
+        if (login.Outcome == LoginOutcome::Accepted) {
+            recorded = storage_.RecordedAddress(login.Account, *host);
         }
     }
     std::string data(peer);
@@ -148,11 +182,7 @@ ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view p
     return Ok(data);
 }
 
-ServiceReply ServiceActions::SetIp(const ServiceQuery& query) {
-    const auto account = Authenticate(query);
-    if (!account) {
-        return Failure(kInvalidLogin);
-    }
+ServiceReply ServiceActions::SetIp(const ServiceQuery& query, AccountKey account) {
     const auto host = query.Find("host");
     if (!host || !IsValidHostName(*host)) {
         return Failure("Invalid host name");
@@ -164,31 +194,23 @@ ServiceReply ServiceActions::SetIp(const ServiceQuery& query) {
     if (!IsValidAddressReport(*address)) {
         return Failure("Invalid address");
     }
-    if (!storage_.RecordAddress(*account, *host, *address, clock_(), ClientVersionOf(query))) {
+    if (!storage_.RecordAddress(account, *host, *address, clock_(), ClientVersionOf(query))) {
         return Failure("Too many hosts for this account");
     }
     return Ok();
 }
 
-ServiceReply ServiceActions::GetHostList(const ServiceQuery& query) {
-    const auto account = Authenticate(query);
-    if (!account) {
-        return Failure(kInvalidLogin);
-    }
+ServiceReply ServiceActions::GetHostList(AccountKey account) {
     std::string records;
-    for (const HostRecord& host : storage_.HostsOf(*account)) {
+    for (const HostRecord& host : storage_.HostsOf(account)) {
         records += std::to_string(host.Number) + ',' + host.Name + ';';
     }
     return Ok(records);
 }
 
-ServiceReply ServiceActions::GetBuddies(const ServiceQuery& query) {
-    const auto account = Authenticate(query);
-    if (!account) {
-        return Failure(kInvalidLogin);
-    }
+ServiceReply ServiceActions::GetBuddies(AccountKey account) {
     std::string records;
-    for (const HostRecord& host : storage_.HostsOfferedTo(*account)) {
+    for (const HostRecord& host : storage_.HostsOfferedTo(account)) {
         // A host that never reported has no address, and then no date either.
         const bool hasAddress = host.Reported && !host.Address.empty();
         records += host.Owner + ',' + host.Address + ',' +
@@ -198,11 +220,7 @@ ServiceReply ServiceActions::GetBuddies(const ServiceQuery& query) {
     return Ok(records);
 }
 
-ServiceReply ServiceActions::Invite(const ServiceQuery& query) {
-    const auto account = Authenticate(query);
-    if (!account) {
-        return Failure(kInvalidLogin);
-    }
+ServiceReply ServiceActions::Invite(const ServiceQuery& query, AccountKey account) {
     const auto buddy = query.Find("invid");
     if (!buddy || buddy->empty()) {
         return Failure("Missing key: invid");
@@ -215,7 +233,7 @@ ServiceReply ServiceActions::Invite(const ServiceQuery& query) {
     if (!hosts) {
         return Failure("Invalid host list");
     }
-    const OfferOutcome outcome = storage_.OfferHosts(*account, *buddy, *hosts, clock_());
+    const OfferOutcome outcome = storage_.OfferHosts(account, *buddy, *hosts, clock_());
     switch (outcome.Result) {
     case OfferResult::Recorded:
         return Ok();
@@ -229,11 +247,7 @@ ServiceReply ServiceActions::Invite(const ServiceQuery& query) {
     return Failure("Invitation refused");
 }
 
-ServiceReply ServiceActions::Exclude(const ServiceQuery& query) {
-    const auto account = Authenticate(query);
-    if (!account) {
-        return Failure(kInvalidLogin);
-    }
+ServiceReply ServiceActions::Exclude(const ServiceQuery& query, AccountKey account) {
     const auto buddy = query.Find("invid");
     if (!buddy || buddy->empty()) {
         return Failure("Missing key: invid");
@@ -242,7 +256,7 @@ ServiceReply ServiceActions::Exclude(const ServiceQuery& query) {
     if (!other) {
         return Failure(Named("Unknown user ID", *buddy));
     }
-    if (storage_.RemoveOffersBetween(*account, *other) == 0) {
+    if (storage_.RemoveOffersBetween(account, *other) == 0) {
         return Failure(Named("Not in your buddy list", *buddy));
     }
     return Ok();

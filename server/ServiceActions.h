@@ -2,6 +2,7 @@
 // The service script: one request target in, one reply out. Text replies start with "OK" and
 // the data, or with "ERR" and a short message that the client shows to its user.
 
+#include "server/Authenticator.h"
 #include "server/ServiceQuery.h"
 #include "server/Storage.h"
 #include "server/Version.h"
@@ -36,29 +37,32 @@ std::string NormalizePeerAddress(std::string_view peer);
 
 class ServiceActions {
 public:
-    ServiceActions(Storage& storage, UpdateOffer offer, Clock clock = SystemNow);
+    ServiceActions(Storage& storage, UpdateOffer offer, Clock clock = SystemNow,
+                   AuthenticatorOptions logins = {});
 
     ServiceReply Handle(std::string_view rawTarget, std::string_view peerAddress);
 
     // What the service currently offers, for the web pages as well.
     ProductVersion OfferedVersion();
     std::optional<std::int64_t> PackageSize();
+    Authenticator& Logins() { return authenticator_; }
 
 private:
     ServiceReply Dispatch(const ServiceQuery& query, std::string_view peer);
     ServiceReply GetIp(const ServiceQuery& query, std::string_view peer);
-    ServiceReply SetIp(const ServiceQuery& query);
-    ServiceReply GetHostList(const ServiceQuery& query);
-    ServiceReply GetBuddies(const ServiceQuery& query);
-    ServiceReply Invite(const ServiceQuery& query);
-    ServiceReply Exclude(const ServiceQuery& query);
+    ServiceReply SetIp(const ServiceQuery& query, AccountKey account);
+    ServiceReply GetHostList(AccountKey account);
+    ServiceReply GetBuddies(AccountKey account);
+    ServiceReply Invite(const ServiceQuery& query, AccountKey account);
+    ServiceReply Exclude(const ServiceQuery& query, AccountKey account);
     ServiceReply Clver();
     ServiceReply Dlupdate();
-    std::optional<AccountKey> Authenticate(const ServiceQuery& query);
+    LoginResult Authenticate(const ServiceQuery& query, std::string_view peer);
 
     Storage& storage_;
     UpdateOffer offer_;
     Clock clock_;
+    Authenticator authenticator_;
 };
 
 } // namespace server

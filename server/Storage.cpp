@@ -8,7 +8,8 @@ namespace server {
 
 namespace {
 
-constexpr std::int64_t kSchemaVersion = 1;
+// 1: passwords kept as the client sends them; 2: only their hashes.
+constexpr std::int64_t kSchemaVersion = 2;
 constexpr std::chrono::milliseconds kCheckpointInterval{500};
 
 constexpr const char* kSchema = R"sql(
@@ -34,7 +35,7 @@ CREATE INDEX offers_by_buddy ON offers(buddy);
 CREATE TABLE settings(
     key TEXT PRIMARY KEY,
     value BLOB NOT NULL) WITHOUT ROWID;
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 )sql";
 
 constexpr const char* kHostColumns =
@@ -43,21 +44,9 @@ constexpr const char* kHostColumns =
 constexpr std::string_view kOfferedVersionKey = "offered_version";
 constexpr std::string_view kPackageKey = "package";
 
-// Takes as long for a wrong password of the right length as for the right one.
-bool SameSecret(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    unsigned char difference = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-    }
-    return difference == 0;
-}
-
 } // namespace
 
-Storage::Storage(const std::string& path) : path_(path), db_(path) {
+Storage::Storage(const std::string& path, HashCost cost) : path_(path), cost_(cost), db_(path) {
     db_.Execute("PRAGMA busy_timeout = 5000");
     db_.Execute("PRAGMA journal_mode = WAL");
     db_.Execute("PRAGMA synchronous = NORMAL");
@@ -109,24 +98,49 @@ void Storage::Migrate() {
     }
     if (version == 0) {
         db_.Execute(kSchema);
+    } else if (version == 1) {
+        HashKeptPasswords();
+        db_.Execute("PRAGMA user_version = 2");
     }
     transaction.Commit();
 }
 
+// Inside the migration's transaction: either every password is replaced or none is.
+void Storage::HashKeptPasswords() {
+    std::vector<std::pair<AccountKey, std::string>> kept;
+    {
+        Statement query = db_.Prepare("SELECT id, password FROM accounts");
+        while (query.Step()) {
+            kept.emplace_back(query.Int(0), query.Text(1));
+        }
+    }
+    for (const auto& [account, password] : kept) {
+        if (IsPasswordHash(password)) {
+            continue;
+        }
+        db_.Prepare("UPDATE accounts SET password = ?2 WHERE id = ?1")
+            .Bind(1, account)
+            .Bind(2, HashPassword(password, cost_))
+            .Run();
+    }
+}
+
 CreateResult Storage::CreateAccount(std::string_view userId, std::string_view storedPassword,
                                     UnixTime now) {
+    const std::string hash = HashPassword(storedPassword, cost_); // slow: outside the lock
     std::lock_guard lock(mutex_);
     Statement insert = db_.Prepare("INSERT INTO accounts(user_id, password, created) "
                                    "VALUES(?1, ?2, ?3) ON CONFLICT(user_id) DO NOTHING");
-    insert.Bind(1, userId).Bind(2, storedPassword).Bind(3, now).Run();
+    insert.Bind(1, userId).Bind(2, hash).Bind(3, now).Run();
     return db_.Changes() == 1 ? CreateResult::Created : CreateResult::AlreadyExists;
 }
 
 bool Storage::SetPassword(std::string_view userId, std::string_view storedPassword) {
+    const std::string hash = HashPassword(storedPassword, cost_);
     std::lock_guard lock(mutex_);
     db_.Prepare("UPDATE accounts SET password = ?2 WHERE user_id = ?1")
         .Bind(1, userId)
-        .Bind(2, storedPassword)
+        .Bind(2, hash)
         .Run();
     return db_.Changes() == 1;
 }
@@ -139,13 +153,21 @@ bool Storage::DeleteAccount(std::string_view userId) {
 
 std::optional<AccountKey> Storage::Authenticate(std::string_view userId,
                                                 std::string_view storedPassword) {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare("SELECT id, password FROM accounts WHERE user_id = ?1");
-    query.Bind(1, userId);
-    if (!query.Step() || storedPassword.empty() || !SameSecret(query.Text(1), storedPassword)) {
+    const auto login = FindLogin(userId);
+    if (!login || storedPassword.empty() || !VerifyPassword(login->PasswordHash, storedPassword)) {
         return std::nullopt;
     }
-    return query.Int(0);
+    return login->Account;
+}
+
+std::optional<LoginRecord> Storage::FindLogin(std::string_view userId) {
+    std::lock_guard lock(mutex_);
+    Statement query = db_.Prepare("SELECT id, user_id, password FROM accounts WHERE user_id = ?1");
+    query.Bind(1, userId);
+    if (!query.Step()) {
+        return std::nullopt;
+    }
+    return LoginRecord{query.Int(0), query.Text(1), query.Text(2)};
 }
 
 std::optional<AccountKey> Storage::FindAccount(std::string_view userId) {

@@ -3,6 +3,7 @@
 // last reported address, the hosts offered to buddies, and the offered client version and
 // update package. Every method is safe to call from any thread.
 
+#include "server/PasswordHash.h"
 #include "server/Sqlite.h"
 
 #include <condition_variable>
@@ -37,6 +38,13 @@ struct HostRecord {
     std::string ClientVersion;        // as the client sent it with its last report
 };
 
+// What a login is checked against: the account and the hash of its stored password.
+struct LoginRecord {
+    AccountKey Account = 0;
+    std::string UserId; // as spelt when the account was created
+    std::string PasswordHash;
+};
+
 enum class CreateResult { Created, AlreadyExists };
 
 enum class OfferResult { Recorded, UnknownBuddy, SelfOffer, ForeignHost };
@@ -47,23 +55,29 @@ struct OfferOutcome {
 
 class Storage {
 public:
-    // Opens or creates the database file and brings its schema up to date.
-    explicit Storage(const std::string& path);
+    // Opens or creates the database file and brings its schema up to date. A database that
+    // still keeps passwords as they came has them replaced by their hashes, in one go.
+    // `cost` is what hashing a password costs from now on.
+    explicit Storage(const std::string& path, HashCost cost = InteractiveCost());
     ~Storage();
     Storage(const Storage&) = delete;
     Storage& operator=(const Storage&) = delete;
 
     const std::string& Path() const { return path_; }
+    HashCost Cost() const { return cost_; }
 
-    // --- accounts (user IDs compare without regard to ASCII case)
+    // --- accounts (user IDs compare without regard to ASCII case). Passwords are given in the
+    // form the client sends ("stored form") and kept only as their hash.
     CreateResult CreateAccount(std::string_view userId, std::string_view storedPassword,
                                UnixTime now);
     // False when there is no such account.
     bool SetPassword(std::string_view userId, std::string_view storedPassword);
     bool DeleteAccount(std::string_view userId);
-    // The account whose user ID and stored password both match.
+    // The account whose user ID and stored password both match: a full hash check every
+    // time (the service itself goes through its Authenticator, which remembers).
     std::optional<AccountKey> Authenticate(std::string_view userId,
                                            std::string_view storedPassword);
+    std::optional<LoginRecord> FindLogin(std::string_view userId);
     std::optional<AccountKey> FindAccount(std::string_view userId);
     // The user ID as it was spelt when the account was created.
     std::string UserIdOf(AccountKey account);
@@ -102,9 +116,11 @@ private:
     void SetSetting(std::string_view key, std::optional<std::string_view> value);
     std::vector<HostRecord> ReadHosts(Statement& statement);
     void Migrate();
+    void HashKeptPasswords();
     void CheckpointLoop();
 
     std::string path_;
+    HashCost cost_;
     std::mutex mutex_;
     Database db_;
 

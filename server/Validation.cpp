@@ -38,7 +38,53 @@ template <typename Visit> void ForEachField(std::string_view text, char separato
     }
 }
 
+// The length of the UTF-8 sequence at the start of `text`, or 0 when it is malformed.
+std::size_t Utf8SequenceLength(std::string_view text, char32_t& code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    char32_t lowest = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2, lowest = 0x80, code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, lowest = 0x800, code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, lowest = 0x10000, code = lead & 0x07;
+    } else {
+        return 0; // a continuation byte, or a lead byte no encoding uses
+    }
+    if (text.size() < length) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (code < lowest || surrogate || code > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+
 } // namespace
+
+bool IsCleanText(std::string_view text) {
+    while (!text.empty()) {
+        char32_t code = 0;
+        const std::size_t length = Utf8SequenceLength(text, code);
+        if (length == 0 || code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+            return false;
+        }
+        text.remove_prefix(length);
+    }
+    return true;
+}
 
 bool IsValidUserId(std::string_view userId) {
     if (userId.empty() || userId.size() > kMaxUserIdLength) {
@@ -53,11 +99,11 @@ bool IsValidUserId(std::string_view userId) {
 }
 
 bool IsValidHostName(std::string_view name) {
-    if (name.empty() || name.size() > kMaxHostNameLength) {
+    if (name.empty() || name.size() > kMaxHostNameLength || !IsCleanText(name)) {
         return false;
     }
     for (char c : name) {
-        if (IsControl(c) || c == ' ' || c == ',' || c == ';' || c == '&' || c == '=') {
+        if (c == ' ' || c == ',' || c == ';' || c == '&' || c == '=') {
             return false;
         }
     }

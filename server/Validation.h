@@ -16,9 +16,12 @@ inline constexpr std::size_t kMaxHostNameLength = 255;
 inline constexpr std::size_t kMaxTypedPasswordLength = 128;
 inline constexpr std::size_t kMaxOfferedHosts = 256;
 
+// Well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF) without
+// control characters: no C0 or C1 control and no DEL.
+bool IsCleanText(std::string_view text);
 // 1 to 32 ASCII letters, digits, ".", "_" or "-".
 bool IsValidUserId(std::string_view userId);
-// 1 to 255 bytes, none of them a control character, blank, ",", ";", "&" or "=".
+// 1 to 255 bytes of clean text (above) without blanks, ",", ";", "&" or "=".
 bool IsValidHostName(std::string_view name);
 // 1 to 128 bytes without control characters.
 bool IsValidTypedPassword(std::string_view password);

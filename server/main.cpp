@@ -8,17 +8,73 @@
 #include "server/Storage.h"
 
 #include <csignal>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
 
 using namespace server;
 
+// Every connection needs a descriptor; the soft limit is often far below what the
+// connection caps allow.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 std::string HostForDisplay(const std::string& host) {
     return host.find(':') == std::string::npos ? host : '[' + host + ']';
+}
+
+// The whole file, or none when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Reads the certificate and key at start-up, before anything is served: a key readable by
+// root only works this way.
+bool LoadCertificate(const CommandLine& line, HttpFrontEnd& frontEnd) {
+    const auto chain = ReadWholeFile(*line.TlsCertificateFile);
+    if (!chain) {
+        std::cerr << "corvale-server: cannot read " << *line.TlsCertificateFile << '\n';
+        return false;
+    }
+    const auto key = ReadWholeFile(*line.TlsKeyFile);
+    if (!key) {
+        std::cerr << "corvale-server: cannot read " << *line.TlsKeyFile << '\n';
+        return false;
+    }
+    std::string error;
+    if (!frontEnd.UseCertificate(*chain, *key, error)) {
+        std::cerr << "corvale-server: " << error << '\n';
+        return false;
+    }
+    return true;
+}
+
+bool Listen(HttpFrontEnd& frontEnd, const ListenAddress& address, bool secure) {
+    const std::string shownHost = HostForDisplay(address.Host);
+    const std::uint16_t port = frontEnd.Bind(address.Host, address.Port, secure);
+    if (port == 0) {
+        std::cerr << "corvale-server: cannot listen on " << shownHost << ':' << address.Port
+                  << '\n';
+        return false;
+    }
+    std::cout << "corvale-server listening on " << shownHost << ':' << port
+              << (secure ? " (HTTPS)" : "") << std::endl;
+    return true;
 }
 
 int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
@@ -30,6 +86,7 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    RaiseDescriptorLimit();
 
     std::optional<std::string> package;
     if (line.PackageFile) {
@@ -48,17 +105,18 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         return kExitFailure;
     }
     ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package});
-    HttpFrontEnd frontEnd(
-        *storage, actions,
-        FrontEndOptions{line.Threads, line.SignupOpen, line.AccessLog ? &std::cerr : nullptr});
-    const std::string shownHost = HostForDisplay(line.Listen.Host);
-    const std::uint16_t port = frontEnd.Bind(line.Listen.Host, line.Listen.Port);
-    if (port == 0) {
-        std::cerr << "corvale-server: cannot listen on " << shownHost << ':' << line.Listen.Port
-                  << '\n';
+    HttpFrontEnd frontEnd(*storage, actions,
+                          FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
+                                          line.AccessLog ? &std::cerr : nullptr, line.Limits});
+    const bool secure = line.TlsCertificateFile.has_value();
+    if (secure && !LoadCertificate(line, frontEnd)) {
         return kExitFailure;
     }
-    std::cout << "corvale-server listening on " << shownHost << ':' << port << std::endl;
+    // With a certificate and one address, that one serves HTTPS; with two, the second does.
+    if (!Listen(frontEnd, line.Listen, secure && !line.SecondListen) ||
+        (line.SecondListen && !Listen(frontEnd, *line.SecondListen, true))) {
+        return kExitFailure;
+    }
 
     std::thread waiter([&] {
         int signalNumber = 0;

@@ -15,8 +15,22 @@ std::uint32_t TimerPeriodMs(std::int32_t checkInterval) {
     return static_cast<std::uint32_t>(seconds) * 1000u;
 }
 
+std::int32_t WindowTimerPeriod(std::uint32_t periodMs) {
+    return static_cast<std::int32_t>(
+        std::min<std::uint32_t>(periodMs, static_cast<std::uint32_t>(kMaxWindowTimerPeriodMs)));
+}
+
 std::optional<TServiceEndpoint> ReadServiceSetting(const std::string& iniFile) {
-    return ParseServiceEndpoint(ReadIniString(iniFile, kSectionMain, kKeyService, ""));
+    auto endpoint = ParseServiceEndpoint(ReadIniString(iniFile, kSectionMain, kKeyService, ""));
+    if (endpoint) {
+        std::string authorities = ReadIniString(iniFile, kSectionMain, kKeyAuthorityFile, "");
+        if (!authorities.empty() && authorities.front() != '/') {
+            const auto slash = iniFile.rfind('/');
+            authorities.insert(0, slash == std::string::npos ? "" : iniFile.substr(0, slash + 1));
+        }
+        endpoint->AuthorityFile = std::move(authorities);
+    }
+    return endpoint;
 }
 
 void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& widths) {

@@ -31,6 +31,8 @@ inline constexpr std::string_view kKeyStartHidden = "start_hidden";
 inline constexpr std::string_view kKeyMinToTray = "min_to_tray";
 inline constexpr std::string_view kKeyStayOnTop = "stay_on_top";
 inline constexpr std::string_view kKeyService = "service"; // read at start-up, never written
+// Trusted authorities for an "https://" service: a PEM file; read-only like "service".
+inline constexpr std::string_view kKeyAuthorityFile = "ca_file";
 inline constexpr std::string_view kKeyColumnsIP = "ip";
 inline constexpr std::string_view kKeyColumnsBuddies = "buddies";
 
@@ -85,6 +87,10 @@ std::int32_t ApplyIntervalRule(std::int32_t seconds);
 // kMaxTimerIntervalSeconds so that the period never overflows (the stored value is unchanged).
 // Note: QTimer takes an int, which holds periods only up to about 24.8 days.
 std::uint32_t TimerPeriodMs(std::int32_t checkInterval);
+// The window's timer counts its period in a signed 32 bits (about 24.8 days): a longer period
+// runs as that longest one.
+inline constexpr std::int32_t kMaxWindowTimerPeriodMs = INT32_MAX;
+std::int32_t WindowTimerPeriod(std::uint32_t periodMs);
 
 // Reads "id" and "password" into env.Account, then check_interval, startup, start_hidden,
 // min_to_tray, stay_on_top and the "service" endpoint (the built-in default when it is missing
@@ -94,7 +100,8 @@ std::uint32_t TimerPeriodMs(std::int32_t checkInterval);
 // after an error (a bad width item) everything read before it stays set.
 void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& widths);
 
-// The "service" endpoint as stored; none when missing or invalid.
+// The "service" endpoint as stored, with the "ca_file" authorities (a relative path is taken
+// from the settings file's folder); none when "service" is missing or invalid.
 std::optional<TServiceEndpoint> ReadServiceSetting(const std::string& iniFile);
 
 // Stores the account: UserID := id, Password := ScramblePassword(password); writes "id", then

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
         std::fprintf(stderr,
                      "usage: corvale-msg MESSAGE\n"
+                     "       corvale-msg --help\n"
                      "  MESSAGE  a number (decimal, or hexadecimal with 0x) or a registered\n"
                      "           message name such as Corvale_EXE\n"
                      "Prints the running client's answer. Exit status 0 when it answered,\n"
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "corvale-msg: not a message: %s\n", argv[1]);
         return 2;
     }
-    const std::string path = platform::LocalMessageSocketPath("Corvale_EXE");
+    const std::string path = platform::LocalMessageSocketPath(platform::kClientMessageName);
     const auto answer = platform::SendLocalMessage(path, *message, std::chrono::seconds(5));
     if (!answer) {
         std::fprintf(stderr, "corvale-msg: no running Corvale answered at %s\n", path.c_str());

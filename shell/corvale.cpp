@@ -5,9 +5,10 @@
 #include "core/uPostUpdate.h"
 #include "platform/InstanceLock.h"
 #include "platform/LocalMessages.h"
-#include "shell/Application.h"
-#include "shell/MessageBox.h"
-#include "shell/fMain.h"
+#include "platform/RuntimeDir.h"
+#include "shell/components/Application.h"
+#include "shell/components/MessageBox.h"
+#include "shell/mainwindow/fMain.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -16,11 +17,29 @@
 
 namespace {
 
+constexpr const char* kAlreadyRunning = "Corvale is already running !";
+
+// Whether a window can be shown at all: an explicit platform choice, or a display to connect
+// to. Without one the framework would abort before any box appears.
+bool HasDisplay() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A second copy says so and ends with exit code 0, before it looks at its command line.
 int RefuseSecondCopy(int& argc, char** argv) {
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "%s\n", kAlreadyRunning);
+        return 0;
+    }
     QApplication application(argc, argv);
-    ShowMessageBox({QStringLiteral("Corvale is already running !"), QStringLiteral("Corvale"),
-                    TMsgIcon::None, TMsgButtons::OK});
+    ShowMessageBox({QString::fromLatin1(kAlreadyRunning), QStringLiteral("Corvale"), TMsgIcon::None,
+                    TMsgButtons::OK});
     return 0;
 }
 
@@ -41,6 +60,14 @@ int main(int argc, char** argv) {
     if (InstanceMutex.status() == platform::InstanceLock::Status::HeldElsewhere) {
         return RefuseSecondCopy(argc, argv);
     }
+    if (!InstanceMutex.IsHeld()) {
+        // Running unguarded beats not running at all; say so once for whoever looks.
+        std::fprintf(stderr,
+                     "corvale: no single-instance lock can be had in %s; running "
+                     "without one\n",
+                     platform::UserRuntimeDir().empty() ? "any per-user folder"
+                                                        : platform::UserRuntimeDir().c_str());
+    }
     RegisteredMessage();
 
     // Program entry.
@@ -54,7 +81,7 @@ int main(int argc, char** argv) {
     TCorvaleFormMain::TSetup setup;
     if (InstanceMutex.IsHeld()) {
         setup.MessageSocketPath =
-            QString::fromStdString(platform::LocalMessageSocketPath("Corvale_EXE"));
+            QString::fromStdString(platform::LocalMessageSocketPath(platform::kClientMessageName));
     }
     auto CorvaleFormMain = std::make_unique<TCorvaleFormMain>(std::move(setup));
     if (Application::ShowMainForm) {

@@ -1,9 +1,11 @@
 // The buddy list, invitations, exclusions and the invite dialog's host list.
 
+#include "core/Net.h"
 #include "core/uTasks.h"
 #include "core/uTasksBuddies.h"
 #include "tests/core/TaskFixture.h"
 
+#include <functional>
 #include <gmock/gmock.h>
 
 namespace corvale_test {
@@ -197,6 +199,63 @@ TEST_F(BuddiesTest, ExclusionReportsAndFetchesTheListAgainWhateverTheReply) {
     }
 }
 
+TEST_F(BuddiesTest, ExclusionFetchesTheListAgainWhileItsBoxIsStillOpen) {
+    Reply("OK");
+    Reply("OK amy,198.51.100.4,,HOME");
+    window_.HoldMessages();
+    StartExclude("bob");
+    ASSERT_TRUE(window_.WaitForCall("ShowMessage|Exclude|bob was successfuly excluded !|OK"));
+    ASSERT_TRUE(window_.WaitForCall("SetStatusText|SB2|2|1"));
+    EXPECT_EQ(window_.CountPrefix("MessageAnswered|"), 0) << "the box is still open";
+    EXPECT_THAT(window_.BuddyRows(), ElementsAre(BuddyRow{"amy", "HOME", "198.51.100.4", ""}));
+    EXPECT_EQ(Targets().back(), kGetBuddiesTarget);
+    window_.ReleaseMessages();
+    ASSERT_TRUE(window_.WaitForCall("MessageAnswered|Exclude"));
+}
+
+TEST_F(BuddiesTest, TwoOverlappingFetchesLeaveTheRowsOfBothAndCountThemAll) {
+    ScriptedReply first = ScriptedReply::Http("OK a,192.0.2.1,,h1;b,192.0.2.2,,h2");
+    ScriptedReply second = ScriptedReply::Http("OK c,192.0.2.3,,h3");
+    first.afterRequests = second.afterRequests = 2; // both have emptied the list by then
+    second.delayBeforeReply = 200ms;                // the second answer comes last
+    server_.Enqueue(first);
+    server_.Enqueue(second);
+    StartGetBuddies();
+    StartGetBuddies();
+    ASSERT_TRUE(window_.WaitForCall("SetStatusText|SB2|0|OK", 2));
+    ASSERT_TRUE(WaitForTasksToEnd());
+    EXPECT_EQ(window_.Count("BeginBuddyList"), 2);
+    EXPECT_THAT(window_.BuddyRows(), ElementsAre(BuddyRow{"a", "h1", "192.0.2.1", ""},
+                                                 BuddyRow{"b", "h2", "192.0.2.2", ""},
+                                                 BuddyRow{"c", "h3", "192.0.2.3", ""}));
+    EXPECT_EQ(window_.Panel(TStatusBar::SB2, 2), "3");
+}
+
+TEST_F(BuddiesTest, TimeoutTextIsShownInTheErrorBoxOfEveryOperation) {
+    SetNetTimeoutForTests(200ms);
+    ScriptedReply silent;
+    silent.ending = ScriptedReply::Ending::Hang;
+    server_.SetFallback(silent);
+    const std::string box = "ShowMessage|Error|-001:Server timeout !|OK";
+    struct Case {
+        const char* name;
+        std::function<void()> start;
+        int boxes; // the exclusion's re-fetch times out too
+    };
+    for (const Case& c : {Case{"buddy list", [] { StartGetBuddies(); }, 1},
+                          Case{"invitation", [] { StartInvite("amy", "12"); }, 1},
+                          Case{"exclusion", [] { StartExclude("amy"); }, 2},
+                          Case{"version check", [] { StartClver(); }, 1}}) {
+        SCOPED_TRACE(c.name);
+        const int before = window_.Count(box);
+        c.start();
+        ASSERT_TRUE(window_.WaitForCall(box, before + c.boxes));
+        ASSERT_TRUE(WaitForTasksToEnd());
+        EXPECT_EQ(window_.Count(box), before + c.boxes);
+    }
+    EXPECT_EQ(window_.CountPrefix("ShowMessage|"), window_.Count(box)) << "no other box";
+}
+
 // ---- the host list of the invite dialog -------------------------------------------------
 
 class HostListTest : public TaskTest {
@@ -263,6 +322,17 @@ TEST_F(HostListTest, DialogClosedBeforeTheReplyIsNotTouched) {
         EXPECT_THAT(TaskErrors::Messages(), IsEmpty());
     }
     EXPECT_EQ(window_.Count("ShowMessage|Error|-003:Invalid ID|OK"), 1);
+}
+
+TEST_F(HostListTest, TimeoutTextIsShownAndTheFlagCleared) {
+    SetNetTimeoutForTests(200ms);
+    ScriptedReply silent;
+    silent.ending = ScriptedReply::Ending::Hang;
+    server_.Enqueue(silent);
+    StartGetHostList(dialog_);
+    ASSERT_TRUE(window_.WaitForCall("ShowMessage|Error|-001:Server timeout !|OK"));
+    ASSERT_TRUE(WaitForTasksToEnd());
+    EXPECT_FALSE(dialog_->GettingHostList());
 }
 
 } // namespace

@@ -39,11 +39,18 @@ TEST(DateTime, DecodeGivesBackThePartsOfEveryValidValue) {
     }
 }
 
-TEST(DateTime, TimeJustBeforeMidnightRoundsIntoTheNextDay) {
-    const auto parts = DecodeDateTime(46362.0 + 0.99999999999);
-    ASSERT_TRUE(parts.has_value());
-    EXPECT_EQ(parts->Day, 7);
-    EXPECT_EQ(parts->Hour, 0);
+TEST(DateTime, TimeJustBeforeMidnightStaysOnItsDay) {
+    for (const double beforeMidnight :
+         {46362.0 + 0.99999999999, 46362.0 + 86'399'999.5 / 86'400'000.0,
+          std::nextafter(46363.0, 0.0)}) {
+        const auto parts = DecodeDateTime(beforeMidnight);
+        ASSERT_TRUE(parts.has_value());
+        EXPECT_EQ(parts->Day, 6);
+        EXPECT_EQ(parts->Hour, 23);
+        EXPECT_EQ(parts->Minute, 59);
+        EXPECT_EQ(parts->Second, 59);
+        EXPECT_EQ(parts->MSec, 999);
+    }
 }
 
 TEST(DateTime, RejectsPartsThatAreNoCalendarDateOrTimeOfDay) {
@@ -70,6 +77,11 @@ TEST(DisplayDateTime, UnderTheCLocale) {
     for (const Case& c : {Case{Encode(2026, 12, 6, 12, 30, 5), "Dec 06 2026 12:30:05"},
                           Case{Encode(2026, 12, 6), "Dec 06 2026"},
                           Case{Encode(2026, 12, 6, 0, 0, 1), "Dec 06 2026 00:00:01"},
+                          // Midnight is the time of day zero to the millisecond.
+                          Case{Encode(2026, 12, 6, 0, 0, 0, 1), "Dec 06 2026 00:00:00"},
+                          Case{Encode(2026, 12, 6, 0, 0, 0, 999), "Dec 06 2026 00:00:00"},
+                          // Never rounded into the next day's date alone.
+                          Case{46362.0 + 86'399'999.5 / 86'400'000.0, "Dec 06 2026 23:59:59"},
                           Case{Encode(2006, 11, 11, 14, 5, 9), "Nov 11 2006 14:05:09"},
                           Case{Encode(2006, 1, 2, 23, 59, 59), "Jan 02 2006 23:59:59"},
                           Case{Encode(45, 3, 4, 5, 6, 7), "Mar 04 0045 05:06:07"},

@@ -41,7 +41,16 @@ bool FakeWindow::IsActiveChecked() {
 }
 
 void FakeWindow::AppendHistoryRow(const std::string& address, const std::string& dateTime) {
-    Record("AppendHistoryRow|" + address + "|" + dateTime);
+    std::unique_lock lock(mutex_);
+    RecordLocked("AppendHistoryRow|" + address + "|" + dateTime);
+    changed_.wait_for(lock, 10s, [this] {
+        return CountPrefixLocked("AppendHistoryRow|") >= historyRowsToWaitFor_;
+    });
+}
+
+void FakeWindow::HoldHistoryRowsUntil(int count) {
+    std::lock_guard lock(mutex_);
+    historyRowsToWaitFor_ = count;
 }
 
 void FakeWindow::SetStatusText(TStatusBar bar, int panel, const std::string& text) {

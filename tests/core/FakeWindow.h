@@ -57,6 +57,9 @@ public:
     // Scripting.
     void SetActive(bool active) { active_ = active; }
     void QueueAnswer(TMsgAnswer answer);
+    // Each history row waits (10 s at most) until `count` rows have been appended: overlapping
+    // checks have then all compared their address before any of them stored it.
+    void HoldHistoryRowsUntil(int count);
     // While held, every message box stays open until ReleaseMessages.
     void HoldMessages();
     void ReleaseMessages();
@@ -94,6 +97,7 @@ private:
     std::vector<BuddyRow> buddyRows_;
     std::deque<TMsgAnswer> answers_;
     bool holdMessages_ = false;
+    int historyRowsToWaitFor_ = 0;
 };
 
 // The invite dialog as the host-list task sees it. Close() stands for the user closing the

@@ -6,6 +6,7 @@
 #include "tests/core/TaskFixture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <gmock/gmock.h>
 #include <optional>
 
@@ -249,6 +250,43 @@ TEST(CaptionText, ShowsTheThreeLoginStates) {
     Vars.LoginID = std::string();
 }
 
+TEST_F(IPCheckTest, TwoOverlappingChecksThatBothSeeANewAddressRecordAndReportItTwice) {
+    // Each check has a time of its own: the first to ask the clock gets 12:30:05, the next
+    // 12:30:06.
+    std::atomic<int> asked{0};
+    SetClockForTests({[&asked] {
+                          return *TryEncodeDateTime({2026, 12, 6, 12, 30, 5 + asked++, 0});
+                      },
+                      [this](unsigned ms) { window_.Record("Sleep|" + std::to_string(ms)); }});
+    ScriptedReply newAddress = ScriptedReply::Http("OK 203.0.113.9 192.0.2.7");
+    newAddress.afterRequests = 2; // both checks are waiting before either gets its answer
+    server_.Enqueue(newAddress);
+    server_.Enqueue(newAddress);
+    Reply("OK");
+    Reply("OK");
+    window_.HoldHistoryRowsUntil(2);
+
+    StartGetIP();
+    StartGetIP();
+    ASSERT_TRUE(window_.WaitForCall("RestartTimerIfActive", 2));
+    ASSERT_TRUE(WaitForTasksToEnd());
+
+    EXPECT_EQ(window_.CountPrefix("AppendHistoryRow|203.0.113.9|"), 2);
+    EXPECT_EQ(window_.Count("AppendHistoryRow|203.0.113.9|Dec 06 2026 12:30:05"), 1);
+    EXPECT_EQ(window_.Count("AppendHistoryRow|203.0.113.9|Dec 06 2026 12:30:06"), 1);
+    // Each row carries the time its own check wrote into the status bar.
+    for (const char* time : {"Dec 06 2026 12:30:05", "Dec 06 2026 12:30:06"}) {
+        const auto calls =
+            window_.CallsOfThreadThatMade(std::string("SetStatusText|SB1|3|") + time);
+        EXPECT_NE(std::find(calls.begin(), calls.end(),
+                            std::string("AppendHistoryRow|203.0.113.9|") + time),
+                  calls.end())
+            << time;
+    }
+    EXPECT_THAT(Targets(), ElementsAre(kGetIPTarget, kGetIPTarget, SetIPTarget("203.0.113.9"),
+                                       SetIPTarget("203.0.113.9")));
+}
+
 TEST_F(IPCheckTest, MidnightShowsTheDateAlone) {
     SetClockForTests({[] {
                           return *TryEncodeDateTime({2026, 12, 6, 0, 0, 0, 0});
@@ -259,6 +297,36 @@ TEST_F(IPCheckTest, MidnightShowsTheDateAlone) {
     RunCheck();
     EXPECT_EQ(window_.Count("AppendHistoryRow|192.0.2.7|Dec 06 2026"), 1);
     EXPECT_EQ(window_.Panel(TStatusBar::SB1, 3), "Dec 06 2026");
+}
+
+TEST_F(IPCheckTest, OneMillisecondAfterMidnightShowsTheTime) {
+    SetClockForTests({[] {
+                          return *TryEncodeDateTime({2026, 12, 6, 0, 0, 0, 1});
+                      },
+                      [](unsigned) {}});
+    Reply("OK 192.0.2.7 192.0.2.7");
+    Reply("OK");
+    RunCheck();
+    EXPECT_EQ(window_.Count("AppendHistoryRow|192.0.2.7|Dec 06 2026 00:00:00"), 1);
+    EXPECT_EQ(window_.Panel(TStatusBar::SB1, 3), "Dec 06 2026 00:00:00");
+}
+
+TEST_F(IPReportTest, LoginMarkerStandsWhileTheReportIsOutstanding) {
+    Vars.IP = std::string("192.0.2.7");
+    Vars.LoginID = std::string("jdoe"); // accepted earlier
+    ScriptedReply held = ScriptedReply::Http("OK");
+    held.held = true;
+    server_.Enqueue(held);
+    StartSetIP();
+    ASSERT_TRUE(server_.WaitForRequests(1));
+    EXPECT_EQ(Vars.LoginID.Load(), kLoginMarker);
+    EXPECT_EQ(CaptionText(), "Corvale 0.3.11 - (INVALID ID)");
+    EXPECT_EQ(window_.CountPrefix("SetCaption|"), 0);
+
+    server_.ReleaseHeldReplies();
+    ASSERT_TRUE(window_.WaitForPrefix("SetCaption|"));
+    EXPECT_EQ(window_.Calls().back(), "SetCaption|" + kLoggedIn);
+    EXPECT_EQ(Vars.LoginID.Load(), "jdoe");
 }
 
 } // namespace

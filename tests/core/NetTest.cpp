@@ -11,7 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <sched.h>
 #include <sstream>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testing_support::LoopbackServer;
 using testing_support::ScriptedReply;
@@ -69,8 +75,10 @@ TEST(UrlGet, SendsExactlyTheRequestBytes) {
               "Accept-Language: en-us\r\n"
               "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
               "1.1.4322; .NET CLR 2.0.50727)\r\n"
-              "Host: 127.0.0.1\r\n"
-              "Proxy-Connection: Keep-Alive\r\n\r\n");
+              "Host: 127.0.0.1:" +
+                  std::to_string(server.Port()) +
+                  "\r\n"
+                  "Proxy-Connection: Keep-Alive\r\n\r\n");
 }
 
 TEST(UrlGet, LongRequestIsSentWhole) {
@@ -79,7 +87,7 @@ TEST(UrlGet, LongRequestIsSentWhole) {
     const auto f = FetchToMemory(server.Port(), path);
     ASSERT_TRUE(server.WaitForRequests(1));
     EXPECT_TRUE(f.ok);
-    EXPECT_EQ(server.Requests()[0], BuildRequest("127.0.0.1", path));
+    EXPECT_EQ(server.Requests()[0], BuildRequest(HostField("127.0.0.1", server.Port()), path));
 }
 
 struct ReplyCase {
@@ -118,6 +126,9 @@ ScriptedReply Chunks(std::vector<std::string> chunks,
 }
 
 const std::string kHead = "HTTP/1.0 200 OK\r\nServer: test\r\n\r\n";
+std::string kLengthHead(std::size_t length) {
+    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UrlGetReplies,
@@ -137,8 +148,42 @@ INSTANTIATE_TEST_SUITE_P(
                   "HTTP/1.0 403 Forbidden\r\nX: y"},
         ReplyCase{"ClosedWithoutBody", Chunks({kHead}), true, ""},
         ReplyCase{"ClosedWithoutAnything", Chunks({}), true, ""},
-        ReplyCase{"ResetMidBody", Chunks({kHead + "OK part"}, ScriptedReply::Ending::Reset), true,
-                  "OK part"},
+        // Servers do end a reply without a length this way.
+        ReplyCase{"ResetAfterBodyWithoutLength",
+                  Chunks({kHead + "OK part"}, ScriptedReply::Ending::Reset), true, "OK part"},
+        ReplyCase{"ResetMidHeader",
+                  Chunks({"HTTP/1.0 200 OK\r\nServer: te"}, ScriptedReply::Ending::Reset), false,
+                  ""},
+        ReplyCase{"ResetBeforeTheDeclaredLength",
+                  Chunks({kLengthHead(20) + "OK 203.0.11"}, ScriptedReply::Ending::Reset), false,
+                  ""},
+        ReplyCase{"ClosedBeforeTheDeclaredLength", Chunks({kLengthHead(20) + "OK 203.0.11"}), false,
+                  ""},
+        ReplyCase{"ResetAfterTheDeclaredLength",
+                  Chunks({kLengthHead(14) + "OK 203.0.113.9"}, ScriptedReply::Ending::Reset), true,
+                  "OK 203.0.113.9"},
+        // A peer that keeps the connection open after a complete reply: no wait for its close.
+        ReplyCase{"DeclaredLengthReachedOnAnOpenConnection",
+                  Chunks({kLengthHead(14) + "OK 203.0.113.9"}, ScriptedReply::Ending::Hang), true,
+                  "OK 203.0.113.9"},
+        ReplyCase{"DeclaredLengthReachedOverSeveralReads",
+                  Chunks({kLengthHead(14), "OK 203.", "0.113.9"}, ScriptedReply::Ending::Hang),
+                  true, "OK 203.0.113.9"},
+        ReplyCase{"DeclaredLengthZero", Chunks({kLengthHead(0)}, ScriptedReply::Ending::Hang), true,
+                  ""},
+        ReplyCase{"BytesPastTheDeclaredLengthAreNotBody", Chunks({kLengthHead(2) + "OK junk"}),
+                  true, "OK"},
+        ReplyCase{"LengthNameInAnyCase",
+                  Chunks({"HTTP/1.0 200 OK\r\ncontent-LENGTH:\t 2 \r\n\r\nOK"},
+                         ScriptedReply::Ending::Hang),
+                  true, "OK"},
+        // Lengths that cannot be trusted are no lengths: the close ends the reply.
+        ReplyCase{
+            "DisagreeingLengthsReadUntilClose",
+            Chunks({"HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 4\r\n\r\nOK 1.2"}),
+            true, "OK 1.2"},
+        ReplyCase{"LengthThatIsNoNumberReadUntilClose",
+                  Chunks({"HTTP/1.0 200 OK\r\nContent-Length: 2x\r\n\r\nOK 1.2"}), true, "OK 1.2"},
         ReplyCase{"NeverAnswers", Chunks({}, ScriptedReply::Ending::Hang), false, ""},
         ReplyCase{"StallsMidBody", Chunks({kHead + "OK"}, ScriptedReply::Ending::Hang), false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -173,16 +218,149 @@ TEST(UrlGet, UnresolvableHostFails) {
     EXPECT_FALSE(UrlGet("http://web1.no-such-host.invalid/x", 80, "", block, size, 2s));
 }
 
-TEST(UrlGet, NameWithDigitInFirstLabelIsLookedUp) {
-    // "localhost" resolves on every machine; a first label with a digit must not be taken
-    // for a dotted address. 127.1 is the classic short form of 127.0.0.1 and stays dotted.
+TEST(UrlGet, TricklingPeerIsCutOffAtTheWholeExchangeLimit) {
+    // Each byte comes well within the per-read limit; only the whole-exchange limit ends it.
+    LoopbackServer server;
+    ScriptedReply trickle = ScriptedReply::ByteByByte(kHead + std::string(40, 'x'));
+    trickle.gap = 100ms;
+    server.Enqueue(trickle);
+    TNetLimits limits;
+    limits.PerRead = 2s;
+    limits.Exchange = 1s;
+    TMemoryBlock block = std::string("stale");
+    std::size_t size = 9;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(UrlGet("http://127.0.0.1/x", server.Port(), "", block, size, limits));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_FALSE(block.has_value());
+    EXPECT_EQ(size, 0u);
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 3500ms) << "the exchange went on past its limit";
+}
+
+TEST(UrlGet, DefaultLimits) {
+    const TNetLimits limits;
+    EXPECT_EQ(limits.PerRead, 30s);
+    EXPECT_EQ(limits.Exchange, 60s);
+    EXPECT_EQ(limits.MemoryBody, 1024u * 1024u);
+    EXPECT_EQ(limits.FileBody, 256u * 1024u * 1024u);
+}
+
+struct SizeCase {
+    const char* name;
+    std::string head;
+    std::uint64_t bodyBytes;
+    bool ok;
+};
+
+TEST(UrlGet, MemoryBodyStopsAtOneMebibyte) {
+    for (const SizeCase& c :
+         {SizeCase{"exactly the limit", kHead, kMaxMemoryBody, true},
+          SizeCase{"2 MiB", kHead, 2 * kMaxMemoryBody, false},
+          SizeCase{"one byte past", kHead, kMaxMemoryBody + 1, false},
+          SizeCase{"2 MiB declared", kLengthHead(2 * kMaxMemoryBody), 2 * kMaxMemoryBody, false},
+          SizeCase{"no header end", "", 2 * kMaxMemoryBody, false}}) {
+        SCOPED_TRACE(c.name);
+        LoopbackServer server;
+        ScriptedReply big;
+        if (!c.head.empty()) {
+            big.chunks = {c.head};
+        }
+        big.fillerBytes = c.bodyBytes;
+        server.Enqueue(big);
+        const auto f = FetchToMemory(server.Port(), "x", 5s);
+        EXPECT_EQ(f.ok, c.ok);
+        if (c.ok) {
+            EXPECT_EQ(f.size, c.bodyBytes + 1);
+        } else {
+            EXPECT_FALSE(f.block.has_value()) << "the block is freed";
+            EXPECT_EQ(f.size, 0u);
+        }
+    }
+}
+
+// Records every name the transport looks up and answers from a table of its own.
+class PrivateResolver {
+public:
+    explicit PrivateResolver(std::map<std::string, std::string> table) : table_(std::move(table)) {
+        SetResolverForTests([this](const std::string& name) {
+            std::lock_guard lock(mutex_);
+            asked_.push_back(name);
+            const auto found = table_.find(name);
+            return found == table_.end() ? std::string() : found->second;
+        });
+    }
+    ~PrivateResolver() { SetResolverForTests(nullptr); }
+    std::vector<std::string> Asked() const {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> table_;
+    std::vector<std::string> asked_;
+};
+
+TEST(UrlGet, HostsAreLookedUpByNameUnlessTheyAreDottedAddresses) {
+    LoopbackServer server;
+    PrivateResolver resolver({{"web1.corvale.test", "127.0.0.1"},
+                              {"www.corvale.test", "127.0.0.1"},
+                              {"localhost", "127.0.0.1"}});
+    struct Case {
+        const char* host;
+        bool reached;
+        std::vector<std::string> asked; // the names looked up
+    };
+    for (const Case& c : {Case{"web1.corvale.test", true, {"web1.corvale.test"}},
+                          Case{"www.corvale.test", true, {"www.corvale.test"}},
+                          Case{"localhost", true, {"localhost"}}, Case{"127.0.0.1", true, {}},
+                          Case{"127.1", true, {}}, // the classic short form stays dotted
+                          Case{"9web.unknown.test", false, {"9web.unknown.test"}}}) {
+        SCOPED_TRACE(c.host);
+        const std::size_t before = resolver.Asked().size();
+        TMemoryBlock block;
+        std::size_t size = 0;
+        EXPECT_EQ(
+            UrlGet(std::string("http://") + c.host + "/x", server.Port(), "", block, size, 2s),
+            c.reached);
+        const auto asked = resolver.Asked();
+        EXPECT_EQ(std::vector<std::string>(asked.begin() + static_cast<long>(before), asked.end()),
+                  c.asked);
+    }
+    ASSERT_TRUE(server.WaitForRequests(5));
+    EXPECT_NE(server.Requests()[0].find("Host: web1.corvale.test:" + std::to_string(server.Port()) +
+                                        "\r\n"),
+              std::string::npos);
+}
+
+TEST(HostField, NamesThePortUnlessItIsTheDefault) {
+    struct Case {
+        const char* host;
+        std::uint16_t port;
+        const char* field;
+    };
+    for (const Case& c : {Case{"service.corvale.example", 80, "service.corvale.example"},
+                          Case{"127.0.0.1", 8080, "127.0.0.1:8080"},
+                          Case{"localhost", 1, "localhost:1"}, Case{"host", 65535, "host:65535"},
+                          Case{"host:81", 8080, "host:81"}}) { // already named in the URL
+        EXPECT_EQ(HostField(c.host, c.port), c.field) << c.host << " " << c.port;
+    }
+    EXPECT_EQ(HostField("secure.example", 443, 443), "secure.example");
+}
+
+TEST(UrlGet, HostLineNamesANonDefaultPortAndNothingElseChanges) {
     LoopbackServer server;
     TMemoryBlock block;
     std::size_t size = 0;
-    EXPECT_TRUE(UrlGet("http://127.1/x", server.Port(), "", block, size));
-    EXPECT_TRUE(UrlGet("http://localhost/x", server.Port(), "", block, size));
-    ASSERT_TRUE(server.WaitForRequests(2));
-    EXPECT_NE(server.Requests()[0].find("Host: 127.1\r\n"), std::string::npos);
+    ASSERT_TRUE(UrlGet("http://127.0.0.1/bin/corvale/cmd.php?action=clver", server.Port(), "",
+                       block, size));
+    ASSERT_TRUE(server.WaitForRequests(1));
+    std::string expected = BuildRequest("127.0.0.1", "bin/corvale/cmd.php?action=clver");
+    const std::string plainHost = "Host: 127.0.0.1\r\n";
+    expected.replace(expected.find(plainHost), plainHost.size(),
+                     "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n");
+    EXPECT_EQ(server.Requests()[0], expected);
 }
 
 class UrlGetToFile : public ::testing::Test {
@@ -220,6 +398,66 @@ TEST_F(UrlGetToFile, ReadTimeoutFailsAndKeepsWhatWasWritten) {
     std::size_t size = 0;
     EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 300ms));
     EXPECT_EQ(Content(), "partial");
+}
+
+TEST_F(UrlGetToFile, BodyPastTheFileLimitFailsAndLeavesNoFile) {
+    LoopbackServer server;
+    ScriptedReply huge;
+    huge.chunks = {kHead};
+    huge.fillerBytes = 300ull * 1024 * 1024;
+    server.Enqueue(huge);
+    TMemoryBlock block;
+    std::size_t size = 0;
+    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 20s));
+    EXPECT_FALSE(std::filesystem::exists(path_)) << "a package that is too large is removed";
+}
+
+TEST_F(UrlGetToFile, DeclaredLengthPastTheFileLimitFailsAtOnce) {
+    LoopbackServer server;
+    server.Enqueue(Chunks({kLengthHead(kMaxFileBody + 1) + "MZ"}, ScriptedReply::Ending::Hang));
+    TMemoryBlock block;
+    std::size_t size = 0;
+    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 5s));
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST_F(UrlGetToFile, CutOffBeforeTheDeclaredLengthFailsAndKeepsWhatWasWritten) {
+    LoopbackServer server;
+    server.Enqueue(Chunks({kLengthHead(100) + "#!/bin/sh\n"}, ScriptedReply::Ending::Reset));
+    TMemoryBlock block;
+    std::size_t size = 0;
+    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size));
+    EXPECT_EQ(Content(), "#!/bin/sh\n");
+}
+
+// The header bytes written before the header end was seen are dropped through the open file
+// itself: the download works where /proc is not mounted.
+TEST_F(UrlGetToFile, HeaderBytesAreDroppedWithoutProc) {
+    LoopbackServer server;
+    server.Enqueue(Chunks({"HTTP/1.0 200 OK\r\nA: 1\r\n\r", "\nMZ body", " end"}));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A mount namespace of its own, where /proc is an empty folder.
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0) {
+            ::_exit(77);
+        }
+        TMemoryBlock block;
+        std::size_t size = 0;
+        const bool ok =
+            UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 5s);
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "hiding /proc needs a mount namespace, which this system does not allow";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "the download crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the download failed";
+    EXPECT_EQ(Content(), "MZ body end");
 }
 
 TEST_F(UrlGetToFile, UncreatableFileFails) {

@@ -20,7 +20,7 @@ protected:
         SetNetTimeoutForTests(500ms);
     }
     void TearDown() override {
-        SetNetTimeoutForTests(kDefaultNetTimeout);
+        SetNetLimitsForTests(TNetLimits{});
         SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
     }
     LoopbackServer server_;
@@ -74,6 +74,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ServiceCallTest, RefusedConnectionGivesTheTimeoutText) {
     SetServiceEndpoint({"127.0.0.1", LoopbackServer::UnusedPort()});
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), kServerTimeoutReply);
+}
+
+TEST_F(ServiceCallTest, PeerThatTricklesItsReplyEndsInTheTimeoutText) {
+    TNetLimits limits;
+    limits.PerRead = 1s; // every byte comes in time for the per-read limit
+    limits.Exchange = 800ms;
+    SetNetLimitsForTests(limits);
+    ScriptedReply trickle = ScriptedReply::ByteByByte("HTTP/1.0 200 OK\r\n\r\nOK 192.0.2.7 x");
+    trickle.gap = 150ms;
+    server_.Enqueue(trickle);
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), kServerTimeoutReply);
+}
+
+TEST_F(ServiceCallTest, CutOffRepliesGiveTheTimeoutText) {
+    for (const std::string& sent :
+         {std::string("HTTP/1.0 200 OK\r\nContent-Length: 14\r\n\r\nOK 203.0.11"),
+          std::string("HTTP/1.0 200 OK\r\nContent-Type: text/pl")}) {
+        SCOPED_TRACE(sent);
+        server_.Enqueue(Raw({sent}, ScriptedReply::Ending::Reset));
+        EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), kServerTimeoutReply);
+    }
+}
+
+TEST_F(ServiceCallTest, ReplyOverOneMebibyteGivesTheTimeoutText) {
+    ScriptedReply big = ScriptedReply::Http("OK ");
+    big.fillerBytes = 2 * kMaxMemoryBody;
+    server_.Enqueue(big);
     EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), kServerTimeoutReply);
 }
 

@@ -85,7 +85,7 @@ void TaskTest::TearDown() {
     SetWindowOps(nullptr);
     SetClockForTests({});
     TaskErrors::Uninstall();
-    SetNetTimeoutForTests(kDefaultNetTimeout);
+    SetNetLimitsForTests(TNetLimits{});
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
 }
 

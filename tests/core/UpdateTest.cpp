@@ -58,13 +58,14 @@ protected:
 };
 
 // A package that takes its time (so a client that does not wait would find no updater), notes
-// where it ran, and leaves an updater that writes its folder and arguments.
+// where it ran, and leaves an updater that writes its folder, its first argument (the program
+// folder, by the updater contract) and how many it got.
 const std::string kPackage = R"(#!/bin/sh
 sleep 0.2
 pwd > package-ran.txt
 cat > update.exe <<'UPDATER'
 #!/bin/sh
-{ pwd; for a in "$@"; do echo "[$a]"; done; } > updater-ran.tmp
+{ pwd; echo "folder=[$1]"; echo "count=$#"; } > updater-ran.tmp
 mv updater-ran.tmp updater-ran.txt
 UPDATER
 chmod 700 update.exe
@@ -87,7 +88,7 @@ TEST_F(UpdateTest, RunsThePackageStartsTheUpdaterAndEndsTheProgram) {
     EXPECT_FALSE(fs::exists(Package())) << "the package is deleted after it ran";
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(Folder() / "updater-ran.txt"); }));
     EXPECT_EQ(ReadFile(Folder() / "updater-ran.txt"),
-              Folder().string() + "\n[1]\n[" + root_.string() + "/my app/]\n");
+              Folder().string() + "\nfolder=[" + root_.string() + "/my app/]\ncount=1\n");
     EXPECT_EQ(fs::status(Folder()).permissions() & (fs::perms::group_all | fs::perms::others_all),
               fs::perms::none)
         << "nobody else may put a package there";
@@ -102,6 +103,17 @@ TEST_F(UpdateTest, TransferThatBreaksOffEndsQuietly) {
     RunUpdate();
     EXPECT_THAT(window_.Calls(), IsEmpty());
     EXPECT_EQ(ReadFile(Package()), "#!/bin/sh\necho half") << "kept until the next download";
+    EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
+}
+
+TEST_F(UpdateTest, PackageTooLargeIsRemovedAndNotRun) {
+    ScriptedReply huge;
+    huge.chunks = {"HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\npwd > package-ran.txt\nexit 0\n"};
+    huge.fillerBytes = 300ull * 1024 * 1024;
+    server_.Enqueue(huge);
+    RunUpdate();
+    EXPECT_THAT(window_.Calls(), IsEmpty()) << "a broken transfer ends quietly";
+    EXPECT_FALSE(fs::exists(Package()));
     EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
 }
 

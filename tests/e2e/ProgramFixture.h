@@ -41,7 +41,11 @@ protected:
     void WriteIni(const std::string& lines);
     // Starts the copy of the program with `args`; all copies of one test share one runtime
     // folder, as two starts by the same user do.
-    std::unique_ptr<ChildProcess> StartClient(const std::vector<std::string>& args = {});
+    // `environment` adds or (as "NAME=") removes variables; the output goes to `outputFile`
+    // when one is named.
+    std::unique_ptr<ChildProcess> StartClient(const std::vector<std::string>& args = {},
+                                              const std::vector<std::string>& environment = {},
+                                              const std::string& outputFile = {});
     // The running copy answers messages of other programs: its window exists.
     bool ClientAnswers();
     std::optional<TXWindow> MainWindow();

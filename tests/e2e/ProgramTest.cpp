@@ -44,6 +44,35 @@ TEST_F(TProgramTest, ASecondStartSaysSoAndEndsWithExitCodeZero) {
     EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
 }
 
+// ssh, cron, su and sudo -u set XDG_RUNTIME_DIR differently or not at all; the guard must not
+// care, and a copy started where no display exists says so on standard error.
+TEST_F(TProgramTest, ASecondStartIsRefusedWhateverItsEnvironment) {
+    WriteIni("start_hidden=0\n");
+    fs::create_directory(folder / "session-runtime");
+    auto first = StartClient({}, {"XDG_RUNTIME_DIR=" + (folder / "session-runtime").string()});
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+
+    const fs::path output = folder / "second.log";
+    auto second =
+        StartClient({}, {"XDG_RUNTIME_DIR=", "DISPLAY=", "QT_QPA_PLATFORM="}, output.string());
+    EXPECT_EQ(second->WaitForExit(10s), 0);
+    EXPECT_EQ(ReadFile(output), "Corvale is already running !\n");
+    EXPECT_TRUE(first->Running());
+    EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
+}
+
+TEST_F(TProgramTest, WithoutAnyPlaceForTheLockItSaysSoOnceAndRuns) {
+    WriteIni("start_hidden=0\n");
+    const fs::path output = folder / "client.log";
+    auto client = StartClient({}, {"CORVALE_TEST_RUNTIME_DIR=" + (folder / "missing").string()},
+                              output.string());
+    ASSERT_TRUE(Eventually([&] { return MainWindow().has_value(); })) << "the program runs";
+    const std::string text = ReadFile(output);
+    const std::string line = "corvale: no single-instance lock can be had";
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_EQ(text.find(line), text.rfind(line)) << "one line, not one per attempt";
+}
+
 TEST_F(TProgramTest, PostUpdateRemovesTheFileAboutTwoSecondsAfterStart) {
     std::ofstream(folder / "update.tmp") << "x";
     const auto started = std::chrono::steady_clock::now();

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -105,49 +106,104 @@ TEST(InstanceLockTest, MissingFolderGuardsNothing) {
 
 TEST(InstanceLockTest, UsesTheUserRuntimeFolder) {
     TempFolder folder;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.FolderPath());
+    ScopedEnv runtime("CORVALE_TEST_RUNTIME_DIR", folder.FolderPath());
     auto lock = InstanceLock::Acquire("CORVALECLIENTMODULE");
     ASSERT_TRUE(lock.IsHeld());
     EXPECT_TRUE(fs::exists(folder.FolderPath() + "CORVALECLIENTMODULE.lock"));
 }
 
-TEST(RuntimeDirTest, FollowsXdgRuntimeDirAndEndsInSlash) {
-    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
-    EXPECT_EQ(platform::UserRuntimeDir(), "/run/user/4242/");
+// A stand-in for /run/user and /tmp, with the user's session folder made as each case says.
+class RuntimeDirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(runRoot_);
+        fs::create_directory(tempRoot_);
+    }
+    std::string Session() const { return runRoot_ + uid_; }
+    std::string Fallback() const { return tempRoot_ + "corvale-" + uid_; }
+    std::string Choose() const { return platform::UserRuntimeDirUnder(runRoot_, tempRoot_); }
+
+    TempFolder base_;
+    TempFolder elsewhere_;
+    const std::string runRoot_ = base_.FolderPath() + "run-user/";
+    const std::string tempRoot_ = base_.FolderPath() + "tmp/";
+    const std::string uid_ = std::to_string(geteuid());
+};
+
+TEST_F(RuntimeDirTest, TheSessionFolderWhenItIsOursAndPrivate) {
+    ASSERT_EQ(mkdir(Session().c_str(), 0700), 0);
+    EXPECT_EQ(Choose(), Session() + "/");
+    EXPECT_FALSE(fs::exists(Fallback())) << "nothing is made under the temporary folder";
 }
 
-TEST(RuntimeDirTest, FallsBackToAPrivateFolderInTheTemporaryFolder) {
-    TempFolder temp;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
-    ScopedEnv tmpdir("TMPDIR", temp.FolderPath());
-    const std::string expected = temp.FolderPath() + "corvale-" + std::to_string(geteuid()) + "/";
-    EXPECT_EQ(platform::UserRuntimeDir(), expected);
-    struct stat info {};
-    ASSERT_EQ(stat(expected.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_EQ(platform::UserRuntimeDir(), expected); // the existing folder is reused
+TEST_F(RuntimeDirTest, OtherwiseAPrivateFolderUnderTheTemporaryFolder) {
+    enum class Kind { Missing, OpenToOthers, ALink, AFile, SomeoneElses };
+    for (const Kind kind :
+         {Kind::Missing, Kind::OpenToOthers, Kind::ALink, Kind::AFile, Kind::SomeoneElses}) {
+        fs::remove_all(Session());
+        fs::remove_all(Fallback());
+        switch (kind) {
+        case Kind::Missing:
+            break;
+        case Kind::OpenToOthers:
+            ASSERT_EQ(mkdir(Session().c_str(), 0700), 0);
+            ASSERT_EQ(chmod(Session().c_str(), 0755), 0);
+            break;
+        case Kind::ALink:
+            ASSERT_EQ(chmod(elsewhere_.Path().c_str(), 0700), 0);
+            fs::create_directory_symlink(elsewhere_.Path(), Session());
+            break;
+        case Kind::AFile:
+            std::ofstream(Session()) << "x";
+            break;
+        case Kind::SomeoneElses:
+            if (geteuid() != 0) {
+                continue; // only the superuser can give a folder away
+            }
+            ASSERT_EQ(mkdir(Session().c_str(), 0700), 0);
+            ASSERT_EQ(chown(Session().c_str(), 65534, 65534), 0);
+            break;
+        }
+        EXPECT_EQ(Choose(), Fallback() + "/") << static_cast<int>(kind);
+        struct stat info {};
+        ASSERT_EQ(lstat(Fallback().c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        EXPECT_EQ(Choose(), Fallback() + "/") << "the existing folder is reused";
+    }
 }
 
-TEST(RuntimeDirTest, RefusesAFallbackFolderOthersCanEnter) {
-    TempFolder temp;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", "relative/path"); // not absolute: ignored
-    ScopedEnv tmpdir("TMPDIR", temp.FolderPath());
-    const std::string folder = temp.FolderPath() + "corvale-" + std::to_string(geteuid());
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
-    EXPECT_EQ(platform::UserRuntimeDir(), "");
-    EXPECT_EQ(InstanceLock::Acquire("CORVALECLIENTMODULE").status(),
-              InstanceLock::Status::Unavailable);
+TEST_F(RuntimeDirTest, RefusesAFallbackFolderOthersCanEnterOrThatIsALink) {
+    ASSERT_EQ(mkdir(Fallback().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Fallback().c_str(), 0755), 0);
+    EXPECT_EQ(Choose(), "");
+    fs::remove(Fallback());
+    ASSERT_EQ(chmod(elsewhere_.Path().c_str(), 0700), 0);
+    fs::create_directory_symlink(elsewhere_.Path(), Fallback());
+    EXPECT_EQ(Choose(), "");
+    if (geteuid() == 0) {
+        fs::remove(Fallback());
+        ASSERT_EQ(mkdir(Fallback().c_str(), 0700), 0);
+        ASSERT_EQ(chown(Fallback().c_str(), 65534, 65534), 0);
+        EXPECT_EQ(Choose(), "") << "made by another user first";
+    }
 }
 
-TEST(RuntimeDirTest, RefusesAFallbackThatIsALink) {
-    TempFolder temp;
-    TempFolder elsewhere;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
-    ScopedEnv tmpdir("TMPDIR", temp.FolderPath());
-    const std::string folder = temp.FolderPath() + "corvale-" + std::to_string(geteuid());
-    fs::create_directory_symlink(elsewhere.FolderPath(), folder);
-    EXPECT_EQ(platform::UserRuntimeDir(), "");
+// Starts with different environments (a login, ssh, cron, sudo -u) must all find one place.
+TEST(UserRuntimeDir, DoesNotDependOnTheEnvironment) {
+    ScopedEnv noTestFolder("CORVALE_TEST_RUNTIME_DIR", std::nullopt);
+    std::string first;
+    {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+        ScopedEnv tmpdir("TMPDIR", std::nullopt);
+        first = platform::UserRuntimeDir();
+    }
+    TempFolder other;
+    ScopedEnv runtime("XDG_RUNTIME_DIR", other.FolderPath());
+    ScopedEnv tmpdir("TMPDIR", other.FolderPath());
+    EXPECT_EQ(platform::UserRuntimeDir(), first);
+    EXPECT_EQ(platform::UserRuntimeDir(), platform::UserRuntimeDirUnder("/run/user/", "/tmp/"));
+    EXPECT_TRUE(fs::is_empty(other.Path()));
 }
 
 } // namespace

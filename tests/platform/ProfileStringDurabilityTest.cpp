@@ -5,7 +5,9 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempFolder.h"
 
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
@@ -161,6 +163,84 @@ TEST(ProfileWriteDurability, UnreadableFileIsNeverReplaced) {
     EXPECT_EQ(result.exitCode, 1);
     ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
     EXPECT_EQ(ReadFile(path), kOld);
+}
+
+// The temporary files interrupted writes leave: only our own old ones go.
+TEST(ProfileWriteLeftovers, OnlyOldTemporaryFilesOfOursAreRemoved) {
+    TempFolder folder;
+    const std::string path = folder / "corvale.ini";
+    WriteFile(path, kOld);
+    const std::string elsewhere = folder / "target";
+    WriteFile(elsewhere, "kept");
+
+    enum class Kind { File, Link, Folder };
+    struct Case {
+        const char* name;
+        Kind kind;
+        bool old;
+        bool ours;
+        bool removed;
+    };
+    const Case cases[] = {
+        {".corvale.ini.Ab3xYz", Kind::File, true, true, true},
+        {".corvale.ini.000000", Kind::File, true, true, true},
+        {".corvale.ini.Qw9rTy", Kind::File, false, true, false},  // a write under way
+        {".corvale.ini.Lk2mNb", Kind::File, true, false, false},  // another user's
+        {".corvale.ini.Zx8cVb", Kind::Link, true, true, false},   // never followed
+        {".corvale.ini.Po7iUy", Kind::Folder, true, true, false}, // not a file
+        {".corvale.ini.Ab3xY", Kind::File, true, true, false},    // other name forms
+        {".corvale.ini.Ab3xYzz", Kind::File, true, true, false},
+        {".corvale.ini.Ab3-Yz", Kind::File, true, true, false},
+        {"corvale.ini.Ab3xYz", Kind::File, true, true, false},
+        {".other.ini.Ab3xYz", Kind::File, true, true, false},
+        {".corvale.ini.Ab3xYz.bak", Kind::File, true, true, false},
+    };
+    const timespec longAgo[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+    for (const Case& c : cases) {
+        const std::string entry = folder / c.name;
+        switch (c.kind) {
+        case Kind::File:
+            WriteFile(entry, "[Main]\npassword=secret\n");
+            break;
+        case Kind::Link:
+            std::filesystem::create_symlink(elsewhere, entry);
+            break;
+        case Kind::Folder:
+            std::filesystem::create_directory(entry);
+            break;
+        }
+        if (!c.ours) {
+            if (::geteuid() != 0) {
+                continue; // only the superuser can give a file away
+            }
+            ASSERT_EQ(::chown(entry.c_str(), kNobodyId, kNobodyId), 0);
+        }
+        if (c.old) {
+            ASSERT_EQ(::utimensat(AT_FDCWD, entry.c_str(), longAgo, AT_SYMLINK_NOFOLLOW), 0);
+        }
+    }
+
+    int expectedRemoved = 0;
+    for (const Case& c : cases) {
+        expectedRemoved += c.removed ? 1 : 0;
+    }
+    EXPECT_EQ(platform::RemoveStaleReplacements(path, std::chrono::seconds(60)), expectedRemoved);
+    for (const Case& c : cases) {
+        if (!c.ours && ::geteuid() != 0) {
+            continue;
+        }
+        EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(folder / c.name)),
+                  !c.removed)
+            << c.name;
+    }
+    EXPECT_EQ(ReadFile(path), kOld);
+    EXPECT_EQ(ReadFile(elsewhere), "kept");
+}
+
+TEST(ProfileWriteLeftovers, AMissingFolderRemovesNothing) {
+    EXPECT_EQ(platform::RemoveStaleReplacements("/nonexistent-folder/corvale.ini",
+                                                std::chrono::seconds(60)),
+              0);
 }
 
 } // namespace

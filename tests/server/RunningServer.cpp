@@ -25,13 +25,21 @@ ServerSetup RunningServer::DefaultSetup() {
 }
 
 RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_ / "service.db") {
-    storage_ = std::make_unique<server::Storage>(databasePath_);
-    actions_ = std::make_unique<server::ServiceActions>(*storage_, setup.Offer,
-                                                        [this] { return now_.load(); });
+    // The least hashing cost: tests make many accounts; the service's own cost is tested apart.
+    storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCost());
+    actions_ = std::make_unique<server::ServiceActions>(
+        *storage_, setup.Offer, [this] { return now_.load(); }, setup.Logins);
     frontEnd_ = std::make_unique<server::HttpFrontEnd>(*storage_, *actions_, setup.FrontEnd);
     port_ = frontEnd_->Bind(setup.Host, 0);
     if (port_ == 0) {
         throw std::runtime_error("cannot bind the test server");
+    }
+    if (!setup.TlsCertificate.empty()) {
+        std::string error;
+        if (!frontEnd_->UseCertificate(setup.TlsCertificate, setup.TlsKey, error) ||
+            (securePort_ = frontEnd_->Bind(setup.Host, 0, true)) == 0) {
+            throw std::runtime_error("cannot serve HTTPS in the test server: " + error);
+        }
     }
     frontEnd_->Start();
     SetServiceEndpoint({"127.0.0.1", port_});

@@ -18,7 +18,11 @@ namespace server_test {
 struct ServerSetup {
     server::UpdateOffer Offer;
     server::FrontEndOptions FrontEnd;
+    server::AuthenticatorOptions Logins;
     std::string Host = "127.0.0.1"; // where to listen; the client always comes from 127.0.0.1
+    // PEM text: when given, a second socket beside the plain one serves HTTPS.
+    std::string TlsCertificate;
+    std::string TlsKey;
 };
 
 // The client's own product version (InitCfg's record).
@@ -32,7 +36,10 @@ public:
     static ServerSetup DefaultSetup();
 
     std::uint16_t Port() const { return port_; }
+    std::uint16_t SecurePort() const { return securePort_; } // 0 without a certificate
     server::Storage& Storage() { return *storage_; }
+    server::ServiceActions& Actions() { return *actions_; }
+    server::HttpFrontEnd& FrontEnd() { return *frontEnd_; }
     const std::string& DatabasePath() const { return databasePath_; }
     testing_support::TempFolder& Folder() { return folder_; }
 
@@ -50,6 +57,7 @@ private:
     std::unique_ptr<server::ServiceActions> actions_;
     std::unique_ptr<server::HttpFrontEnd> frontEnd_;
     std::uint16_t port_ = 0;
+    std::uint16_t securePort_ = 0;
 };
 
 // One service call made by the client's own transport.

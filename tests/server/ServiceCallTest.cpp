@@ -243,6 +243,23 @@ TEST_F(ServiceTest, ExcludeRemovesTheOffersOfBothSides) {
     EXPECT_EQ(Call("exclude", {{"id", "jdoe"}, {"pswd", kJdoe}}), "ERR Missing key: invid");
 }
 
+TEST_F(ServiceTest, NamesThatAreNotCleanUtf8AreRefused) {
+    const std::string garbage = "\xFF\xFE\xC0";
+    const std::string control = "PC\xC2\x85";
+    for (const std::string& host : {garbage, control}) {
+        EXPECT_EQ(SetIp(kJdoe, host, "192.0.2.7"), "ERR Invalid host name");
+        EXPECT_EQ(GetIp("jdoe", kJdoe, host), "ERR Invalid host name");
+    }
+    // DEL is not allowed in a request target at all: refused before the service sees it.
+    EXPECT_EQ(SetIp(kJdoe, "PC\x7F", "192.0.2.7"), "ERR Bad request");
+    EXPECT_EQ(Account("gethostlist", "jdoe", kJdoe), "OK") << "nothing was stored";
+    EXPECT_EQ(SetIp(kJdoe, "PC", "192.0.2.7", "jdoe" + garbage), "ERR Invalid ID or password");
+    EXPECT_EQ(GetIp("jdoe" + garbage, kJdoe, "PC"), "ERR Invalid ID or password");
+    EXPECT_EQ(Invite("jdoe", kJdoe, "amy" + garbage, "1"), "ERR Invalid user ID");
+    EXPECT_EQ(Exclude("jdoe", kJdoe, "amy\xC2\x9B"), "ERR Invalid user ID");
+    EXPECT_EQ(SetIp(kJdoe, "caf\xC3\xA9", "192.0.2.7"), "OK") << "real UTF-8 is welcome";
+}
+
 // Stored forms made by the client hold letters, digits and "=" only, but the client sends
 // whatever its settings file holds, and a hand-edited one may hold any of the characters that
 // URL decoding would change.

@@ -14,7 +14,7 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
     const std::string path = folder / "keep.db";
     HostNumber number = 0;
     {
-        Storage storage(path);
+        Storage storage(path, LowestCost());
         ASSERT_EQ(storage.CreateAccount("jdoe", "stored", 1), CreateResult::Created);
         ASSERT_EQ(storage.CreateAccount("amy", "stored2", 1), CreateResult::Created);
         const AccountKey jdoe = *storage.FindAccount("jdoe");
@@ -22,7 +22,7 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
         ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {number}, 6).Result, OfferResult::Recorded);
         storage.SetOfferedVersion("0.3.12.30");
     }
-    Storage storage(path);
+    Storage storage(path, LowestCost());
     const AccountKey amy = *storage.Authenticate("amy", "stored2");
     const auto offered = storage.HostsOfferedTo(amy);
     ASSERT_EQ(offered.size(), 1u);
@@ -50,7 +50,7 @@ TEST(Storage, RefusesADatabaseOfANewerSchema) {
 
 TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
     testing_support::TempFolder folder;
-    Storage storage(folder / "delete.db");
+    Storage storage(folder / "delete.db", LowestCost());
     storage.CreateAccount("jdoe", "s", 1);
     storage.CreateAccount("amy", "s", 1);
     const AccountKey jdoe = *storage.FindAccount("jdoe");
@@ -67,7 +67,7 @@ TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
 
 TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
     testing_support::TempFolder folder;
-    Storage storage(folder / "bounded.db");
+    Storage storage(folder / "bounded.db", LowestCost());
     storage.CreateAccount("jdoe", "s", 1);
     const AccountKey jdoe = *storage.FindAccount("jdoe");
     for (std::int64_t i = 0; i < kMaxHostsPerAccount; ++i) {

@@ -31,6 +31,32 @@ TEST(Validation, HostNames) {
     }
 }
 
+TEST(Validation, CleanTextIsWellFormedUtf8WithoutControls) {
+    for (const std::string& good :
+         std::vector<std::string>{"", "plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                  "\xC2\xA0", "\xEF\xBF\xBD", "\xF4\x8F\xBF\xBF"}) {
+        EXPECT_TRUE(IsCleanText(good)) << good;
+    }
+    const std::vector<std::pair<const char*, std::string>> bad = {
+        {"the bytes of the issue", "\xFF\xFE\xC0"},
+        {"a lone continuation byte", "a\x80"},
+        {"a cut-off sequence", "caf\xC3"},
+        {"an overlong slash", "\xC0\xAF"},
+        {"an overlong three-byte form", "\xE0\x80\xAF"},
+        {"a surrogate", "\xED\xA0\x80"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80"},
+        {"a five-byte lead", "\xF8\x88\x80\x80\x80"},
+        {"a line break", "a\nb"},
+        {"a zero byte", std::string("a\0b", 3)},
+        {"DEL", "a\x7F"},
+        {"a C1 control (NEL)", "a\xC2\x85"},
+    };
+    for (const auto& [name, text] : bad) {
+        EXPECT_FALSE(IsCleanText(text)) << name;
+        EXPECT_FALSE(IsValidHostName("PC" + text)) << name;
+    }
+}
+
 TEST(Validation, TypedPasswords) {
     EXPECT_TRUE(IsValidTypedPassword("p+ss w/rd="));
     EXPECT_TRUE(IsValidTypedPassword(std::string(128, 'p')));

@@ -199,8 +199,23 @@ INSTANTIATE_TEST_SUITE_P(
                                   TServiceEndpoint{"tracker.example.org", 80}},
                       ServiceCase{"Missing", "[Main]\nid=joe\n", std::nullopt},
                       ServiceCase{"Invalid", "[Main]\nservice=bad host\n", std::nullopt},
-                      ServiceCase{"PortZero", "[Main]\nservice=host:0\n", std::nullopt}),
+                      ServiceCase{"PortZero", "[Main]\nservice=host:0\n", std::nullopt},
+                      ServiceCase{"Secure", "[Main]\nservice=https://tracker.example.org\n",
+                                  TServiceEndpoint{"tracker.example.org", 443, true}},
+                      ServiceCase{"SecureWithAuthority",
+                                  "[Main]\nservice=https://127.0.0.1:8443\nca_file=/etc/ca.pem\n",
+                                  TServiceEndpoint{"127.0.0.1", 8443, true, "/etc/ca.pem"}},
+                      ServiceCase{"AuthorityWithoutService", "[Main]\nca_file=/etc/ca.pem\n",
+                                  std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsTest, RelativeAuthorityFileIsBesideTheSettingsFile) {
+    GivenFile("[Main]\nservice=https://localhost\nca_file=private/ca.pem\n");
+    const auto endpoint = ReadServiceSetting(ini_);
+    ASSERT_TRUE(endpoint);
+    const auto folder = ini_.substr(0, ini_.rfind('/') + 1);
+    EXPECT_EQ(endpoint->AuthorityFile, folder + "private/ca.pem");
+}
 
 TEST(TimerPeriod, NeverOverflowsThe32BitPeriod) {
     EXPECT_EQ(TimerPeriodMs(60), 60000u);
@@ -208,6 +223,13 @@ TEST(TimerPeriod, NeverOverflowsThe32BitPeriod) {
     EXPECT_EQ(TimerPeriodMs(4294967), 4294967000u);
     EXPECT_EQ(TimerPeriodMs(4294968), 4294967000u);
     EXPECT_EQ(TimerPeriodMs(INT32_MAX), 4294967000u);
+}
+
+TEST(TimerPeriod, WindowTimerTakesPeriodsUpToItsSigned32Bits) {
+    EXPECT_EQ(WindowTimerPeriod(900000u), 900000);
+    EXPECT_EQ(WindowTimerPeriod(2147483647u), 2147483647);
+    EXPECT_EQ(WindowTimerPeriod(2147483648u), 2147483647) << "no wrap to a negative period";
+    EXPECT_EQ(WindowTimerPeriod(TimerPeriodMs(4294967)), 2147483647);
 }
 
 TEST(IntervalRule, BelowSixtyBecomesTheDefault) {

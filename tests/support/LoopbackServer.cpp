@@ -1,10 +1,13 @@
 #include "tests/support/LoopbackServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -65,6 +68,20 @@ std::string ReadRequest(int fd) {
     return request;
 }
 
+bool SendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 } // namespace
 
 LoopbackServer::LoopbackServer() {
@@ -78,6 +95,7 @@ LoopbackServer::~LoopbackServer() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        requestArrived_.notify_all();
         for (int fd : openFds_) {
             shutdown(fd, SHUT_RDWR);
         }
@@ -98,6 +116,14 @@ void LoopbackServer::Enqueue(ScriptedReply reply) {
 void LoopbackServer::SetFallback(ScriptedReply reply) {
     std::lock_guard lock(mutex_);
     fallback_ = std::move(reply);
+}
+
+void LoopbackServer::ReleaseHeldReplies() {
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+    }
+    requestArrived_.notify_all();
 }
 
 std::vector<std::string> LoopbackServer::Requests() const {
@@ -156,12 +182,27 @@ void LoopbackServer::Serve(int fd) {
     }
     requestArrived_.notify_all();
 
+    {
+        std::unique_lock lock(mutex_);
+        requestArrived_.wait_for(lock, std::chrono::seconds(10), [&] {
+            return stopping_ ||
+                   ((!reply.held || released_) && requests_.size() >= reply.afterRequests);
+        });
+    }
     std::this_thread::sleep_for(reply.delayBeforeReply);
-    for (std::size_t i = 0; i < reply.chunks.size(); ++i) {
+    // A client that has gone gets nothing more: sending stops at the first failure.
+    bool sending = true;
+    for (std::size_t i = 0; sending && i < reply.chunks.size(); ++i) {
         if (i > 0) {
             std::this_thread::sleep_for(reply.gap);
         }
-        send(fd, reply.chunks[i].data(), reply.chunks[i].size(), MSG_NOSIGNAL);
+        sending = SendAll(fd, reply.chunks[i]);
+    }
+    const std::string filler(64 * 1024, 'x');
+    for (std::uint64_t left = reply.fillerBytes; sending && left > 0;) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, filler.size()));
+        sending = SendAll(fd, std::string_view(filler).substr(0, piece));
+        left -= piece;
     }
     if (reply.ending == ScriptedReply::Ending::Hang) {
         pollfd entry{fd, POLLIN, 0};

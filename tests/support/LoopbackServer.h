@@ -22,6 +22,11 @@ struct ScriptedReply {
     std::chrono::milliseconds gap{0}; // pause between chunks
     Ending ending = Ending::Close;
     std::chrono::milliseconds delayBeforeReply{0}; // pause after the request arrived
+    std::uint64_t fillerBytes = 0; // this many more bytes sent after the chunks, in one go
+    // Not sent before this many requests have arrived in all (overlapping clients).
+    std::size_t afterRequests = 0;
+    // Not sent before the test calls ReleaseHeldReplies.
+    bool held = false;
 
     // "HTTP/1.0 200 OK", one header, a blank line, then `body`, in one piece.
     static ScriptedReply Http(const std::string& body);
@@ -42,6 +47,9 @@ public:
     void Enqueue(ScriptedReply reply);
     void SetFallback(ScriptedReply reply);
 
+    // Lets every held reply go, now and from now on.
+    void ReleaseHeldReplies();
+
     std::vector<std::string> Requests() const;
     // Waits until at least `count` requests arrived; false on time-out.
     bool WaitForRequests(std::size_t count,
@@ -58,6 +66,7 @@ private:
     int listenFd_ = -1;
     std::uint16_t port_ = 0;
     bool stopping_ = false;
+    bool released_ = false;
     mutable std::mutex mutex_;
     mutable std::condition_variable requestArrived_;
     std::deque<ScriptedReply> queue_;

@@ -66,6 +66,22 @@ INSTANTIATE_TEST_SUITE_P(Cases, SplitToArrayTest,
                                            SplitToArrayCase{"a--b", 3, {"a", "", "b"}},
                                            SplitToArrayCase{"a-b", 0, {}}));
 
+TEST(SplitToArray, TwoCharacterSeparatorIsCutAroundBothCharacters) {
+    struct Case {
+        std::string text;
+        TArrayOfString expected;
+    };
+    for (const Case& c :
+         {Case{"0\r\n3\r\n12", {"0", "3", "12"}}, Case{"a\r\n\r\nb", {"a", "", "b"}},
+          Case{"\r\nx", {"", "x", "keep"}}, Case{"a\r\r\nb\n", {"a\r", "b\n", "keep"}},
+          Case{"a\rb\nc", {"a\rb\nc", "keep", "keep"}}, Case{"a\r\nb\r\n", {"a", "b", "keep"}},
+          Case{"a\r\nb\r\nc\r\nd", {"a", "b", "c"}}}) {
+        TArrayOfString values(3, "keep");
+        SplitToArray(c.text, "\r\n", values);
+        EXPECT_EQ(values, c.expected);
+    }
+}
+
 TEST(HasOnlyNumberChars, AcceptsDigitsCommaAndMinusOnly) {
     EXPECT_TRUE(HasOnlyNumberChars(""));
     EXPECT_TRUE(HasOnlyNumberChars("0123456789,-"));

@@ -3,7 +3,7 @@
 // messages, with a cursor position and keyboard state of the test's choosing. The component
 // owns the shell; the test keeps the log, which outlives it.
 
-#include "shell/TrayShell.h"
+#include "shell/components/TrayShell.h"
 
 #include <initializer_list>
 #include <memory>

@@ -2,7 +2,7 @@
 // An invite dialog on screen whose host-list fetch is caught by the test, with every message
 // box answered and recorded.
 
-#include "shell/fInvite.h"
+#include "shell/components/fInvite.h"
 #include "support/MessageBoxRecorder.h"
 
 #include <QTableWidget>

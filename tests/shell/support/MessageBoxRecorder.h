@@ -1,7 +1,7 @@
 #pragma once
 // Answers every message box while it lives, recording what each would have shown.
 
-#include "shell/MessageBox.h"
+#include "shell/components/MessageBox.h"
 
 #include <vector>
 

@@ -1,0 +1,222 @@
+#include "server/HttpRoutes.h"
+
+#include "server/ServiceQuery.h"
+#include "server/WebPages.h"
+
+namespace server {
+
+namespace {
+
+constexpr std::string_view kServiceScript = "/bin/corvale/cmd.php";
+constexpr std::string_view kHomePath = "/tools/corvale/";
+constexpr std::string_view kSignupPath = "/tools/corvale/signup.php";
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+std::string_view PathOf(std::string_view target) {
+    return target.substr(0, target.find('?'));
+}
+
+bool IsHomeAlias(std::string_view path) {
+    return path == "/" || path == "/tools/corvale" || path == "/tools/corvale/index.html";
+}
+
+bool IsPlainWord(std::string_view text) {
+    for (char c : text) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A path may hold anything a client sent; a log line must stay one line.
+std::string Printable(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return shown;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::string FormDecode(std::string_view text) {
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            decoded += ' ';
+        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+                   HexDigit(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += c;
+        }
+    }
+    return decoded;
+}
+
+HttpAnswer Html(PageReply page) {
+    HttpAnswer answer;
+    answer.Status = page.Status;
+    answer.ContentType = kHtml;
+    answer.Body = std::move(page.Html);
+    return answer;
+}
+
+} // namespace
+
+std::string_view ReasonFor(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 409:
+        return "Conflict";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 414:
+        return "URI Too Long";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
+    default:
+        return "Error";
+    }
+}
+
+HttpAnswer FailureAnswer(int status) {
+    // The client shows the text after "ERR": plain words it can put in a message box.
+    static const std::pair<int, const char*> kMessages[] = {
+        {400, "Bad request"},
+        {404, "Not found"},
+        {405, "Method not allowed"},
+        {411, "Length required"},
+        {413, "Request too large"},
+        {414, "Request too long"},
+        {431, "Request header too large"},
+        {500, "Internal error"},
+        {501, "Not implemented"},
+        {503, "Too many connections, try again later"},
+        {505, "HTTP version not supported"},
+    };
+    HttpAnswer answer;
+    answer.Status = status;
+    answer.Body = "ERR HTTP status " + std::to_string(status);
+    for (const auto& [code, message] : kMessages) {
+        if (code == status) {
+            answer.Body = std::string("ERR ") + message;
+        }
+    }
+    return answer;
+}
+
+std::string FormValue(std::string_view form, std::string_view key) {
+    while (!form.empty()) {
+        const auto amp = form.find('&');
+        const std::string_view pair = form.substr(0, amp);
+        form.remove_prefix(amp == std::string_view::npos ? form.size() : amp + 1);
+        const auto equals = pair.find('=');
+        if (FormDecode(pair.substr(0, equals)) == key) {
+            return equals == std::string_view::npos ? std::string()
+                                                    : FormDecode(pair.substr(equals + 1));
+        }
+    }
+    return {};
+}
+
+HttpRoutes::HttpRoutes(Storage& storage, ServiceActions& actions, RouteOptions options)
+    : storage_(storage), actions_(actions), options_(options) {}
+
+HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
+    const std::string_view path = PathOf(request.Target);
+    const bool get = request.Method == "GET" || request.Method == "HEAD";
+    const bool known =
+        path == kServiceScript || path == kHomePath || path == kSignupPath || IsHomeAlias(path);
+    if (!known) {
+        return FailureAnswer(404);
+    }
+    const bool post = request.Method == "POST" && path == kSignupPath;
+    if (!get && !post) {
+        HttpAnswer answer = FailureAnswer(405);
+        answer.Headers.emplace_back("Allow", path == kSignupPath ? "GET, HEAD, POST" : "GET, HEAD");
+        return answer;
+    }
+    if (path == kServiceScript) {
+        ServiceReply reply = actions_.Handle(request.Target, request.Peer);
+        HttpAnswer answer;
+        answer.Status = reply.Status;
+        answer.ContentType = std::move(reply.ContentType);
+        answer.Body = std::move(reply.Body);
+        if (reply.IsPackage) {
+            answer.Headers.emplace_back("Content-Disposition",
+                                        R"(attachment; filename="cvlupf.exe")");
+        }
+        return answer;
+    }
+    if (path == kHomePath) {
+        return Html({200, HomePage(actions_.OfferedVersion(), actions_.PackageSize(),
+                                   options_.SignupOpen)});
+    }
+    if (IsHomeAlias(path)) {
+        HttpAnswer answer;
+        answer.Status = 301;
+        answer.Body = "Moved to " + std::string(kHomePath);
+        answer.Headers.emplace_back("Location", std::string(kHomePath));
+        return answer;
+    }
+    if (post) {
+        const SignupInput input{FormValue(request.Body, "id"), FormValue(request.Body, "password"),
+                                FormValue(request.Body, "repeat")};
+        return Html(SubmitSignup(storage_, input, options_.SignupOpen, SystemNow()));
+    }
+    return Html(SignupPage(options_.SignupOpen));
+}
+
+std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answer) {
+    const std::string_view target = request.Target;
+    std::string line =
+        request.Peer + " \"" + Printable(request.Method) + ' ' + Printable(PathOf(target));
+    if (PathOf(target) == kServiceScript) {
+        if (const auto parsed = ParseServiceQuery(target);
+            parsed.Query && !parsed.Query->Action.empty() && IsPlainWord(parsed.Query->Action)) {
+            line += "?action=" + parsed.Query->Action;
+        }
+    }
+    line += "\" " + std::to_string(answer.Status) + ' ' + std::to_string(answer.Body.size());
+    return line;
+}
+
+} // namespace server

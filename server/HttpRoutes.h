@@ -1,0 +1,59 @@
+#pragma once
+// What the service answers to one complete HTTP request: the service script, the web pages,
+// their aliases, and failure replies. Knows nothing of sockets; the front end carries the
+// request in and the answer out.
+
+#include "server/ServiceActions.h"
+#include "server/Storage.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace server {
+
+struct HttpRequestInfo {
+    std::string Method;
+    std::string Target; // raw, as it came: service values are never decoded
+    std::string ContentType;
+    std::string Body;
+    std::string Peer;
+};
+
+struct HttpAnswer {
+    int Status = 200;
+    std::string ContentType = "text/plain; charset=utf-8";
+    std::string Body;
+    std::vector<std::pair<std::string, std::string>> Headers; // beyond type, length, close
+};
+
+struct RouteOptions {
+    bool SignupOpen = true;
+};
+
+// The reason phrase of a status line.
+std::string_view ReasonFor(int status);
+// A failure reply the client can show: "ERR " and the status's reason.
+HttpAnswer FailureAnswer(int status);
+
+// Decodes an application/x-www-form-urlencoded body ("+" is a blank, %XX a byte); the value of
+// `key`, empty when absent.
+std::string FormValue(std::string_view form, std::string_view key);
+
+class HttpRoutes {
+public:
+    HttpRoutes(Storage& storage, ServiceActions& actions, RouteOptions options);
+    HttpAnswer Answer(const HttpRequestInfo& request);
+
+private:
+    Storage& storage_;
+    ServiceActions& actions_;
+    RouteOptions options_;
+};
+
+// One access log line (no line break): peer, method, path and the action, status and size.
+// Never a query value: the query carries the account's password.
+std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answer);
+
+} // namespace server

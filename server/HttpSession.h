@@ -1,0 +1,275 @@
+#pragma once
+// One connection of the front end: read one request head (and a form's body) within the
+// limits, have the answer made off the event loop, send it with "Connection: close", close.
+// The stream is a template parameter so that the same session serves plain TCP and streams
+// layered on it; StreamSteps says how a kind of stream starts and ends.
+
+#include "server/ConnectionTable.h"
+#include "server/HttpLimits.h"
+#include "server/HttpRoutes.h"
+
+#include <array>
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace server {
+
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+
+// What a session needs from the front end; outlives every session.
+struct SessionContext {
+    HttpLimits Limits;
+    HttpRoutes* Routes = nullptr;
+    boost::asio::thread_pool* Workers = nullptr;
+    std::function<void(const HttpRequestInfo&, const HttpAnswer&)> Log; // may be empty
+};
+
+// Plain TCP: nothing to do before the first byte or after the last.
+template <class Stream> struct StreamSteps {
+    template <class Done> static void Begin(Stream&, Done&& done) { done(beast::error_code{}); }
+    template <class Done> static void End(Stream&, Done&& done) { done(beast::error_code{}); }
+};
+
+template <class Stream>
+class HttpSession : public SessionControl,
+                    public std::enable_shared_from_this<HttpSession<Stream>> {
+public:
+    HttpSession(Stream stream, const SessionContext& context, ConnectionTable::Ticket ticket,
+                std::string peer)
+        : stream_(std::move(stream)), context_(context), ticket_(std::move(ticket)),
+          peer_(std::move(peer)), buffer_(context.Limits.MaxHeadBytes) {}
+
+    // Reads and answers the request.
+    void Start() {
+        ticket_.Attach(this->weak_from_this());
+        Socket().expires_after(context_.Limits.HeadTimeout);
+        StreamSteps<Stream>::Begin(stream_,
+                                   [self = this->shared_from_this()](beast::error_code ec) {
+                                       if (ec) {
+                                           return self->Close();
+                                       }
+                                       self->ReadHead();
+                                   });
+    }
+
+    // Tells the client it was refused (the connection caps), without reading its request.
+    void Refuse(int status) {
+        ticket_.Attach(this->weak_from_this());
+        answering_ = true;
+        Socket().expires_after(std::chrono::seconds(2));
+        StreamSteps<Stream>::Begin(stream_,
+                                   [self = this->shared_from_this(), status](beast::error_code ec) {
+                                       if (ec) {
+                                           return self->Close();
+                                       }
+                                       self->Send(FailureAnswer(status), false, true);
+                                   });
+    }
+
+    void Abort() override {
+        boost::asio::post(stream_.get_executor(), [self = this->shared_from_this()] {
+            if (!self->answering_) {
+                self->Close();
+            }
+        });
+    }
+
+private:
+    auto& Socket() { return beast::get_lowest_layer(stream_); }
+
+    // A parse error, as opposed to the client going away or the deadline passing.
+    static bool IsMalformed(beast::error_code ec) {
+        return ec &&
+               ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
+               ec != http::error::end_of_stream && ec != http::error::partial_message;
+    }
+
+    void ReadHead() {
+        parser_.emplace();
+        parser_->header_limit(static_cast<std::uint32_t>(context_.Limits.MaxHeadBytes));
+        parser_->body_limit(context_.Limits.MaxBodyBytes);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = this->shared_from_this()](
+                                    beast::error_code ec, std::size_t) { self->OnHead(ec); });
+    }
+
+    void OnHead(beast::error_code ec) {
+        if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+            return Fail(RequestLineTooLong() ? 414 : 431);
+        }
+        if (ec == http::error::body_limit) {
+            return Fail(413); // the announced length is too much already
+        }
+        if (IsMalformed(ec)) {
+            return Fail(400); // not HTTP
+        }
+        if (ec) {
+            return Close(); // the deadline passed, or the client went away
+        }
+        const auto& request = parser_->get();
+        if (request.target().size() > context_.Limits.MaxTargetBytes) {
+            return Fail(414);
+        }
+        if (request.version() != 10 && request.version() != 11) {
+            return Fail(505);
+        }
+        if (parser_->is_done()) {
+            return Dispatch();
+        }
+        Socket().expires_after(context_.Limits.ReplyTimeout);
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                             self->OnBody(ec);
+                         });
+    }
+
+    void OnBody(beast::error_code ec) {
+        if (ec == http::error::body_limit) {
+            return Fail(413);
+        }
+        if (IsMalformed(ec)) {
+            return Fail(400);
+        }
+        if (ec) {
+            return Close();
+        }
+        Dispatch();
+    }
+
+    // Whether the head overflowed within its first line: then the target is what is too long.
+    // A request line once read is taken out of the buffer and kept in the message.
+    bool RequestLineTooLong() const {
+        const auto target = parser_->get().target();
+        if (!target.empty()) {
+            return target.size() > context_.Limits.MaxTargetBytes;
+        }
+        const auto data = buffer_.cdata();
+        const std::string_view text(static_cast<const char*>(data.data()), data.size());
+        const auto end = text.find("\r\n");
+        const std::size_t lineLength = end == std::string_view::npos ? text.size() : end;
+        return lineLength > context_.Limits.MaxTargetBytes;
+    }
+
+    void Dispatch() {
+        answering_ = true;
+        auto& request = parser_->get();
+        HttpRequestInfo info;
+        info.Method = std::string(request.method_string());
+        info.Target = std::string(request.target());
+        info.ContentType = std::string(request[http::field::content_type]);
+        info.Body = std::move(request.body());
+        info.Peer = peer_;
+        const bool leftovers = buffer_.size() > 0;
+        parser_.reset();
+        buffer_.consume(buffer_.size());
+        boost::asio::post(*context_.Workers, [self = this->shared_from_this(),
+                                              info = std::move(info), leftovers]() mutable {
+            HttpAnswer answer;
+            try {
+                answer = self->context_.Routes->Answer(info);
+            } catch (const std::exception&) {
+                answer = FailureAnswer(500);
+            }
+            if (self->context_.Log) {
+                self->context_.Log(info, answer);
+            }
+            const bool head = info.Method == "HEAD";
+            boost::asio::post(self->stream_.get_executor(),
+                              [self, answer = std::move(answer), head, leftovers]() mutable {
+                                  self->Send(std::move(answer), head, leftovers);
+                              });
+        });
+    }
+
+    // Answers a request that could not be read whole, then lets the client's rest drain.
+    void Fail(int status) {
+        answering_ = true;
+        parser_.reset();
+        buffer_.consume(buffer_.size());
+        Send(FailureAnswer(status), false, true);
+    }
+
+    void Send(HttpAnswer answer, bool headOnly, bool drainAfter) {
+        response_.emplace();
+        response_->version(11);
+        response_->result(static_cast<unsigned>(answer.Status));
+        const std::string_view reason = ReasonFor(answer.Status);
+        response_->reason(beast::string_view(reason.data(), reason.size()));
+        response_->set(http::field::content_type, answer.ContentType);
+        for (const auto& [name, value] : answer.Headers) {
+            response_->set(name, value);
+        }
+        response_->set(http::field::connection, "close");
+        response_->content_length(answer.Body.size());
+        if (!headOnly) {
+            response_->body() = std::move(answer.Body);
+        }
+        Socket().expires_after(context_.Limits.ReplyTimeout);
+        http::async_write(
+            stream_, *response_,
+            [self = this->shared_from_this(), drainAfter](beast::error_code ec, std::size_t) {
+                self->response_.reset();
+                if (ec) {
+                    return self->Close();
+                }
+                self->Finish(drainAfter);
+            });
+    }
+
+    // After the answer. When the client may still be sending, closing at once would reset
+    // the connection and could throw the answer away before the client read it; so the
+    // sending side is shut and what still comes is read and dropped, for a short while.
+    void Finish(bool drain) {
+        StreamSteps<Stream>::End(
+            stream_, [self = this->shared_from_this(), drain](beast::error_code) {
+                if (!drain) {
+                    return self->Close();
+                }
+                beast::error_code ignored;
+                self->Socket().socket().shutdown(boost::asio::socket_base::shutdown_send, ignored);
+                self->Socket().expires_after(std::chrono::seconds(1));
+                self->drained_ = 0;
+                self->Drain();
+            });
+    }
+
+    void Drain() {
+        Socket().async_read_some(
+            boost::asio::buffer(drainBuffer_),
+            [self = this->shared_from_this()](beast::error_code ec, std::size_t read) {
+                self->drained_ += read;
+                if (ec || self->drained_ > kMaxDrained) {
+                    return self->Close();
+                }
+                self->Drain();
+            });
+    }
+
+    void Close() {
+        beast::error_code ignored;
+        Socket().socket().shutdown(boost::asio::socket_base::shutdown_both, ignored);
+        Socket().close();
+    }
+
+    static constexpr std::size_t kMaxDrained = 256 * 1024;
+
+    Stream stream_;
+    const SessionContext& context_;
+    ConnectionTable::Ticket ticket_;
+    std::string peer_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    std::optional<http::response<http::string_body>> response_;
+    std::array<char, 4096> drainBuffer_{};
+    std::size_t drained_ = 0;
+    bool answering_ = false;
+};
+
+} // namespace server

@@ -1,0 +1,31 @@
+#pragma once
+// HTTPS on a listening socket: the same sessions over a TLS stream on the TCP connection.
+
+#include "server/HttpSession.h"
+
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/ssl.hpp>
+#include <memory>
+#include <string>
+
+namespace server {
+
+using TlsTcpStream = beast::ssl_stream<beast::tcp_stream>;
+
+// The handshake before the first byte of the request, the close message after the answer;
+// both under the session's deadlines.
+template <> struct StreamSteps<TlsTcpStream> {
+    template <class Done> static void Begin(TlsTcpStream& stream, Done&& done) {
+        stream.async_handshake(boost::asio::ssl::stream_base::server, std::forward<Done>(done));
+    }
+    template <class Done> static void End(TlsTcpStream& stream, Done&& done) {
+        stream.async_shutdown(std::forward<Done>(done));
+    }
+};
+
+// A server context of TLS 1.2 or newer with the certificate chain and key given as PEM text;
+// none, with the reason in `error`, when they cannot be used together.
+std::unique_ptr<boost::asio::ssl::context>
+MakeTlsContext(const std::string& certificateChain, const std::string& key, std::string& error);
+
+} // namespace server

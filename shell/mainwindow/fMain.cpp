@@ -1,0 +1,197 @@
+// The main window's life: creation and the start-up sequence, the first show, the close
+// request and the destruction.
+
+#include "shell/mainwindow/fMain.h"
+
+#include "core/uCfg.h"
+#include "core/uEndpoint.h"
+#include "core/uTasksIP.h"
+#include "platform/System.h"
+#include "shell/components/Icons.h"
+#include "shell/components/MessageBox.h"
+#include "shell/components/PopupMenu.h"
+#include "shell/components/SysTrayIcon.h"
+#include "shell/components/uPortlynx.h"
+#include "shell/mainwindow/ActionList.h"
+#include "shell/mainwindow/LinkLabel.h"
+#include "shell/mainwindow/LocalMessageServer.h"
+#include "shell/mainwindow/fMainWindowOps.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+constexpr Qt::WindowFlags kTitleBarButtons =
+    Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+    Qt::WindowCloseButtonHint;
+
+} // namespace
+
+TCorvaleFormMain::TCorvaleFormMain(TSetup setup)
+    : QWidget(nullptr, kTitleBarButtons), setup_(std::move(setup)) {
+    setObjectName(QStringLiteral("CorvaleFormMain"));
+    setWindowTitle(QStringLiteral("Corvale"));
+    setWindowIcon(Icons::Tray());
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+    resize(400, 301);
+    setMinimumSize(372, 301);
+
+    CreateComponents();
+    CreatePages();
+    CreateTrayIcon();
+    ConnectHandlers();
+    PlaceInCentre();
+
+    // From here on the tasks reach this window.
+    AttachWindowOps(this);
+    SysTrayIcon1->Loaded();
+    RunHandler([this] { FormCreate(); });
+}
+
+TCorvaleFormMain::~TCorvaleFormMain() {
+    try {
+        FormDestroy();
+    } catch (const std::exception& error) {
+        // The message loop has ended: this box is the only thing left to wait for.
+        ShowApplicationError(QString::fromUtf8(error.what()));
+    }
+}
+
+void TCorvaleFormMain::ConnectHandlers() {
+    connect(Timer1, &QTimer::timeout, this, [this] { RunHandler([this] { Timer1Timer(); }); });
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            [this](int index) { RunHandler([this, index] { PageControl1Change(index); }); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button1Click(); }); });
+    connect(Lbl_web, &TLinkLabel::clicked, this,
+            [this] { RunHandler([this] { Lbl_webClick(); }); });
+    connect(Lbl_mail, &TLinkLabel::clicked, this,
+            [this] { RunHandler([this] { Lbl_mailClick(); }); });
+    const auto popupAt = [](QTableWidget* list, TPopupMenu* menu) {
+        connect(list, &QWidget::customContextMenuRequested, menu,
+                [list, menu](const QPoint& at) { menu->popup(list->viewport()->mapToGlobal(at)); });
+    };
+    popupAt(LV1, PopupLV1);
+    popupAt(LV2, PopupLV2);
+    // The copy actions follow the selections.
+    connect(LV1, &QTableWidget::itemSelectionChanged, ActionList1, &TActionList::ScheduleUpdate);
+    connect(LV2, &QTableWidget::itemSelectionChanged, ActionList1, &TActionList::ScheduleUpdate);
+}
+
+void TCorvaleFormMain::PlaceInCentre() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->availableGeometry();
+        move(desktop.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void TCorvaleFormMain::FormCreate() {
+    StartMessageListener(); // the window procedure hook: other programs may now ask
+    WatchEndOfSession();
+    UpdateCaption();
+    SelectPage(0);
+    FirstShow = true;
+    SessionEnding = false;
+    Settings.Startup = false;
+    ActiveFlag = false;
+    // Loading applies the interval rule, sets the timer's period (it stays stopped) and
+    // re-applies start with the system and stay-on-top. Widths read before a failing step
+    // are still applied.
+    TListWidths widths = ListWidths();
+    try {
+        LoadSettingsAtStartup(SettingsEnv(), Settings, widths);
+    } catch (...) {
+        SetServiceEndpoint(Settings.Service);
+        ApplyListWidths(widths);
+        throw;
+    }
+    SetServiceEndpoint(Settings.Service);
+    ApplyListWidths(widths);
+    // Executed once: checked now, so the first check starts at once and the timer runs.
+    actActive->trigger();
+}
+
+void TCorvaleFormMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    RunHandler([this] { FormShow(); });
+}
+
+void TCorvaleFormMain::FormShow() {
+    if (FirstShow) {
+        // Posted: it is handled once the window has appeared.
+        PostMessage(WM_HIDE_AT_START);
+        FirstShow = false;
+    }
+}
+
+void TCorvaleFormMain::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery()) {
+        event->accept();
+        Terminate();
+    } else {
+        event->ignore();
+    }
+}
+
+bool TCorvaleFormMain::FormCloseQuery() {
+    if (!SessionEnding && Settings.MinToTray) {
+        HideWindow();
+        return false;
+    }
+    return true;
+}
+
+void TCorvaleFormMain::FormDestroy() {
+    if (destroyed_) {
+        return;
+    }
+    destroyed_ = true;
+    // First cut every way in: other programs, signals, and the tasks, whose waiting calls
+    // (boxes included) return at once with their fallback answers.
+    delete messageServer_;
+    messageServer_ = nullptr;
+    delete terminationNotifier_;
+    terminationNotifier_ = nullptr;
+    DetachWindowOps(this);
+    Timer1->stop();
+    SaveColumns();
+    UnloadCompanion();
+}
+
+void TCorvaleFormMain::Terminate() {
+    emit terminateRequested();
+    QCoreApplication::exit(0);
+}
+
+TCorvaleFormMain::TOwnFields TCorvaleFormMain::OwnFields() const {
+    return TOwnFields{FirstShow, SessionEnding, Settings, ActiveFlag};
+}
+
+bool TCorvaleFormMain::IsOpen() const {
+    return isVisible() && !isMinimized();
+}
+
+void TCorvaleFormMain::ShowAndActivate() {
+    // The tray icon restores a minimised window and brings it forward when it is shown.
+    if (isVisible()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+        activateWindow();
+    } else {
+        show();
+    }
+}

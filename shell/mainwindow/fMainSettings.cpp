@@ -1,0 +1,98 @@
+// The main window's settings: the settings environment, the Options page, the column widths
+// and the effects of the settings on the window (the check timer, stay on top).
+
+#include "core/uCfg.h"
+#include "platform/System.h"
+#include "shell/mainwindow/fMain.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+TColumnWidths ColumnWidths(const QTableWidget* list) {
+    TColumnWidths widths;
+    for (int i = 0; i < list->columnCount(); ++i) {
+        widths.push_back(list->columnWidth(i));
+    }
+    return widths;
+}
+
+void SetColumnWidths(QTableWidget* list, const TColumnWidths& widths) {
+    const int count = std::min(list->columnCount(), static_cast<int>(widths.size()));
+    for (int i = 0; i < count; ++i) {
+        list->setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
+    }
+}
+
+} // namespace
+
+TSettingsEnv TCorvaleFormMain::SettingsEnv() {
+    return TSettingsEnv{
+        Cfg.IniFile,
+        setup_.ProgramPath.empty() ? platform::ExecutablePath() : setup_.ProgramPath,
+        Vars,
+        [this](std::uint32_t periodMs) { RestartCheckTimer(periodMs); },
+        [this](bool onTop) { ApplyStayOnTop(onTop); },
+    };
+}
+
+TListWidths TCorvaleFormMain::ListWidths() const {
+    return TListWidths{ColumnWidths(LV1), ColumnWidths(LV2)};
+}
+
+void TCorvaleFormMain::ApplyListWidths(const TListWidths& widths) {
+    SetColumnWidths(LV1, widths.IP);
+    SetColumnWidths(LV2, widths.Buddies);
+}
+
+void TCorvaleFormMain::SaveColumns() {
+    ::SaveColumns(SettingsEnv(), ListWidths());
+}
+
+void TCorvaleFormMain::RestartCheckTimer(std::uint32_t periodMs) {
+    Timer1->stop();
+    Timer1->setInterval(WindowTimerPeriod(periodMs));
+    if (actActive->isChecked()) {
+        Timer1->start();
+    }
+}
+
+void TCorvaleFormMain::ApplyStayOnTop(bool onTop) {
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) {
+        return;
+    }
+    // A visible window is hidden by a change of its flags; it comes back as it was.
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (wasVisible) {
+        show();
+    }
+}
+
+void TCorvaleFormMain::ShowOptions() {
+    const TOptionsPage page = OptionsFromSettings(Settings, Vars);
+    EdtID->setText(QString::fromStdString(page.ID));
+    EdtPswd->setText(QString::fromStdString(page.Password));
+    EdtCkInterval->setText(QString::fromStdString(page.CheckIntervalText));
+    CkStartup->setChecked(page.Startup);
+    CkStartMinimized->setChecked(page.StartHidden);
+    Ck_MinToTray->setChecked(page.MinToTray);
+    Ck_StayOnTop->setChecked(page.StayOnTop);
+}
+
+void TCorvaleFormMain::ApplyOptions() {
+    TOptionsPage page;
+    page.ID = EdtID->text().toStdString();
+    page.Password = EdtPswd->text().toStdString();
+    page.CheckIntervalText = EdtCkInterval->text().toStdString();
+    page.Startup = CkStartup->isChecked();
+    page.StartHidden = CkStartMinimized->isChecked();
+    page.MinToTray = Ck_MinToTray->isChecked();
+    page.StayOnTop = Ck_StayOnTop->isChecked();
+    ::ApplyOptions(SettingsEnv(), Settings, page);
+}

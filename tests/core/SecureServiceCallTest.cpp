@@ -1,0 +1,188 @@
+// The service call and the update download over TLS, against peers on 127.0.0.1 that hold
+// certificates made by the test.
+
+#include "core/Net.h"
+#include "core/uEndpoint.h"
+#include "core/uTools.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/TlsPeers.h"
+
+#include <gtest/gtest.h>
+#include <openssl/ssl.h>
+
+using testing_support::CertificateRequest;
+using testing_support::LoopbackServer;
+using testing_support::RawAnswerPeer;
+using testing_support::ScriptedReply;
+using testing_support::TempFolder;
+using testing_support::TestAuthority;
+using testing_support::TlsLoopbackServer;
+using testing_support::TlsPeerOptions;
+using namespace std::chrono_literals;
+
+namespace {
+
+class SecureServiceCallTest : public ::testing::Test {
+protected:
+    SecureServiceCallTest() {
+        testing_support::WriteFile(authorityFile_, authority_.CertificatePem());
+        SetNetTimeoutForTests(2s);
+    }
+    ~SecureServiceCallTest() override {
+        SetNetTimeoutForTests(kDefaultNetTimeout);
+        SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
+    }
+    void UseSecureService(std::uint16_t port, const std::string& host = "localhost") {
+        SetServiceEndpoint({host, port, true, authorityFile_});
+    }
+
+    TempFolder folder_;
+    TestAuthority authority_;
+    std::string authorityFile_ = folder_ / "authority.pem";
+};
+
+const std::string kGetipUrlQuery = "action=getip&id=j doe&pswd=a+b/c==&host=PC 1&v=0.3.11.25";
+
+TEST_F(SecureServiceCallTest, RequestInsideTheTunnelIsTheSameBytesAsPlain) {
+    TlsLoopbackServer secure(authority_.Issue());
+    secure.SetReply("HTTP/1.0 200 OK\r\n\r\nOK 127.0.0.1 192.0.2.1\r\n");
+    LoopbackServer plain;
+    plain.Enqueue(ScriptedReply::Http("OK 127.0.0.1 192.0.2.1\r\n"));
+    const auto call = [] {
+        return ServiceCall(ServiceRequestUrl(
+            "getip", {{"id", "j doe"}, {"pswd", "a+b/c=="}, {"host", "PC 1"}, {"v", "0.3.11.25"}}));
+    };
+
+    SetServiceEndpoint({"localhost", plain.Port()});
+    EXPECT_EQ(call(), "OK 127.0.0.1 192.0.2.1\r\n");
+    UseSecureService(secure.Port());
+    EXPECT_EQ(call(), "OK 127.0.0.1 192.0.2.1\r\n");
+
+    ASSERT_TRUE(plain.WaitForRequests(1));
+    ASSERT_TRUE(secure.WaitForRequests(1));
+    const std::string path = "bin/corvale/cmd.php?" + kGetipUrlQuery;
+    // The same request builder for both; only the port the Host line names differs.
+    EXPECT_EQ(plain.Requests()[0], BuildRequest("localhost:" + std::to_string(plain.Port()), path));
+    EXPECT_EQ(secure.Requests()[0],
+              BuildRequest("localhost:" + std::to_string(secure.Port()), path));
+}
+
+TEST_F(SecureServiceCallTest, ReplyWithoutTheTlsCloseMessageEndsLikeAPlainClose) {
+    TlsLoopbackServer secure(authority_.Issue());
+    secure.SetReply("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nOK");
+    UseSecureService(secure.Port());
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("setip")), "OK");
+}
+
+struct Refusal {
+    const char* what;
+    CertificateRequest certificate;
+    TlsPeerOptions peer;
+    bool trusted;
+    const char* reply;
+};
+
+class SecureServiceRefusals : public SecureServiceCallTest,
+                              public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(SecureServiceRefusals, GiveTheSecureConnectionText) {
+    const Refusal& c = GetParam();
+    TestAuthority stranger("Unknown Authority");
+    TlsLoopbackServer secure(
+        c.trusted ? authority_.Issue(c.certificate) : stranger.Issue(c.certificate), c.peer);
+    UseSecureService(secure.Port());
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), c.reply);
+    EXPECT_TRUE(secure.Requests().empty()) << "no request leaves over a refused connection";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, SecureServiceRefusals,
+    ::testing::Values(
+        Refusal{"OtherName",
+                {.dnsNames = {"other.example"}, .ipAddresses = {}},
+                {},
+                true,
+                "ERR -004:Secure connection failed: hostname mismatch"},
+        Refusal{"Expired",
+                {.validFromDays = -30, .validUntilDays = -1},
+                {},
+                true,
+                "ERR -004:Secure connection failed: certificate has expired"},
+        Refusal{"UnknownAuthority",
+                {},
+                {},
+                false,
+                "ERR -004:Secure connection failed: unable to get local issuer certificate"},
+        Refusal{"OnlyTls10",
+                {},
+                {TLS1_VERSION, TLS1_VERSION},
+                true,
+                "ERR -004:Secure connection failed: the server offers no TLS 1.2 or newer"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(SecureServiceCallTest, MessagePartIsWhatTheErrorBoxShows) {
+    TlsLoopbackServer secure(authority_.Issue({.validFromDays = -30, .validUntilDays = -1}));
+    UseSecureService(secure.Port());
+    const TReply reply = SplitReply(ServiceCall(ServiceRequestUrl("getip")));
+    EXPECT_EQ(reply.Status, "ERR");
+    EXPECT_EQ(reply.Message, "-004:Secure connection failed: certificate has expired");
+}
+
+TEST_F(SecureServiceCallTest, PeerThatNeverSpeaksTlsGivesTheTimeoutTextInTime) {
+    RawAnswerPeer silent(std::nullopt);
+    SetNetTimeoutForTests(300ms);
+    UseSecureService(silent.Port());
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), kServerTimeoutReply);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+TEST_F(SecureServiceCallTest, GarbageInsteadOfAServerHelloIsARefusal) {
+    RawAnswerPeer peer(std::string("HTTP/1.0 200 OK\r\n\r\nOK 1.2.3.4 1.2.3.4"));
+    UseSecureService(peer.Port());
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")),
+              "ERR -004:Secure connection failed: the server does not speak TLS");
+}
+
+TEST_F(SecureServiceCallTest, PlainServiceIsNeverAskedForTls) {
+    LoopbackServer plain;
+    plain.Enqueue(ScriptedReply::Http("OK"));
+    SetServiceEndpoint({"127.0.0.1", plain.Port(), false, authorityFile_});
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("setip")), "OK");
+    ASSERT_TRUE(plain.WaitForRequests(1));
+    EXPECT_EQ(plain.Requests()[0].rfind("GET /bin/corvale/cmd.php?action=setip HTTP/1.0\r\n", 0),
+              0u);
+}
+
+TEST_F(SecureServiceCallTest, UpdateDownloadArrivesByteForByte) {
+    std::string package;
+    for (int i = 0; i < 300'000; ++i) {
+        package.push_back(static_cast<char>((i * 7919) & 0xFF)); // zero bytes and CR LF included
+    }
+    TlsLoopbackServer secure(authority_.Issue());
+    secure.SetReply("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + package);
+    UseSecureService(secure.Port());
+
+    const std::string target = folder_ / "update.exe";
+    TMemoryBlock unused;
+    std::size_t size = 0;
+    EXPECT_TRUE(
+        UrlGet(ServiceRequestUrl("dlupdate"), ServiceEndpoint().Port, target, unused, size));
+    EXPECT_EQ(testing_support::ReadFile(target), package);
+}
+
+TEST_F(SecureServiceCallTest, RefusedDownloadCreatesNoFile) {
+    TestAuthority stranger("Unknown Authority");
+    TlsLoopbackServer secure(stranger.Issue());
+    UseSecureService(secure.Port());
+    const std::string target = folder_ / "update.exe";
+    TMemoryBlock unused;
+    std::size_t size = 0;
+    EXPECT_FALSE(
+        UrlGet(ServiceRequestUrl("dlupdate"), ServiceEndpoint().Port, target, unused, size));
+    EXPECT_FALSE(testing_support::ReadFile(target).has_value());
+}
+
+} // namespace

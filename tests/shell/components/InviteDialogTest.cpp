@@ -1,0 +1,240 @@
+// The invite dialog: its controls, the checks of "Invite", and the ways to cancel it.
+
+#include "shell/components/fInvite.h"
+#include "support/InviteFixture.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+TEST_F(InviteDialogTest, HasItsControlsAndTexts) {
+    EXPECT_EQ(dialog->objectName(), QStringLiteral("FormInvite"));
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Invite User"));
+    EXPECT_EQ(dialog->Label2->text(),
+              QStringLiteral("You can invite any CorvaleID user using\nhis ID.\nWhen you apply "
+                             "the invitation, an e-mail\nmessage will be sent to your invited "
+                             "user,\nask him to accept your invitation."));
+    EXPECT_EQ(dialog->Label1->text(), QStringLiteral("Your Buddy's ID:"));
+    EXPECT_EQ(dialog->Button1->text(), QStringLiteral("Invite"));
+    EXPECT_EQ(dialog->Button2->text(), QStringLiteral("Cancel"));
+    EXPECT_TRUE(dialog->GroupBox1->title().isEmpty());
+    EXPECT_EQ(dialog->GroupBox2->title(), QStringLiteral(" Visible hosts for this buddy "));
+    EXPECT_EQ(dialog->LV->columnCount(), 1);
+    EXPECT_EQ(dialog->LV->horizontalHeaderItem(0)->text(), QStringLiteral("Host"));
+    EXPECT_TRUE(dialog->LV->showGrid());
+    EXPECT_EQ(dialog->LV->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(dialog->LV->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(dialog->Edit1->maxLength(), 32767); // Qt's own limit, far above any ID
+    EXPECT_TRUE(dialog->Button1->isDefault());
+    EXPECT_FALSE(dialog->windowIcon().isNull());
+    EXPECT_FALSE(dialog->Image1->pixmap().isNull());
+    EXPECT_FALSE(dialog->GettingHostList);
+    EXPECT_TRUE(dialog->HostIDs.empty());
+    EXPECT_EQ(dialog->ModalResult(), mrNone);
+}
+
+// Positions and sizes are the design's pixels, grown by one factor per direction where the
+// font needs more room, and the dialog keeps its size.
+TEST_F(InviteDialogTest, KeepsTheDesignedLayoutAtOneScale) {
+    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+    const double sx = dialog->width() / 272.0;
+    const double sy = dialog->height() / 278.0;
+    ASSERT_GE(sx, 1.0);
+    ASSERT_GE(sy, 1.0);
+    struct TPlace {
+        QWidget* Control;
+        QRect Design;
+    };
+    const TPlace places[] = {
+        {dialog->Label2, {64, 8, 201, 65}},     {dialog->Image1, {16, 24, 32, 32}},
+        {dialog->GroupBox1, {8, 79, 257, 192}}, {dialog->Label1, {8, 17, 79, 13}},
+        {dialog->Edit1, {96, 13, 153, 21}},     {dialog->Button1, {112, 160, 65, 25}},
+        {dialog->Button2, {184, 160, 65, 25}},  {dialog->GroupBox2, {8, 40, 241, 115}},
+        {dialog->LV, {8, 16, 225, 91}},
+    };
+    for (const TPlace& p : places) {
+        SCOPED_TRACE(p.Control->objectName().toStdString());
+        const QRect r = p.Control->geometry();
+        EXPECT_NEAR(r.x(), p.Design.x() * sx, 1.0);
+        EXPECT_NEAR(r.y(), p.Design.y() * sy, 1.0);
+        EXPECT_NEAR(r.width(), p.Design.width() * sx, 1.0);
+        EXPECT_NEAR(r.height(), p.Design.height() * sy, 1.0);
+    }
+    EXPECT_NEAR(dialog->LV->columnWidth(0), 195 * sx, 1.0);
+}
+
+TEST_F(InviteDialogTest, NoFixedTextIsCut) {
+    const QFontMetrics metrics(dialog->Label2->font());
+    for (const QString& line : dialog->Label2->text().split(QLatin1Char('\n'))) {
+        EXPECT_LE(metrics.horizontalAdvance(line), dialog->Label2->width()) << line.toStdString();
+    }
+    EXPECT_LE(metrics.lineSpacing() * 5, dialog->Label2->height());
+    EXPECT_LE(metrics.horizontalAdvance(dialog->Label1->text()), dialog->Label1->width());
+}
+
+TEST_F(InviteDialogTest, TabGoesFromTheIdToInviteCancelAndTheList) {
+    std::vector<QString> order;
+    QWidget* widget = dialog->Edit1;
+    for (int i = 0; i < 5; ++i) {
+        order.push_back(widget->objectName());
+        do {
+            widget = widget->nextInFocusChain();
+        } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isEnabled());
+    }
+    EXPECT_THAT(order, ElementsAre(QStringLiteral("Edit1"), QStringLiteral("Button1"),
+                                   QStringLiteral("Button2"), QStringLiteral("LV"),
+                                   QStringLiteral("Edit1")));
+}
+
+struct TRefusal {
+    const char* Name;
+    bool Getting;
+    int Rows;
+    const char* Id;
+    bool Tick;
+    const char* Message;
+};
+
+class InviteRefusalTest : public InviteDialogTest,
+                          public ::testing::WithParamInterface<TRefusal> {};
+
+TEST_P(InviteRefusalTest, ShowsItsMessageAndStaysOpen) {
+    const TRefusal& c = GetParam();
+    for (int i = 0; i < c.Rows; ++i) {
+        dialog->AppendHostRow(QStringLiteral("HOST%1").arg(i), 10 + i);
+    }
+    if (c.Tick) {
+        Tick(0);
+    }
+    dialog->Edit1->setText(QString::fromLatin1(c.Id));
+    dialog->GettingHostList = c.Getting;
+    dialog->HostIDs = "stale";
+
+    dialog->Button1->click();
+
+    ASSERT_EQ(boxes.Requests().size(), 1u);
+    const TMessageBoxRequest& box = boxes.Requests()[0];
+    EXPECT_EQ(box.Text, QString::fromLatin1(c.Message));
+    EXPECT_EQ(box.Caption, QStringLiteral("Corvale"));
+    EXPECT_EQ(box.Icon, TMsgIcon::None);
+    EXPECT_EQ(box.Buttons, TMsgButtons::OK);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->ModalResult(), mrNone);
+    // Only the last check rebuilds the result, and empties it.
+    const bool rebuilt = std::string(c.Name) == "NothingTicked";
+    EXPECT_EQ(dialog->HostIDs, rebuilt ? "" : "stale");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InviteRefusalTest,
+    ::testing::Values(
+        TRefusal{"ListBeingFilled", true, 2, "bob", true, "Getting host list in progress !"},
+        TRefusal{"NoRowsWithId", false, 0, "bob", false,
+                 "You have no one host computer to offer !"},
+        TRefusal{"NoRowsNoId", false, 0, "", false, "You have no one host computer to offer !"},
+        TRefusal{"NoIdTicked", false, 2, "", true, "You must specify the buddy's ID !"},
+        TRefusal{"NoIdNothingTicked", false, 2, "", false, "You must specify the buddy's ID !"},
+        TRefusal{"NothingTicked", false, 2, "bob", false,
+                 "You have not specify any host computer to offer to your buddy !"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(InviteDialogTest, TickedRowsGiveTheirNumbersInListOrder) {
+    dialog->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
+    dialog->AppendHostRow(QStringLiteral("HOME"), 25);
+    dialog->AppendHostRow(QStringLiteral("LAPTOP"), 40);
+    dialog->Edit1->setText(QStringLiteral("alice"));
+    Tick(2);
+    Tick(0);
+    dialog->Button1->click();
+    EXPECT_THAT(boxes.Requests(), IsEmpty());
+    EXPECT_EQ(dialog->HostIDs, "12,40");
+    EXPECT_EQ(dialog->ModalResult(), mrOK);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(InviteDialogTest, OneTickedRowHasNoSeparator) {
+    dialog->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
+    dialog->AppendHostRow(QStringLiteral("LAPTOP"), 40);
+    dialog->Edit1->setText(QStringLiteral("alice"));
+    Tick(1);
+    dialog->Button1->click();
+    EXPECT_EQ(dialog->HostIDs, "40");
+    EXPECT_EQ(dialog->ModalResult(), mrOK);
+}
+
+TEST_F(InviteDialogTest, NegativeNumbersKeepTheirSign) {
+    dialog->AppendHostRow(QStringLiteral("A"), -7);
+    dialog->AppendHostRow(QStringLiteral("B"), 2147483647);
+    dialog->Edit1->setText(QStringLiteral("alice"));
+    Tick(0);
+    Tick(1);
+    dialog->Button1->click();
+    EXPECT_EQ(dialog->HostIDs, "-7,2147483647");
+}
+
+TEST_F(InviteDialogTest, AnIdOfBlanksIsAcceptedAsTyped) {
+    dialog->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
+    Tick(0);
+    QTest::keyClicks(dialog->Edit1, QStringLiteral("   "));
+    dialog->Button1->click();
+    EXPECT_THAT(boxes.Requests(), IsEmpty());
+    EXPECT_EQ(dialog->ModalResult(), mrOK);
+    EXPECT_EQ(dialog->Edit1->text(), QStringLiteral("   "));
+}
+
+TEST_F(InviteDialogTest, EnterPressesInvite) {
+    QTest::keyClick(dialog->Edit1, Qt::Key_Return);
+    ASSERT_EQ(boxes.Requests().size(), 1u);
+    EXPECT_EQ(boxes.Requests()[0].Text, QStringLiteral("You have no one host computer to offer !"));
+}
+
+TEST_F(InviteDialogTest, CancelEscapeAndTheCloseBoxGiveCancel) {
+    const std::vector<std::pair<const char*, std::function<void(TFormInvite&)>>> ways = {
+        {"Cancel", [](TFormInvite& d) { d.Button2->click(); }},
+        {"Escape", [](TFormInvite& d) { QTest::keyClick(d.Edit1, Qt::Key_Escape); }},
+        {"CloseBox", [](TFormInvite& d) { d.close(); }},
+    };
+    for (const auto& [name, close] : ways) {
+        SCOPED_TRACE(name);
+        auto d = std::make_unique<TFormInvite>(nullptr);
+        d->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
+        d->Edit1->setText(QStringLiteral("alice"));
+        Tick(*d, 0);
+        d->show();
+        close(*d);
+        EXPECT_FALSE(d->isVisible());
+        EXPECT_EQ(d->ModalResult(), mrCancel);
+        EXPECT_TRUE(d->HostIDs.empty());
+    }
+    EXPECT_THAT(boxes.Requests(), IsEmpty());
+}
+
+TEST_F(InviteDialogTest, ShowModalAnswersTheResult) {
+    auto d = std::make_unique<TFormInvite>(nullptr);
+    QTimer::singleShot(0, d.get(), [&] { d->Button2->click(); });
+    EXPECT_EQ(d->ShowModal(), mrCancel);
+
+    auto e = std::make_unique<TFormInvite>(nullptr);
+    QTimer::singleShot(0, e.get(), [&] {
+        e->AppendHostRow(QStringLiteral("LAPTOP"), 40);
+        Tick(*e, 0);
+        e->Edit1->setText(QStringLiteral("alice"));
+        e->Button1->click();
+    });
+    EXPECT_EQ(e->ShowModal(), mrOK);
+    EXPECT_EQ(e->HostIDs, "40");
+}
+
+} // namespace

@@ -1,0 +1,126 @@
+// Creating the main window: the start-up sequence, the first show, and errors on the way.
+
+#include "core/uCfg.h"
+#include "mainwindow/MainWindowFixture.h"
+#include "shell/mainwindow/StatusPanels.h"
+#include "support/FormAccess.h"
+#include "tests/support/QtWait.h"
+
+#include <QAction>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <fstream>
+
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+using TMainWindowStartupTest = TMainWindowTest;
+
+TEST_F(TMainWindowStartupTest, DefaultSettingsCheckAtOnceAndHideAfterTheFirstShow) {
+    fs::create_directories(AutostartEntry().parent_path());
+    std::ofstream(AutostartEntry()) << "[Desktop Entry]\n"; // a Run value left from before
+    TCorvaleFormMain& w = CreateWindow();
+
+    EXPECT_TRUE(Action(w, "_Active")->isChecked());
+    EXPECT_TRUE(w.OwnFields().ActiveFlag);
+    EXPECT_EQ(Control<QTimer>(w, "Timer1")->interval(), 900 * 1000);
+    ASSERT_TRUE(WaitForRequests("getip", 1));
+    ASSERT_TRUE(WaitFor([&] { return Control<QTableWidget>(w, "LV1")->rowCount() == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return Control<QTimer>(w, "Timer1")->isActive(); }))
+        << "running once the check ended";
+    EXPECT_FALSE(w.isVisible()) << "hidden to the tray right after the first show";
+    EXPECT_FALSE(w.OwnFields().FirstShow);
+    EXPECT_FALSE(w.OwnFields().SessionEnding);
+    EXPECT_EQ(Control<QTabWidget>(w, "PageControl1")->currentIndex(), 0);
+
+    const std::string ini = ReadIni();
+    EXPECT_NE(ini.find("startup=0\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("stay_on_top=0\n"), std::string::npos) << ini;
+    EXPECT_FALSE(fs::exists(AutostartEntry()));
+    EXPECT_TRUE(boxes.empty());
+
+    RunEventsFor(200ms);
+    EXPECT_EQ(Requests("getip").size(), 1u) << "exactly one check at start-up";
+}
+
+TEST_F(TMainWindowStartupTest, StartHiddenOffKeepsTheWindowVisible) {
+    WriteIni("start_hidden=0\n");
+    TCorvaleFormMain& w = CreateWindow();
+    RunEventsFor(50ms);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+}
+
+TEST_F(TMainWindowStartupTest, StoredSettingsAreLoadedAndApplied) {
+    WriteIni("check_interval=59\nstartup=1\nmin_to_tray=1\nstay_on_top=1\nid=jdoe\n"
+             "[Columns]\nip=0,200\nbuddies=,,300\n");
+    TCorvaleFormMain& w = CreateWindow(false);
+    EXPECT_EQ(w.OwnFields().Settings.CheckInterval, 900) << "below 60 becomes 900";
+    EXPECT_EQ(Control<QTimer>(w, "Timer1")->interval(), 900 * 1000);
+    EXPECT_TRUE(w.OwnFields().Settings.Startup);
+    EXPECT_TRUE(w.OwnFields().Settings.MinToTray);
+    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(Vars.UserID.Load(), "jdoe");
+    EXPECT_TRUE(fs::exists(AutostartEntry()));
+    EXPECT_EQ(Control<QTableWidget>(w, "LV1")->columnWidth(0), 32);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV1")->columnWidth(1), 200);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->columnWidth(2), 300);
+    EXPECT_EQ(Control<QTableWidget>(w, "LV2")->columnWidth(1), 95);
+}
+
+TEST_F(TMainWindowStartupTest, CaptionBeforeAndAfterTheFirstReport) {
+    WriteIni("id=demo\npassword=x\nstart_hidden=0\n");
+    TCorvaleFormMain& w = CreateWindow(false);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Corvale 0.3.11 (not logged-in)"));
+    w.show();
+    ASSERT_TRUE(WaitForRequests("setip", 1));
+    EXPECT_TRUE(WaitFor([&] {
+        return w.windowTitle() == QStringLiteral("Corvale 0.3.11 - demo on TESTHOST");
+    })) << w.windowTitle().toStdString();
+}
+
+// A settings file that cannot be written stops the start-up sequence where the write fails:
+// the error is shown in the application's error box, the window still comes up, and
+// checking stays off because the step that switches it on never ran.
+TEST_F(TMainWindowStartupTest, AnErrorStopsTheStartUpSequenceAndIsShown) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root writes to read-only folders";
+    }
+    WriteIni("check_interval=120\n");
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    TCorvaleFormMain& w = CreateWindow();
+    fs::permissions(folder, fs::perms::owner_all);
+
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Caption, QStringLiteral("Corvale"));
+    EXPECT_EQ(boxes[0].Text,
+              QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
+    EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
+    EXPECT_EQ(w.OwnFields().Settings.CheckInterval, 120)
+        << "what was loaded before the failing step stays";
+    EXPECT_FALSE(Action(w, "_Active")->isChecked());
+    EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
+    RunEventsFor(100ms);
+    EXPECT_TRUE(Requests("getip").empty());
+}
+
+// Running as root the folder cannot be made read-only; a settings path that is a folder
+// fails for everyone.
+TEST_F(TMainWindowStartupTest, AnErrorStopsTheStartUpSequenceEvenForRoot) {
+    fs::remove(IniPath());
+    fs::create_directory(IniPath());
+    TCorvaleFormMain& w = CreateWindow();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes[0].Text,
+              QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
+    EXPECT_FALSE(Action(w, "_Active")->isChecked());
+    EXPECT_FALSE(w.OwnFields().FirstShow) << "the window still shows and its loop runs";
+}
+
+} // namespace
