@@ -88,22 +88,22 @@ void TProgramTest::WriteIni(const std::string& lines) {
     std::ofstream(folder / "corvale.ini") << "[Main]\n" << lines;
 }
 
-std::unique_ptr<ChildProcess>
-TProgramTest::StartClient(const std::vector<std::string>& args,
-                          const std::vector<std::string>& environment,
-                          const std::string& outputFile) {
+std::unique_ptr<ChildProcess> TProgramTest::StartClient(const std::vector<std::string>& args,
+                                                        const std::vector<std::string>& environment,
+                                                        const std::string& outputFile) {
     std::vector<std::string> settings{"CORVALE_TEST_RUNTIME_DIR=" + (folder / "runtime").string(),
                                       "XDG_CONFIG_HOME=" + (folder / "config").string(),
-                                      "QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=",
-                                      "DBUS_SESSION_BUS_ADDRESS="};
+                                      "QT_QPA_PLATFORM=xcb",
+                                      "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS="};
     settings.insert(settings.end(), environment.begin(), environment.end());
     return std::make_unique<ChildProcess>(
         program.string(), args,
         testing_support::ChildSetup{
             .Environment = settings,
-            .OutputFile = outputFile.empty()
-                              ? (folder / ("client" + std::to_string(std::rand()) + ".log")).string()
-                              : outputFile});
+            .OutputFile =
+                outputFile.empty()
+                    ? (folder / ("client" + std::to_string(std::rand()) + ".log")).string()
+                    : outputFile});
 }
 
 bool TProgramTest::ClientAnswers() {
