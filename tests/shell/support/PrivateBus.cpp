@@ -68,6 +68,7 @@ TPrivateBus::TPrivateBus() {
         const int null = open("/dev/null", O_RDWR);
         dup2(null, STDIN_FILENO);
         dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO); // its notes on resource limits it may not raise
         execl(kDaemon, kDaemon, configArg.c_str(), "--nofork", "--nopidfile", printTo.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
