@@ -6,8 +6,8 @@
 #include "ProgramFixture.h"
 #include "TestTrayHost.h"
 #include "support/PrivateBus.h"
-#include "support/WaitFor.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/QtWait.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -22,7 +22,9 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing_support::LoopbackServer;
+using testing_support::RunEventsFor;
 using testing_support::ScriptedReply;
+using testing_support::WaitFor;
 
 // The waits here let the test's events run (WaitFor): the program calls the watcher and
 // blocks until it answers.
@@ -132,7 +134,7 @@ protected:
     LoopbackServer service;
     std::unique_ptr<TPrivateBus> bus;
     std::unique_ptr<TTestTrayHost> host;
-    std::unique_ptr<TChildProcess> client;
+    std::unique_ptr<ChildProcess> client;
 };
 
 TEST_F(TStatusNotifierTest, TheIconRegistersAndItsTipShowsEachNewAddress) {
