@@ -131,6 +131,25 @@ TEST_F(TProgramTest, TheEndOfTheSessionEndsItCleanlyEvenWithMinToTray) {
     EXPECT_TRUE(Eventually([&] { return ClientAnswers(); })) << "the next start is free to run";
 }
 
+// Logout and shutdown send SIGTERM and wait only so long: an error on the way out (here the
+// column widths, whose settings file has become a folder) must not wait for a click.
+TEST_F(TProgramTest, AtTheEndOfTheSessionAnErrorGoesToStandardErrorNotABox) {
+    WriteIni("start_hidden=0\n");
+    const fs::path output = folder / "client.log";
+    auto client = StartClient({}, {}, output.string());
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+    fs::remove(folder / "corvale.ini");
+    fs::create_directory(folder / "corvale.ini");
+    const auto signalled = std::chrono::steady_clock::now();
+    client->Signal(SIGTERM);
+    EXPECT_EQ(client->WaitForExit(10s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+    const std::string errors = ReadFile(output);
+    EXPECT_NE(errors.find("Unable to write to " + (folder / "corvale.ini").string() + "."),
+              std::string::npos)
+        << errors;
+}
+
 // Tasks are never waited for: one blocked in a read of a service that does not answer, or
 // one waiting on its error box, must neither hang nor crash the end of the program.
 TEST_F(TProgramTest, EndsAtOnceWhileATaskWaitsForTheService) {
