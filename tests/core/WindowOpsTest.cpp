@@ -2,6 +2,8 @@
 
 #include "core/WindowOps.h"
 
+#include "core/uCfg.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -21,18 +23,22 @@ TEST(NoWindow, AnswersEveryQuestionHarmlessly) {
 }
 
 // The program does not wait for its tasks at the end: a task that is still calling the window
-// operations while the static objects are destroyed must not crash the exit (a destroyed
-// stand-in would end in a pure virtual call, and the race detector reports the destruction).
-TEST(NoWindow, OutlivesTheEndOfTheProgram) {
+// operations and reading the shared records while the static objects are destroyed must not
+// crash the exit (a destroyed stand-in ends in a pure virtual call, a destroyed record frees
+// the text the task copies; the race detector reports either).
+TEST(NoWindow, OutlivesTheEndOfTheProgramAndSoDoTheRecords) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         SetWindowOps(nullptr);
+        Vars.UserID = std::string(64, 'u'); // too long to live inside the string itself
+        Cfg.AppPath = std::string(64, 'a');
         std::atomic<bool> calling{false};
         std::thread([&calling] {
             for (;;) {
                 WindowOps().RestartTimerIfActive();
-                calling.store(true);
+                const std::string copies = Vars.UserID.Load() + Cfg.AppPath;
+                calling.store(!copies.empty());
             }
         }).detach();
         while (!calling.load()) {
