@@ -8,6 +8,7 @@
 #include "server/HttpFrontEnd.h"
 #include "server/ServiceActions.h"
 #include "server/Storage.h"
+#include "tests/support/TempFolder.h"
 #include "util/uBase64.h"
 
 #include <algorithm>
@@ -17,7 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,12 +113,10 @@ double Percentile(const std::vector<double>& sorted, double fraction) {
 int main(int argc, char** argv) {
     const Settings settings = ParseSettings(argc, argv);
 
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("corvale-bench-server-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    const testing_support::TempFolder folder;
     int exitCode = 0;
     {
-        server::Storage storage((folder / "bench.db").string());
+        server::Storage storage(folder / "bench.db");
         const std::string password = ScramblePassword("bench");
         for (int i = 0; i < 4; ++i) {
             storage.CreateAccount("load" + std::to_string(i), password, server::SystemNow());
@@ -184,7 +182,5 @@ int main(int argc, char** argv) {
                     perSecond >= 2000 && p99 < 20 ? "met" : "NOT met");
         exitCode = failures == 0 ? 0 : 1;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
     return exitCode;
 }

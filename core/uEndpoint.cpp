@@ -8,7 +8,7 @@
 namespace {
 
 std::mutex endpointMutex;
-TServiceEndpoint currentEndpoint{std::string(kDefaultServiceHost), kDefaultServicePort};
+TServiceEndpoint currentEndpoint = DefaultServiceEndpoint();
 
 bool IsValidHost(std::string_view host) {
     if (host.empty()) {

@@ -24,6 +24,11 @@ inline constexpr std::string_view kServiceScriptPath = "/bin/corvale/cmd.php";
 inline constexpr std::string_view kHomePagePath = "/tools/corvale/";
 inline constexpr std::string_view kSignupPagePath = "/tools/corvale/signup.php";
 
+// The built-in service: what the client uses unless the settings file names another.
+inline TServiceEndpoint DefaultServiceEndpoint() {
+    return {std::string(kDefaultServiceHost), kDefaultServicePort};
+}
+
 // "host" or "host:port" (port 1 to 65535), optionally after "http://" (the same, plain HTTP)
 // or "https://" (TLS, port 443 unless given); one "/" may end it. None for anything else,
 // including empty text.

@@ -6,14 +6,13 @@
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
 #include "core/uTools.h"
+#include "platform/Files.h"
+#include "platform/Lib1System.h"
 #include "util/Lib1.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -44,36 +43,10 @@ void ShowUpdateFailed() {
     WindowOps().ShowMessage(kUpdateFailed, kUpdatesCaption, TMsgButtons::OK);
 }
 
-// The update folder exists, is ours and no one else can write to it: the temporary folder
-// may be shared with other users, who must not be able to swap the package we are about to
-// run. A folder of ours that others could write to is closed to them first.
-bool PrepareUpdateFolder(const std::string& folder) {
-    std::string path = folder;
-    if (!path.empty() && path.back() == '/') {
-        path.pop_back();
-    }
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
-    }
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
-        return false;
-    }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && ::chmod(path.c_str(), 0700) != 0) {
-        return false;
-    }
-    return true;
-}
-
-bool FileExists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // Runs the package hidden in the update folder and waits for its end; false when it cannot
 // be started. Downloads are never executable here, and the package is a program.
 bool RunPackage(const std::string& package) {
-    if (::chmod(package.c_str(), 0700) != 0) {
+    if (!platform::MakeOwnerOnlyProgram(package)) {
         return false;
     }
     try {
@@ -140,8 +113,10 @@ void clver(TTaskRec&) {
 
 void dlupdate(TTaskRec&) {
     const std::string package = UpdatePackagePath();
-    ::unlink(package.c_str()); // a missing file is no error
-    if (!PrepareUpdateFolder(UpdateFolder())) {
+    platform::RemoveFile(package); // a missing file is no error
+    // The temporary folder may be shared with other users, who must not be able to swap the
+    // package we are about to run.
+    if (!platform::MakePrivateFolder(UpdateFolder())) {
         ShowUpdateFailed();
         return;
     }
@@ -151,13 +126,13 @@ void dlupdate(TTaskRec&) {
     if (!UrlGet(ServiceRequestUrl("dlupdate"), ServiceEndpoint().Port, package, unused, size)) {
         return; // no connection or a broken transfer: nothing to say
     }
-    if (!FileExists(package)) {
+    if (!platform::IsRegularFile(package)) {
         ShowUpdateFailed();
         return;
     }
 
     const bool ran = RunPackage(package);
-    ::unlink(package.c_str());
+    platform::RemoveFile(package);
     if (!ran) {
         ShowUpdateFailed();
         return;

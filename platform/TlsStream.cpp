@@ -177,7 +177,9 @@ bool ExpectPeer(SSL* ssl, const std::string& serverName) {
         return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), serverName.c_str()) == 1;
     }
     SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    return SSL_set_tlsext_host_name(ssl, serverName.c_str()) == 1 &&
+    // What SSL_set_tlsext_host_name expands to, without the macro's C cast.
+    void* name = const_cast<char*>(serverName.c_str());
+    return SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, name) == 1 &&
            SSL_set1_host(ssl, serverName.c_str()) == 1;
 }
 

@@ -43,8 +43,7 @@ void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& wid
     settings.StartHidden = ReadIniBool(ini, kSectionMain, kKeyStartHidden, true);
     settings.MinToTray = ReadIniBool(ini, kSectionMain, kKeyMinToTray, false);
     settings.StayOnTop = ReadIniBool(ini, kSectionMain, kKeyStayOnTop, false);
-    SetServiceEndpoint(ReadServiceSetting(ini).value_or(
-        TServiceEndpoint{std::string(kDefaultServiceHost), kDefaultServicePort}));
+    settings.Service = ReadServiceSetting(ini).value_or(DefaultServiceEndpoint());
     ApplyWidthList(ReadIniString(ini, kSectionColumns, kKeyColumnsIP, ""), widths.IP);
     ApplyWidthList(ReadIniString(ini, kSectionColumns, kKeyColumnsBuddies, ""), widths.Buddies);
 }

@@ -51,6 +51,9 @@ struct TSettings {
     bool StartHidden = true;                            // hide to the tray after the first show
     bool MinToTray = false;                             // closing the window hides it
     bool StayOnTop = false;                             // the window stays above others
+    // Where the service lives ("service", read at start-up, never written). The window hands
+    // it to the service client once loading is over, whether it ended in an error or not.
+    TServiceEndpoint Service = DefaultServiceEndpoint();
     bool operator==(const TSettings&) const = default;
 };
 
@@ -90,8 +93,8 @@ inline constexpr std::int32_t kMaxWindowTimerPeriodMs = INT32_MAX;
 std::int32_t WindowTimerPeriod(std::uint32_t periodMs);
 
 // Reads "id" and "password" into env.Account, then check_interval, startup, start_hidden,
-// min_to_tray and stay_on_top into `settings`, then points the service client at the "service"
-// endpoint (the built-in default when it is missing or no valid host[:port]), and finally
+// min_to_tray, stay_on_top and the "service" endpoint (the built-in default when it is missing
+// or no valid host[:port]) into `settings`, and finally
 // applies the "ip" and "buddies" width lists to `widths`, which come in holding the designed
 // widths. Applies no range rule and writes nothing to the file. Fields are set one by one, so
 // after an error (a bad width item) everything read before it stays set.

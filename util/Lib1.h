@@ -1,6 +1,7 @@
 #pragma once
-// Small text and system helpers shared by the whole client. Every function is stateless and
-// safe to call from any thread.
+// Small text helpers shared by the whole client. Every function is stateless and safe to call
+// from any thread. The unit's two helpers that reach the system, GetTempDir and RunProgram,
+// live in platform/Lib1System.h.
 
 #include <cstdint>
 #include <memory>
@@ -17,12 +18,6 @@ using TArrayOfString = std::vector<std::string>;
 class EConvertError : public std::runtime_error {
 public:
     explicit EConvertError(const std::string& text);
-};
-
-// Raised by RunProgram when the program cannot be started; the message is the system's text.
-class ERunProgramError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 // Cuts `text` at the first occurrence of `separator`. Without one, head is the whole text and
@@ -49,19 +44,3 @@ using TStrCopy = std::unique_ptr<char[]>;
 TStrCopy StrNewCopy(std::string_view text);
 // The text an owned copy holds; none reads as empty text.
 std::string StrFromCopy(const TStrCopy& copy);
-
-// The system's temporary folder, always ending in "/".
-std::string GetTempDir();
-
-// Show states that RunProgram accepts (kept for callers; they have no effect here).
-inline constexpr std::uint16_t SW_HIDE = 0;
-inline constexpr std::uint16_t SW_SHOWNORMAL = 1;
-
-// Starts `programPath` in the program's own folder. The words of `commandLine` (split at
-// blanks outside double quotes) are its whole argument vector, the first one standing where
-// a program name is expected ("1 \"<folder>\"" gives the folder as its first real argument);
-// with no words, the program's name is its path. A relative path counts from the caller's
-// folder. With `wait`, returns the program's exit code once it ends; without, returns 0 at
-// once. Throws ERunProgramError when it cannot be started.
-std::uint32_t RunProgram(const std::string& programPath, const std::string& commandLine,
-                         std::uint16_t showState, bool wait);

@@ -4,6 +4,7 @@
 #include "shell/mainwindow/fMain.h"
 
 #include "core/uCfg.h"
+#include "core/uEndpoint.h"
 #include "core/uTasksIP.h"
 #include "platform/System.h"
 #include "shell/components/Icons.h"
@@ -114,9 +115,11 @@ void TCorvaleFormMain::FormCreate() {
     try {
         LoadSettingsAtStartup(SettingsEnv(), Settings, widths);
     } catch (...) {
+        SetServiceEndpoint(Settings.Service);
         ApplyListWidths(widths);
         throw;
     }
+    SetServiceEndpoint(Settings.Service);
     ApplyListWidths(widths);
     // Executed once: checked now, so the first check starts at once and the timer runs.
     actActive->trigger();

@@ -199,7 +199,7 @@ std::vector<BuddyRow> FakeWindow::BuddyRows() const {
 bool FakeWindow::WaitUntil(const std::function<bool()>& condition,
                            std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, condition);
+    return testing_support::WaitUntil(changed_, lock, condition, timeout);
 }
 
 bool FakeWindow::WaitForCall(const std::string& call, int count,
@@ -303,20 +303,9 @@ int FakeInviteDialog::DroppedAfterClose() const {
 bool FakeInviteDialog::WaitForCall(const std::string& call,
                                    std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        return std::find(calls_.begin(), calls_.end(), call) != calls_.end();
-    });
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return testing_support::WaitUntil(
+        changed_, lock,
+        [&] { return std::find(calls_.begin(), calls_.end(), call) != calls_.end(); }, timeout);
 }
 
 } // namespace corvale_test

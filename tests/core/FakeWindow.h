@@ -4,6 +4,7 @@
 // open until the test lets them go, and tests wait for what they expect with a deadline.
 
 #include "core/WindowOps.h"
+#include "tests/support/Wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -76,11 +77,11 @@ public:
 
     // Waits until `condition` (checked under the fake's lock) holds; false on time-out.
     bool WaitUntil(const std::function<bool()>& condition,
-                   std::chrono::milliseconds timeout = 10s) const;
+                   std::chrono::milliseconds timeout = testing_support::kDefaultDeadline) const;
     bool WaitForCall(const std::string& call, int count = 1,
-                     std::chrono::milliseconds timeout = 10s) const;
+                     std::chrono::milliseconds timeout = testing_support::kDefaultDeadline) const;
     bool WaitForPrefix(const std::string& prefix, int count = 1,
-                       std::chrono::milliseconds timeout = 10s) const;
+                       std::chrono::milliseconds timeout = testing_support::kDefaultDeadline) const;
 
 private:
     void RecordLocked(const std::string& text);
@@ -123,7 +124,8 @@ public:
     bool GettingHostList() const;
     bool InBulkUpdate() const;
     int DroppedAfterClose() const;
-    bool WaitForCall(const std::string& call, std::chrono::milliseconds timeout = 10s) const;
+    bool WaitForCall(const std::string& call,
+                     std::chrono::milliseconds timeout = testing_support::kDefaultDeadline) const;
 
 private:
     bool Accept(const std::string& call); // false once closed
@@ -140,7 +142,7 @@ private:
     std::vector<HostRow> rows_;
 };
 
-// Polls `condition` until it holds; for conditions no fake can signal (files, threads).
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
+// For conditions no fake can signal (files, threads).
+using testing_support::WaitUntil;
 
 } // namespace corvale_test

@@ -4,6 +4,7 @@
 
 #include "core/Lib5.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/TempFolder.h"
 
 #include <chrono>
 #include <cstdio>
@@ -364,19 +365,15 @@ TEST(UrlGet, HostLineNamesANonDefaultPortAndNothingElseChanges) {
 
 class UrlGetToFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        path_ = std::filesystem::temp_directory_path() /
-                ("corvale-net-" + std::to_string(::getpid()) + ".bin");
-        std::ofstream(path_) << "old content that must go";
-    }
-    void TearDown() override { std::filesystem::remove(path_); }
+    void SetUp() override { std::ofstream(path_) << "old content that must go"; }
     std::string Content() const {
         std::ifstream in(path_, std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
-    std::filesystem::path path_;
+    testing_support::TempFolder temp_;
+    const std::filesystem::path path_ = temp_.Path() / "download.bin";
 };
 
 TEST_F(UrlGetToFile, WritesRawBodyWithoutHeaderEvenWhenSplit) {

@@ -2,6 +2,7 @@
 
 #include "core/uClock.h"
 #include "core/uPostUpdate.h"
+#include "tests/support/TempFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,9 +16,6 @@ namespace fs = std::filesystem;
 class PostUpdateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/corvale-postupdate-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
         leftover_ = root_ / "old corvale.bak";
         std::ofstream(leftover_) << "old";
         // The wait is noted, with whether the file was still there, instead of taken.
@@ -26,10 +24,7 @@ protected:
                               waits_.push_back({ms, fs::exists(leftover_)});
                           }});
     }
-    void TearDown() override {
-        SetClockForTests({});
-        fs::remove_all(root_);
-    }
+    void TearDown() override { SetClockForTests({}); }
     struct Wait {
         unsigned ms;
         bool fileStillThere;
@@ -39,7 +34,9 @@ protected:
         return waits_;
     }
 
-    fs::path root_, leftover_;
+    testing_support::TempFolder temp_;
+    const fs::path root_ = temp_.Path();
+    fs::path leftover_;
     std::mutex mutex_;
     std::vector<Wait> waits_;
 };

@@ -58,7 +58,7 @@ std::vector<std::string> TaskErrors::Messages() {
 
 bool TaskErrors::WaitFor(const std::string& message) {
     std::unique_lock lock(errorsMutex);
-    return errorsChanged.wait_for(lock, 10s, [&] {
+    return testing_support::WaitUntil(errorsChanged, lock, [&] {
         return std::find(errors.begin(), errors.end(), message) != errors.end();
     });
 }

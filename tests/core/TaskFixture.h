@@ -45,7 +45,7 @@ protected:
     void TearDown() override;
 
     // Waits until every thread started since SetUp has ended: all tasks and their children.
-    bool WaitForTasksToEnd(std::chrono::milliseconds timeout = 10s);
+    bool WaitForTasksToEnd(std::chrono::milliseconds timeout = testing_support::kDefaultDeadline);
     // The request targets the service received, in order of arrival.
     std::vector<std::string> Targets() const;
     void Reply(const std::string& body) { server_.Enqueue(ScriptedReply::Http(body)); }

@@ -30,7 +30,7 @@ struct Observations {
     }
     template <typename F> bool WaitFor(F condition) {
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 10s, condition);
+        return testing_support::WaitUntil(changed, lock, condition);
     }
 };
 Observations seen;
@@ -54,7 +54,8 @@ void ArriveAndWaitForAll(TTaskRec&) {
     ++seen.running;
     seen.changed.notify_all();
     // Every task waits for all the others: with any limit on running tasks this never ends.
-    if (seen.changed.wait_for(lock, 10s, [] { return seen.running >= seen.target; })) {
+    if (testing_support::WaitUntil(seen.changed, lock,
+                                   [] { return seen.running >= seen.target; })) {
         ++seen.released;
         seen.changed.notify_all();
     }

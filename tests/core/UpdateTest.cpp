@@ -4,6 +4,8 @@
 #include "core/uTasks.h"
 #include "core/uTasksUpdate.h"
 #include "tests/core/TaskFixture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -33,12 +35,6 @@ std::string ReadFile(const fs::path& path) {
 class UpdateTest : public TaskTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/corvale-update-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        const char* previous = std::getenv("TMPDIR");
-        previousTmpDir_ = previous ? std::optional<std::string>(previous) : std::nullopt;
-        ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
         fs::create_directories(root_ / "tmp");
         fs::create_directories(root_ / "my app");
         TaskTest::SetUp();
@@ -46,12 +42,6 @@ protected:
     }
     void TearDown() override {
         TaskTest::TearDown(); // every task has ended before the folder goes
-        if (previousTmpDir_) {
-            ::setenv("TMPDIR", previousTmpDir_->c_str(), 1);
-        } else {
-            ::unsetenv("TMPDIR");
-        }
-        fs::remove_all(root_);
     }
 
     fs::path Folder() const { return root_ / "tmp" / "corvale_update"; }
@@ -62,8 +52,9 @@ protected:
         ASSERT_TRUE(WaitForTasksToEnd());
     }
 
-    fs::path root_;
-    std::optional<std::string> previousTmpDir_;
+    testing_support::TempFolder temp_;
+    const fs::path root_ = temp_.Path();
+    testing_support::ScopedEnv tmpDir_{"TMPDIR", (root_ / "tmp").string()};
 };
 
 // A package that takes its time (so a client that does not wait would find no updater), notes

@@ -175,9 +175,9 @@ public:
             RunAndRead(CORVALE_SERVER, {"--db", db, "stored-password", "demo-password"}));
         std::getline(stored, StoredPassword);
         const fs::path log = folder / "service.log";
-        process_ = std::make_unique<TChildProcess>(
+        process_ = std::make_unique<ChildProcess>(
             CORVALE_SERVER, std::vector<std::string>{"--db", db, "--listen", "127.0.0.1:0"},
-            std::vector<std::string>{}, log.string());
+            testing_support::ChildSetup{.OutputFile = log.string()});
         Eventually([&] {
             const std::string text = ReadFile(log);
             const auto at = text.find("listening on 127.0.0.1:");
@@ -191,7 +191,7 @@ public:
     std::string StoredPassword;
 
 private:
-    std::unique_ptr<TChildProcess> process_;
+    std::unique_ptr<ChildProcess> process_;
 };
 
 TEST_F(TProgramTest, AgainstTheReferenceServiceTheCaptionShowsTheAccount) {

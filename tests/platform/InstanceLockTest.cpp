@@ -3,9 +3,10 @@
 #include "platform/InstanceLock.h"
 
 #include "platform/RuntimeDir.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempFolder.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -18,37 +19,10 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 using platform::InstanceLock;
+using testing_support::ScopedEnv;
+using testing_support::TempFolder;
 
 namespace {
-
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/corvale-lock-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string Path() const { return path_.string() + '/'; }
-
-private:
-    fs::path path_;
-};
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1); }
-
-private:
-    const char* name_;
-    std::string old_;
-};
 
 // Whether another process could take the lock right now (a fork tries it and reports back).
 bool AnotherProcessCouldTake(const std::string& folder) {
@@ -64,24 +38,24 @@ bool AnotherProcessCouldTake(const std::string& folder) {
 
 TEST(InstanceLockTest, OnlyOneHolderAtATime) {
     TempFolder folder;
-    auto first = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+    auto first = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
     ASSERT_EQ(first.status(), InstanceLock::Status::Acquired);
-    EXPECT_EQ(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").status(),
+    EXPECT_EQ(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").status(),
               InstanceLock::Status::HeldElsewhere);
-    EXPECT_FALSE(AnotherProcessCouldTake(folder.Path()));
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "OTHERNAME").IsHeld());
+    EXPECT_FALSE(AnotherProcessCouldTake(folder.FolderPath()));
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "OTHERNAME").IsHeld());
 }
 
 TEST(InstanceLockTest, FreedWhenTheHolderGoesOrMoves) {
     TempFolder folder;
     {
-        auto first = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+        auto first = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
         InstanceLock moved = std::move(first);
         ASSERT_TRUE(moved.IsHeld());
-        EXPECT_FALSE(AnotherProcessCouldTake(folder.Path()));
+        EXPECT_FALSE(AnotherProcessCouldTake(folder.FolderPath()));
     }
-    EXPECT_TRUE(AnotherProcessCouldTake(folder.Path()));
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").IsHeld());
+    EXPECT_TRUE(AnotherProcessCouldTake(folder.FolderPath()));
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").IsHeld());
 }
 
 TEST(InstanceLockTest, FreedWhenTheHoldingProcessIsKilled) {
@@ -90,7 +64,7 @@ TEST(InstanceLockTest, FreedWhenTheHoldingProcessIsKilled) {
     ASSERT_EQ(pipe(ready), 0);
     const pid_t pid = fork();
     if (pid == 0) {
-        auto lock = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+        auto lock = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
         const char byte = lock.IsHeld() ? 1 : 0;
         [[maybe_unused]] auto n = write(ready[1], &byte, 1);
         pause();
@@ -99,20 +73,20 @@ TEST(InstanceLockTest, FreedWhenTheHoldingProcessIsKilled) {
     char byte = 0;
     ASSERT_EQ(read(ready[0], &byte, 1), 1);
     ASSERT_EQ(byte, 1);
-    EXPECT_EQ(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").status(),
+    EXPECT_EQ(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").status(),
               InstanceLock::Status::HeldElsewhere);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     close(ready[0]);
     close(ready[1]);
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").IsHeld());
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").IsHeld());
 }
 
 TEST(InstanceLockTest, ProgramsStartedByTheHolderDoNotInheritIt) {
     TempFolder folder;
     pid_t child = 0;
     {
-        auto lock = InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE");
+        auto lock = InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE");
         ASSERT_TRUE(lock.IsHeld());
         char sleep[] = "sleep";
         char seconds[] = "30";
@@ -120,7 +94,7 @@ TEST(InstanceLockTest, ProgramsStartedByTheHolderDoNotInheritIt) {
         ASSERT_EQ(posix_spawnp(&child, "sleep", nullptr, nullptr, argv, environ), 0);
     }
     // The lock was released by its holder while the program it started still runs.
-    EXPECT_TRUE(InstanceLock::AcquireIn(folder.Path(), "CORVALECLIENTMODULE").IsHeld());
+    EXPECT_TRUE(InstanceLock::AcquireIn(folder.FolderPath(), "CORVALECLIENTMODULE").IsHeld());
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 }
@@ -132,10 +106,10 @@ TEST(InstanceLockTest, MissingFolderGuardsNothing) {
 
 TEST(InstanceLockTest, UsesTheUserRuntimeFolder) {
     TempFolder folder;
-    ScopedEnv runtime("CORVALE_TEST_RUNTIME_DIR", folder.Path().c_str());
+    ScopedEnv runtime("CORVALE_TEST_RUNTIME_DIR", folder.FolderPath());
     auto lock = InstanceLock::Acquire("CORVALECLIENTMODULE");
     ASSERT_TRUE(lock.IsHeld());
-    EXPECT_TRUE(fs::exists(folder.Path() + "CORVALECLIENTMODULE.lock"));
+    EXPECT_TRUE(fs::exists(folder.FolderPath() + "CORVALECLIENTMODULE.lock"));
 }
 
 // A stand-in for /run/user and /tmp, with the user's session folder made as each case says.
@@ -151,8 +125,8 @@ protected:
 
     TempFolder base_;
     TempFolder elsewhere_;
-    const std::string runRoot_ = base_.Path() + "run-user/";
-    const std::string tempRoot_ = base_.Path() + "tmp/";
+    const std::string runRoot_ = base_.FolderPath() + "run-user/";
+    const std::string tempRoot_ = base_.FolderPath() + "tmp/";
     const std::string uid_ = std::to_string(geteuid());
 };
 
@@ -217,16 +191,16 @@ TEST_F(RuntimeDirTest, RefusesAFallbackFolderOthersCanEnterOrThatIsALink) {
 
 // Starts with different environments (a login, ssh, cron, sudo -u) must all find one place.
 TEST(UserRuntimeDir, DoesNotDependOnTheEnvironment) {
-    ScopedEnv noTestFolder("CORVALE_TEST_RUNTIME_DIR", nullptr);
+    ScopedEnv noTestFolder("CORVALE_TEST_RUNTIME_DIR", std::nullopt);
     std::string first;
     {
-        ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-        ScopedEnv tmpdir("TMPDIR", nullptr);
+        ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+        ScopedEnv tmpdir("TMPDIR", std::nullopt);
         first = platform::UserRuntimeDir();
     }
     TempFolder other;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", other.Path().c_str());
-    ScopedEnv tmpdir("TMPDIR", other.Path().c_str());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", other.FolderPath());
+    ScopedEnv tmpdir("TMPDIR", other.FolderPath());
     EXPECT_EQ(platform::UserRuntimeDir(), first);
     EXPECT_EQ(platform::UserRuntimeDir(), platform::UserRuntimeDirUnder("/run/user/", "/tmp/"));
     EXPECT_TRUE(fs::is_empty(other.Path()));

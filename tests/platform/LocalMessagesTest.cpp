@@ -2,6 +2,8 @@
 
 #include "platform/LocalMessages.h"
 
+#include "tests/support/TempFolder.h"
+
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -76,9 +78,7 @@ class FakeWindow {
 public:
     explicit FakeWindow(std::function<std::string(const std::string&)> answer)
         : answer_(std::move(answer)) {
-        char pattern[] = "/tmp/corvale-msg-XXXXXX";
-        folder_ = mkdtemp(pattern);
-        path_ = (folder_ / "Corvale_EXE").string();
+        path_ = folder_ / "Corvale_EXE";
         fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -91,7 +91,6 @@ public:
         shutdown(fd_, SHUT_RDWR);
         thread_.join();
         close(fd_);
-        fs::remove_all(folder_);
     }
     const std::string& Path() const { return path_; }
     std::string LastRequest() const { return lastRequest_; }
@@ -116,7 +115,7 @@ private:
     }
 
     std::function<std::string(const std::string&)> answer_;
-    fs::path folder_;
+    testing_support::TempFolder folder_;
     std::string path_;
     int fd_ = -1;
     std::thread thread_;

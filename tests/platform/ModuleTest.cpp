@@ -2,11 +2,12 @@
 
 #include "platform/Module.h"
 
+#include "tests/support/TempFolder.h"
+
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -15,13 +16,6 @@ namespace {
 
 class ModuleTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "corvale-module-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
     static bool Mapped(const std::string& path) {
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
         if (handle) {
@@ -30,7 +24,8 @@ protected:
         return handle != nullptr;
     }
 
-    fs::path folder;
+    testing_support::TempFolder temp_;
+    const fs::path folder = temp_.Path();
 };
 
 TEST_F(ModuleTest, LoadsFindsExportsAndReleases) {

@@ -35,8 +35,8 @@ protected:
         return {code, out.str(), err.str()};
     }
 
-    server_test::TempFolder folder;
-    std::string database = folder.File("admin.db");
+    testing_support::TempFolder folder;
+    std::string database = folder / "admin.db";
 };
 
 TEST_F(AdminCommands, AddAccountFromArgumentOrStandardInput) {
@@ -61,7 +61,7 @@ TEST_F(AdminCommands, AccountMistakesHaveTheirOwnExitCodes) {
         {{"delete-account", "nobody"}, kExitNoSuchAccount},
         {{"list-hosts", "nobody"}, kExitNoSuchAccount},
         {{"set-version", "1.2"}, kExitUsage},
-        {{"set-package", folder.File("missing.exe")}, kExitFailure},
+        {{"set-package", folder / "missing.exe"}, kExitFailure},
         {{"launch-rockets"}, kExitUsage},
         {{"stored-password", "a", "b"}, kExitUsage},
     };
@@ -115,7 +115,7 @@ TEST_F(AdminCommands, ListsAreTabSeparatedLines) {
 TEST_F(AdminCommands, OfferedVersionAndPackage) {
     EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\n");
 
-    const std::string packageFile = folder.File("cvlupf.exe");
+    const std::string packageFile = folder / "cvlupf.exe";
     std::ofstream(packageFile, std::ios::binary) << std::string("MZ\0\1\2", 5);
     EXPECT_EQ(Run({"set-package", packageFile}).code, kExitOk);
     EXPECT_EQ(Run({"set-version", "0.3.12.30"}).code, kExitOk);
@@ -135,7 +135,7 @@ TEST_F(AdminCommands, StoredPasswordIsTheClientsScrambledForm) {
 }
 
 TEST_F(AdminCommands, UnusableDatabaseFails) {
-    database = folder.File("no/such/folder/admin.db");
+    database = folder / "no/such/folder/admin.db";
     const Outcome outcome = Run({"list-accounts"});
     EXPECT_EQ(outcome.code, kExitFailure);
     EXPECT_NE(outcome.err.find("cannot open"), std::string::npos) << outcome.err;

@@ -54,8 +54,8 @@ PRAGMA user_version = 1;
 }
 
 TEST(Passwords, AnOldDatabaseIsConvertedOnceAndEveryAccountStillLogsIn) {
-    server_test::TempFolder folder;
-    const std::string path = folder.File("old.db");
+    testing_support::TempFolder folder;
+    const std::string path = folder / "old.db";
     const std::vector<std::pair<std::string, std::string>> accounts = {
         {"jdoe", ScramblePassword("secret")},
         {"amy", "ab+cd/ef=="},
@@ -85,8 +85,8 @@ TEST(Passwords, AnOldDatabaseIsConvertedOnceAndEveryAccountStillLogsIn) {
 }
 
 TEST(Passwords, NewAccountsGetAnInteractiveCostHashOfTheStoredForm) {
-    server_test::TempFolder folder;
-    const std::string path = folder.File("cost.db");
+    testing_support::TempFolder folder;
+    const std::string path = folder / "cost.db";
     Storage storage(path);
     storage.CreateAccount("jdoe", ScramblePassword("secret"), 1);
     const std::string hash = PasswordColumn(path)["jdoe"];

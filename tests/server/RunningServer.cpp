@@ -3,27 +3,13 @@
 #include "core/uCfg.h"
 #include "core/uTools.h"
 #include "platform/Socket.h"
+#include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace server_test {
-
-TempFolder::TempFolder() {
-    std::string pattern = std::filesystem::temp_directory_path() / "corvale-server-test-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 server::ProductVersion ClientVersion() {
     InitCfg();
@@ -38,7 +24,7 @@ ServerSetup RunningServer::DefaultSetup() {
     return setup;
 }
 
-RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_.File("service.db")) {
+RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_ / "service.db") {
     // The least hashing cost: tests make many accounts; the service's own cost is tested apart.
     storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCost());
     actions_ = std::make_unique<server::ServiceActions>(
@@ -77,7 +63,8 @@ std::string Call(std::string_view action, std::initializer_list<TQueryPair> keys
 std::string RawExchange(std::uint16_t port, const std::string& request) {
     using namespace std::chrono_literals;
     const auto address = platform::ParseDottedAddress("127.0.0.1");
-    auto connection = platform::TcpConnection::Connect(*address, port, 10s);
+    auto connection =
+        platform::TcpConnection::Connect(*address, port, testing_support::Scaled(10s));
     if (!connection || !connection->SendAll(request)) {
         return {};
     }

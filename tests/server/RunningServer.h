@@ -6,6 +6,7 @@
 #include "server/HttpFrontEnd.h"
 #include "server/ServiceActions.h"
 #include "server/Storage.h"
+#include "tests/support/TempFolder.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,20 +14,6 @@
 #include <string>
 
 namespace server_test {
-
-// A temporary folder, removed with everything in it at the end.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 struct ServerSetup {
     server::UpdateOffer Offer;
@@ -54,7 +41,7 @@ public:
     server::ServiceActions& Actions() { return *actions_; }
     server::HttpFrontEnd& FrontEnd() { return *frontEnd_; }
     const std::string& DatabasePath() const { return databasePath_; }
-    TempFolder& Folder() { return folder_; }
+    testing_support::TempFolder& Folder() { return folder_; }
 
     // The time the service records from now on (seconds since 1970, UTC).
     void SetNow(server::UnixTime now) { now_ = now; }
@@ -63,7 +50,7 @@ public:
     void AddAccount(const std::string& userId, const std::string& typedPassword);
 
 private:
-    TempFolder folder_;
+    testing_support::TempFolder folder_;
     std::string databasePath_;
     std::atomic<server::UnixTime> now_{1'700'000'000};
     std::unique_ptr<server::Storage> storage_;
@@ -77,7 +64,7 @@ private:
 std::string Call(std::string_view action, std::initializer_list<TQueryPair> keys = {});
 
 // Sends `request` as it stands and returns everything the server sent until it closed
-// (empty after a 10-second wait with no close).
+// (empty after a wait of 10 seconds, scaled, with no close).
 std::string RawExchange(std::uint16_t port, const std::string& request);
 
 } // namespace server_test

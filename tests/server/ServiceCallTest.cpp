@@ -308,7 +308,7 @@ TEST_F(ServiceTest, DownloadDeliversTheStoredPackageByteForByte) {
     }
     server.Storage().SetPackage(package);
 
-    const std::string file = server.Folder().File("cvlupf.exe");
+    const std::string file = server.Folder() / "cvlupf.exe";
     TMemoryBlock none;
     std::size_t size = 0;
     ASSERT_TRUE(UrlGet(ServiceRequestUrl("dlupdate"), server.Port(), file, none, size));

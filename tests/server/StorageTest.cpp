@@ -10,8 +10,8 @@ namespace {
 using namespace server;
 
 TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
-    server_test::TempFolder folder;
-    const std::string path = folder.File("keep.db");
+    testing_support::TempFolder folder;
+    const std::string path = folder / "keep.db";
     HostNumber number = 0;
     {
         Storage storage(path, LowestCost());
@@ -39,8 +39,8 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
 }
 
 TEST(Storage, RefusesADatabaseOfANewerSchema) {
-    server_test::TempFolder folder;
-    const std::string path = folder.File("newer.db");
+    testing_support::TempFolder folder;
+    const std::string path = folder / "newer.db";
     {
         Database raw(path);
         raw.Execute("PRAGMA user_version = 99");
@@ -49,8 +49,8 @@ TEST(Storage, RefusesADatabaseOfANewerSchema) {
 }
 
 TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
-    server_test::TempFolder folder;
-    Storage storage(folder.File("delete.db"), LowestCost());
+    testing_support::TempFolder folder;
+    Storage storage(folder / "delete.db", LowestCost());
     storage.CreateAccount("jdoe", "s", 1);
     storage.CreateAccount("amy", "s", 1);
     const AccountKey jdoe = *storage.FindAccount("jdoe");
@@ -66,8 +66,8 @@ TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
 }
 
 TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
-    server_test::TempFolder folder;
-    Storage storage(folder.File("bounded.db"), LowestCost());
+    testing_support::TempFolder folder;
+    Storage storage(folder / "bounded.db", LowestCost());
     storage.CreateAccount("jdoe", "s", 1);
     const AccountKey jdoe = *storage.FindAccount("jdoe");
     for (std::int64_t i = 0; i < kMaxHostsPerAccount; ++i) {
@@ -79,16 +79,16 @@ TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
 }
 
 TEST(Storage, EmptyStoredPasswordNeverAuthenticates) {
-    server_test::TempFolder folder;
-    Storage storage(folder.File("empty.db"));
+    testing_support::TempFolder folder;
+    Storage storage(folder / "empty.db");
     storage.CreateAccount("blank", "", 1);
     EXPECT_FALSE(storage.Authenticate("blank", ""));
 }
 
 TEST(Storage, UnopenableFileIsAStorageError) {
-    server_test::TempFolder folder;
-    EXPECT_THROW(Storage{folder.File("missing/folder/x.db")}, StorageError);
-    const std::string notADatabase = folder.File("text.db");
+    testing_support::TempFolder folder;
+    EXPECT_THROW(Storage{folder / "missing/folder/x.db"}, StorageError);
+    const std::string notADatabase = folder / "text.db";
     std::FILE* file = std::fopen(notADatabase.c_str(), "w");
     std::fputs("this is not a database, just some text that is long enough to be read\n", file);
     std::fclose(file);

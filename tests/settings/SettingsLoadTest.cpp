@@ -172,14 +172,23 @@ struct ServiceCase {
 
 class StoredService : public SettingsTest, public ::testing::WithParamInterface<ServiceCase> {};
 
-TEST_P(StoredService, PointsTheClientAtTheStoredEndpoint) {
+TEST_P(StoredService, LoadsTheStoredEndpointAndLeavesTheClientAlone) {
     const ServiceCase& c = GetParam();
     GivenFile(c.file);
     SetServiceEndpoint({"stale.example", 1});
+    settings_.Service = {"stale.example", 1};
     EXPECT_EQ(ReadServiceSetting(ini_), c.stored);
     LoadSettings(env_, settings_, widths_);
-    EXPECT_EQ(ServiceEndpoint(), c.stored.value_or(TServiceEndpoint{
+    EXPECT_EQ(settings_.Service, c.stored.value_or(TServiceEndpoint{
                                      std::string(kDefaultServiceHost), kDefaultServicePort}));
+    EXPECT_EQ(ServiceEndpoint(), (TServiceEndpoint{"stale.example", 1}))
+        << "the caller decides when the client uses it";
+}
+
+TEST_F(SettingsTest, TheEndpointIsLoadedBeforeABadWidthListStopsLoading) {
+    GivenFile("[Main]\nservice=127.0.0.1:8080\n[Columns]\nip=5-\n");
+    EXPECT_THROW(LoadSettingsAtStartup(env_, settings_, widths_), EConvertError);
+    EXPECT_EQ(settings_.Service, (TServiceEndpoint{"127.0.0.1", 8080}));
 }
 
 INSTANTIATE_TEST_SUITE_P(

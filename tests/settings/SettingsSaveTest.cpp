@@ -179,7 +179,7 @@ TEST_F(SettingsTest, HandWrittenFileKeepsEverythingElse) {
     LoadSettingsAtStartup(env_, settings_, widths_);
     EXPECT_EQ(account_.UserID.Load(), "old");
     EXPECT_EQ(settings_.CheckInterval, 120);
-    EXPECT_EQ(ServiceEndpoint(), (TServiceEndpoint{"127.0.0.1", 8081}));
+    EXPECT_EQ(settings_.Service, (TServiceEndpoint{"127.0.0.1", 8081}));
     EXPECT_EQ(widths_.IP, (TColumnWidths{10, 20, 140}));
 
     TOptionsPage page = Page("300");

@@ -1,15 +1,21 @@
 #pragma once
-// Runs a piece of a test in a forked child: to end it abruptly at a chosen point (as a crash
-// would), to give it resource limits, or to run it as an ordinary user. Tests run as the
+// Other processes in tests: a piece of a test run in a forked child (to end it abruptly at a
+// chosen point, as a crash would, to give it resource limits, or to run it as an ordinary
+// user), and other programs started, watched and stopped by the test. Tests run as the
 // superuser in CI, and the superuser passes every permission check, so a refusal for lack of
 // rights can only be seen from an unprivileged process.
 
+#include "tests/support/Wait.h"
+
+#include <chrono>
 #include <functional>
 #include <grp.h>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace testing_support {
 
@@ -63,5 +69,58 @@ inline ChildResult RunInChild(const std::function<int()>& body, bool unprivilege
     }
     return result;
 }
+
+// How a program started by the test runs.
+struct ChildSetup {
+    // "NAME=value" sets a variable of the test's environment for the child, "NAME=" removes it.
+    std::vector<std::string> Environment = {};
+    // Standard output and standard error go to this file (created or emptied); to /dev/null
+    // when empty.
+    std::string OutputFile = {};
+    // Standard output goes to a pipe the test reads with ReadLine instead.
+    bool PipeOutput = false;
+    // A descriptor of the test the child keeps open (-1: none).
+    int InheritedFd = -1;
+};
+
+// A program started by the test with its standard input on /dev/null. It never outlives the
+// test program, and is killed when this object goes while it still runs.
+class ChildProcess {
+public:
+    // Throws std::runtime_error when the program cannot be started.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 ChildSetup setup = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    bool Running();
+    // The exit code (128 + the signal's number when a signal ended it), or none when it has
+    // not ended within the scaled deadline.
+    std::optional<int> WaitForExit(std::chrono::milliseconds deadline = kDefaultDeadline);
+    void Signal(int signal);
+    // Asks it to end (SIGTERM), and kills it when it has not ended after `grace`.
+    void Stop(std::chrono::milliseconds grace = 2s);
+
+    // One line of the piped output without its line end, or empty text when none came within
+    // the scaled deadline or the output ended.
+    std::string ReadLine(std::chrono::milliseconds deadline = kDefaultDeadline);
+    // Every further line of the piped output, each with its line end, until a ReadLine fails.
+    std::string ReadAll();
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string pending_;
+    std::optional<int> exitCode_;
+};
+
+// The full path of a program on PATH, or empty text.
+std::string FindProgram(const std::string& name);
+
+// Runs a program through the shell to its end and returns its standard output; empty on
+// failure. Each argument is passed in single quotes.
+std::string RunAndRead(const std::string& program, const std::vector<std::string>& args);
 
 } // namespace testing_support

@@ -133,7 +133,8 @@ std::vector<std::string> LoopbackServer::Requests() const {
 
 bool LoopbackServer::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+    return WaitUntil(
+        requestArrived_, lock, [&] { return requests_.size() >= count; }, timeout);
 }
 
 std::uint16_t LoopbackServer::UnusedPort() {

@@ -2,6 +2,8 @@
 // A scripted HTTP peer on 127.0.0.1 for tests: it records each raw request and plays the
 // reply that the test queued for that connection.
 
+#include "tests/support/Wait.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -51,7 +53,7 @@ public:
     std::vector<std::string> Requests() const;
     // Waits until at least `count` requests arrived; false on time-out.
     bool WaitForRequests(std::size_t count,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+                         std::chrono::milliseconds timeout = kDefaultDeadline) const;
 
     // A port on 127.0.0.1 on which nothing listens.
     static std::uint16_t UnusedPort();

@@ -38,6 +38,8 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& Path() const { return path_; }
+    // The path ending in "/", as the layers that take a folder want it.
+    std::string FolderPath() const { return path_.string() + '/'; }
     // The full path of `name` inside the folder.
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 

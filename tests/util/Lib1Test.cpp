@@ -147,18 +147,4 @@ TEST(StrNewCopy, CopiesTextWithTerminatingZero) {
     EXPECT_EQ(StrFromCopy(copy), "jdoe;12,40");
 }
 
-TEST(GetTempDir, FollowsTmpdirAndEndsWithSlash) {
-    const char* saved = std::getenv("TMPDIR");
-    const std::string restore = saved ? saved : "";
-    setenv("TMPDIR", "/var/tmp", 1);
-    EXPECT_EQ(GetTempDir(), "/var/tmp/");
-    setenv("TMPDIR", "/var/tmp/", 1);
-    EXPECT_EQ(GetTempDir(), "/var/tmp/");
-    unsetenv("TMPDIR");
-    EXPECT_EQ(GetTempDir(), "/tmp/");
-    if (saved) {
-        setenv("TMPDIR", restore.c_str(), 1);
-    }
-}
-
 } // namespace

@@ -3,7 +3,7 @@
 
 #include "shell/components/fInvite.h"
 #include "support/InviteFixture.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -18,6 +18,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing_support::WaitFor;
 
 namespace {
 

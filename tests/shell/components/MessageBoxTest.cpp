@@ -4,7 +4,7 @@
 #include "shell/components/MessageBox.h"
 
 #include "support/MessageBoxRecorder.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+using testing_support::WaitFor;
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "shell/components/PopupMenu.h"
 #include "shell/components/QtTrayShell.h"
 #include "shell/components/SysTrayIcon.h"
-#include "support/WaitFor.h"
-#include "support/XSession.h"
+#include "tests/support/QtWait.h"
+#include "tests/support/XSession.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,6 +17,9 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
+
 namespace {
 
 // The X server, the tray host and the application, made once for the whole program.
@@ -25,7 +28,7 @@ public:
     static std::string skipReason;
 
     void SetUp() override {
-        session_ = std::make_unique<TXSession>();
+        session_ = std::make_unique<testing_support::XSession>();
         if (!session_->Failure().empty()) {
             skipReason = session_->Failure();
             return;
@@ -49,7 +52,7 @@ private:
     int argc_ = 1;
     char name_[16] = "corvale-tray";
     char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<TXSession> session_;
+    std::unique_ptr<testing_support::XSession> session_;
     std::unique_ptr<QApplication> application_;
 };
 
@@ -62,7 +65,7 @@ protected:
         if (!RealTrayEnvironment::skipReason.empty()) {
             GTEST_SKIP() << "no real tray: " << RealTrayEnvironment::skipReason;
         }
-        xdotool = FindProgram("xdotool");
+        xdotool = testing_support::FindProgram("xdotool");
         if (xdotool.empty()) {
             GTEST_SKIP() << "no real tray: xdotool is not installed";
         }

@@ -3,7 +3,7 @@
 #include "shell/components/PopupMenu.h"
 #include "shell/components/SysTrayIcon.h"
 #include "support/FakeTrayShell.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QWidget>
@@ -14,6 +14,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing_support::WaitFor;
 namespace M = TrayMessage;
 
 namespace {

@@ -4,13 +4,15 @@
 #include "shell/components/Application.h"
 #include "shell/components/SysTrayIcon.h"
 #include "support/FakeTrayShell.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QWidget>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using ::testing::ElementsAre;
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 using N = TNotifyMessage;
 
 namespace {

@@ -4,7 +4,7 @@
 #include "shell/components/ImageList.h"
 #include "shell/components/SysTrayIcon.h"
 #include "support/FakeTrayShell.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QPixmap>
 #include <QTimer>
@@ -14,6 +14,8 @@
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 using N = TNotifyMessage;
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "shell/components/WindowThreadGate.h"
 
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QObject>
 #include <atomic>
@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {

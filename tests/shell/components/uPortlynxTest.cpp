@@ -4,6 +4,7 @@
 
 #include "platform/System.h"
 #include "support/MessageBoxRecorder.h"
+#include "tests/support/TempFolder.h"
 
 #include <QWidget>
 #include <dlfcn.h>
@@ -26,15 +27,11 @@ class CompanionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         savedPath_ = CompanionPath();
-        std::string pattern = (fs::temp_directory_path() / "corvale-plx-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        InitCompanionPath(folder_.string() + "/");
+        InitCompanionPath(temp_.FolderPath());
     }
     void TearDown() override {
         UnloadCompanion();
         InitCompanionPath(platform::FolderOf(savedPath_));
-        fs::remove_all(folder_);
     }
 
     void Install(const char* builtModule) {
@@ -64,7 +61,8 @@ protected:
 
 private:
     std::string savedPath_;
-    fs::path folder_;
+    testing_support::TempFolder temp_;
+    const fs::path folder_ = temp_.Path();
 };
 
 TEST_F(CompanionTest, PathIsTheGivenFolderAndTheModuleName) {

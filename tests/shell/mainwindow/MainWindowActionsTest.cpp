@@ -10,7 +10,7 @@
 #include "shell/mainwindow/LinkLabel.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,6 +27,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <fstream>
+
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

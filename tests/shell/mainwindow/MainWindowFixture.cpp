@@ -8,7 +8,7 @@
 #include "shell/components/uPortlynx.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+using testing_support::WaitFor;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -38,28 +40,9 @@ void TUrlRecorder::Open(const QUrl& url) {
     Opened.push_back(url.toString());
 }
 
-namespace {
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-void RestoreEnv(const char* name, const std::string& value) {
-    value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
-}
-
-} // namespace
-
 void TMainWindowTest::SetUp() {
-    char pattern[] = "/tmp/corvale-window-XXXXXX";
-    folder = mkdtemp(pattern);
     fs::create_directory(folder / "runtime");
     fs::permissions(folder / "runtime", fs::perms::owner_all);
-    savedRuntimeDir_ = Env("CORVALE_TEST_RUNTIME_DIR");
-    savedConfigHome_ = Env("XDG_CONFIG_HOME");
-    setenv("CORVALE_TEST_RUNTIME_DIR", (folder / "runtime").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
     socketPath = QString::fromStdString((folder / "runtime" / "Corvale_EXE").string());
 
     // The configuration is filled once per process, as the program does: a task of an
@@ -102,11 +85,6 @@ void TMainWindowTest::TearDown() {
     SetClockForTests({});
     SetNetTimeoutForTests(kDefaultNetTimeout);
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
-    RestoreEnv("CORVALE_TEST_RUNTIME_DIR", savedRuntimeDir_);
-    RestoreEnv("XDG_CONFIG_HOME", savedConfigHome_);
-    std::error_code ignored;
-    fs::permissions(folder, fs::perms::owner_all, ignored);
-    fs::remove_all(folder, ignored);
 }
 
 // Tasks of this test that are still on their way must not reach the next test's service.

@@ -7,6 +7,8 @@
 #include "shell/mainwindow/fMain.h"
 #include "support/FakeTrayShell.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempFolder.h"
 
 #include <QObject>
 #include <QUrl>
@@ -61,7 +63,11 @@ protected:
     std::vector<TMessageBoxRequest> boxes;
     std::deque<TMsgAnswer> answers;
 
-    std::filesystem::path folder;
+    testing_support::TempFolder temp_;
+    std::filesystem::path folder = temp_.Path();
+    testing_support::ScopedEnv runtimeDir_{"CORVALE_TEST_RUNTIME_DIR",
+                                           (folder / "runtime").string()};
+    testing_support::ScopedEnv configHome_{"XDG_CONFIG_HOME", (folder / "config").string()};
     testing_support::LoopbackServer service;
     TTrayShellLog tray;
     bool trayAvailable = true;
@@ -71,8 +77,6 @@ protected:
 
 private:
     void WaitUntilServiceIsQuiet();
-    std::string savedRuntimeDir_;
-    std::string savedConfigHome_;
 };
 
 // The reply the service gives to every request unless a test queues others: this computer is

@@ -6,7 +6,7 @@
 #include "platform/LocalMessages.h"
 #include "shell/components/uPortlynx.h"
 #include "support/FormAccess.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QProcess>
@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {

@@ -6,7 +6,7 @@
 #include "shell/components/SysTrayIcon.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <future>
 
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {

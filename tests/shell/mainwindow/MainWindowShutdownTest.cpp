@@ -6,7 +6,7 @@
 #include "shell/components/PopupMenu.h"
 #include "shell/components/uPortlynx.h"
 #include "support/FormAccess.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <csignal>
 
+using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {

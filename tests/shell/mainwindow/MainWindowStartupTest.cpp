@@ -4,13 +4,16 @@
 #include "mainwindow/MainWindowFixture.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
-#include "support/WaitFor.h"
+#include "tests/support/QtWait.h"
 
 #include <QAction>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <fstream>
+
+using testing_support::RunEventsFor;
+using testing_support::WaitFor;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

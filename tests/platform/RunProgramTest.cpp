@@ -1,5 +1,8 @@
+#include "platform/Lib1System.h"
 #include "platform/Process.h"
-#include "util/Lib1.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/Wait.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -7,22 +10,15 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <thread>
 
 namespace fs = std::filesystem;
+using testing_support::WaitUntil;
 
 namespace {
 
 class RunProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("corvale-run-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "my folder");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { fs::create_directories(dir_ / "my folder"); }
 
     // A script that writes its arguments, one a line, and its working folder, then exits.
     std::string WriteScript(const std::string& name, int exitCode) {
@@ -43,7 +39,8 @@ protected:
         return s.str();
     }
 
-    fs::path dir_;
+    testing_support::TempFolder temp_;
+    const fs::path dir_ = temp_.Path();
 };
 
 // The updater's command line: "1" stands where a program name is expected, so a script sees
@@ -58,9 +55,7 @@ TEST_F(RunProgramTest, WaitsAndReturnsExitCodeInProgramFolder) {
 TEST_F(RunProgramTest, WithoutWaitReturnsZeroAtOnce) {
     const std::string script = WriteScript("tool.sh", 3);
     EXPECT_EQ(RunProgram(script, "name x", SW_SHOWNORMAL, false), 0u);
-    for (int i = 0; i < 200 && Output().find("[x]") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitUntil([&] { return Output().find("[x]") != std::string::npos; });
     EXPECT_EQ(Output(), (dir_ / "my folder").string() + "\n[x]\n");
 }
 
@@ -137,5 +132,16 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandLineCase{"a  b", {"a", "b"}}, CommandLineCase{"\"\"", {""}},
                       CommandLineCase{"x\"y z\"w", {"xy zw"}},
                       CommandLineCase{"back\\slash", {"back\\slash"}}));
+
+TEST(GetTempDirTest, FollowsTmpdirAndEndsWithSlash) {
+    const std::pair<std::optional<std::string>, std::string> cases[] = {{"/var/tmp", "/var/tmp/"},
+                                                                        {"/var/tmp/", "/var/tmp/"},
+                                                                        {"", "/tmp/"},
+                                                                        {std::nullopt, "/tmp/"}};
+    for (const auto& [tmpdir, expected] : cases) {
+        testing_support::ScopedEnv env("TMPDIR", tmpdir);
+        EXPECT_EQ(GetTempDir(), expected) << tmpdir.value_or("(unset)");
+    }
+}
 
 } // namespace

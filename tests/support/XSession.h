@@ -3,16 +3,19 @@
 // tests that need a real notification area. Both end with this object, and with the test
 // program should it die first.
 
-#include <string>
-#include <sys/types.h>
-#include <vector>
+#include "tests/support/ChildProcess.h"
 
-class TXSession {
+#include <memory>
+#include <string>
+
+namespace testing_support {
+
+class XSession {
 public:
-    TXSession();
-    ~TXSession();
-    TXSession(const TXSession&) = delete;
-    TXSession& operator=(const TXSession&) = delete;
+    XSession();
+    ~XSession();
+    XSession(const XSession&) = delete;
+    XSession& operator=(const XSession&) = delete;
 
     // Empty when the server and the tray host are running; otherwise why they are not.
     const std::string& Failure() const { return failure_; }
@@ -21,15 +24,11 @@ public:
 
 private:
     bool StartServer();
-    static pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
-                       int inheritedFd);
-    static void Stop(pid_t& pid);
 
-    pid_t server_ = -1;
-    pid_t trayHost_ = -1;
+    std::unique_ptr<ChildProcess> server_;
+    std::unique_ptr<ChildProcess> trayHost_;
     std::string display_;
     std::string failure_;
 };
 
-// The full path of a program on PATH, or empty text.
-std::string FindProgram(const std::string& name);
+} // namespace testing_support
