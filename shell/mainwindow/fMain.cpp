@@ -52,6 +52,7 @@ TCorvaleFormMain::TCorvaleFormMain(TSetup setup)
     CreateComponents();
     CreatePages();
     CreateTrayIcon();
+    NameControlsForAssistiveTechnology();
     ConnectHandlers();
     PlaceInCentre();
 

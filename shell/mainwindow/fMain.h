@@ -138,6 +138,7 @@ private:
     void CreateOptionsPage();
     void CreateAboutPage();
     void CreateTrayIcon();
+    void NameControlsForAssistiveTechnology();
     void ConnectHandlers();
     void PlaceInCentre();
     bool TrayAvailable() const;
