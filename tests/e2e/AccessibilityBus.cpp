@@ -138,3 +138,10 @@ bool TAccessibilityBus::Press(const std::string& application, const std::string&
     args.insert(args.end(), {kPython, CORVALE_ATSPI_READER, "press", application, role, name});
     return RunAndRead("env", args) == "pressed\n";
 }
+
+std::unique_ptr<TChildProcess>
+TAccessibilityBus::WatchTextChanges(int seconds, const std::string& outputFile) const {
+    return std::make_unique<TChildProcess>(
+        kPython, std::vector<std::string>{CORVALE_ATSPI_READER, "watch", std::to_string(seconds)},
+        ReaderEnvironment(), outputFile);
+}

@@ -6,14 +6,24 @@
 #include "ReferenceService.h"
 #include "tests/support/LoopbackServer.h"
 
+#include <fstream>
 #include <regex>
 #include <set>
+#include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using TNode = TAccessibilityBus::TNode;
 
 namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 const std::string kApplication = "Corvale";
 
@@ -133,10 +143,20 @@ TEST_F(TAccessibilityTest, TheStatusPanelsReadWhatTheyShow) {
     EXPECT_EQ(PanelText(tree, "Last Check"), "Last Check");
     EXPECT_EQ(PanelText(tree, "Checking"), "Active");
 
-    // Switched off through the tree, as a screen reader user does it.
+    // Switched off through the tree, as a screen reader user does it; a screen reader that
+    // keeps the panel's text hears of the change.
+    const fs::path heard = folder / "text-changes.log";
+    auto watcher = bus->WatchTextChanges(30, heard.string());
+    ASSERT_TRUE(Eventually([&] { return ReadFile(heard).rfind("listening\n", 0) == 0; }));
+    std::this_thread::sleep_for(500ms); // the program learns of the new listener on the bus
     ASSERT_TRUE(Press("check box", "Active"));
     tree = TreeWhen([](const auto& t) { return PanelText(t, "Checking") == "Inactive"; });
     EXPECT_EQ(PanelText(tree, "Checking"), "Inactive");
+    EXPECT_TRUE(Eventually([&] {
+        const std::string log = ReadFile(heard);
+        return log.find("object:text-changed:delete\tChecking\tActive\n") != std::string::npos &&
+               log.find("object:text-changed:insert\tChecking\tInactive\n") != std::string::npos;
+    })) << ReadFile(heard);
 
     ASSERT_TRUE(Press("page tab", "Contacts"));
     ASSERT_TRUE(Press("push button", "Get Buddy List"));

@@ -8,6 +8,10 @@
                                       role and name and prints "pressed" (exit code 3 when
                                       there is none)
 
+  atspi-reader.py watch SECONDS       prints "listening", then for SECONDS one line per text
+                                      change of any application: event type, the changed
+                                      object's name, the text inserted or removed
+
 APP is the application's name on the accessibility bus. Exit code 2: no such application.
 """
 
@@ -101,7 +105,23 @@ def press(app, role, name):
     return 3
 
 
+def watch(seconds):
+    def on_event(event):
+        data = event.any_data if isinstance(event.any_data, str) else ""
+        print("\t".join(escape(field) for field in (event.type, event.source.get_name(), data)),
+              flush=True)
+
+    listener = Atspi.EventListener.new(on_event)
+    listener.register("object:text-changed")
+    print("listening", flush=True)
+    GLib.timeout_add(int(seconds * 1000), lambda: Atspi.event_quit() or False)
+    Atspi.event_main()
+    return 0
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "watch":
+        return watch(float(argv[2]))
     if len(argv) < 3 or argv[1] not in ("dump", "press"):
         print(__doc__, file=sys.stderr)
         return 64
