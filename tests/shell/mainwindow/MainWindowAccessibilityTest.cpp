@@ -2,6 +2,7 @@
 // can read, and the tool buttons it operates without any mouse or key input.
 
 #include "mainwindow/MainWindowFixture.h"
+#include "shell/mainwindow/ActionList.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
 #include "support/WaitFor.h"
@@ -119,6 +120,21 @@ TEST_F(TMainWindowAccessibilityTest, ActiveToggledWithoutInputRunsItsCommand) {
     EXPECT_FALSE(Action(w, "_Active")->isChecked());
     EXPECT_FALSE(w.OwnFields().ActiveFlag);
     EXPECT_EQ(Requests("getip").size(), 2u);
+}
+
+// Assistive technology and other programs execute actions with no input event at all; the
+// update rules must still follow, or the action's controls show a stale state.
+TEST(TActionListWithoutInput, AnExecutedActionRunsTheUpdateRules) {
+    TActionList list(nullptr, nullptr);
+    int updates = 0;
+    QAction* action = list.Add(
+        {"_Test", "General", QStringLiteral("Test"), QString()}, [] {}, [&] { ++updates; });
+    RunEventsFor(20ms);
+    ASSERT_EQ(updates, 0) << "nothing changed, nothing to update";
+    action->trigger();
+    EXPECT_TRUE(WaitFor([&] { return updates == 1; }, 2s));
+    RunEventsFor(20ms);
+    EXPECT_EQ(updates, 1) << "once per change, not over and over";
 }
 
 TEST_F(TMainWindowAccessibilityTest, ListsEditsAndGroupsHaveTheNamesAUserHears) {
