@@ -52,6 +52,16 @@ bool IsControl(const TNode& node) {
     return roles.count(node.Role) > 0 || node.Has("focusable");
 }
 
+// The tree as lines of roles and names, to show in a failure.
+std::string Describe(const std::vector<TNode>& tree) {
+    std::string text;
+    for (const TNode& node : tree) {
+        text += std::string(static_cast<std::size_t>(node.Depth) * 2, ' ') + node.Role + " \"" +
+                node.Name + "\" " + node.States + "\n";
+    }
+    return text;
+}
+
 // Every control and list of the tree that has no name, one line each.
 std::string Unnamed(const std::vector<TNode>& tree) {
     std::string list;
@@ -133,7 +143,7 @@ TEST_F(TAccessibilityTest, TheStatusPanelsReadWhatTheyShow) {
     auto tree = TreeWhen([](const auto& t) {
         return PanelText(t, "Current address") != "" && PanelText(t, "Current address")[0] != '<';
     });
-    ASSERT_TRUE(Find(tree, "status bar", "Address status")) << "no status bar of the address";
+    ASSERT_TRUE(Find(tree, "status bar", "Address status")) << Describe(tree);
     EXPECT_EQ(PanelText(tree, "Current address"), "127.0.0.1");
     const std::string checked = PanelText(tree, "Last check time");
     EXPECT_TRUE(
@@ -146,7 +156,7 @@ TEST_F(TAccessibilityTest, TheStatusPanelsReadWhatTheyShow) {
     // Switched off through the tree, as a screen reader user does it; a screen reader that
     // keeps the panel's text hears of the change.
     const fs::path heard = folder / "text-changes.log";
-    auto watcher = bus->WatchTextChanges(30, heard.string());
+    auto watcher = bus->Watch(30, heard.string());
     ASSERT_TRUE(Eventually([&] { return ReadFile(heard).rfind("listening\n", 0) == 0; }));
     std::this_thread::sleep_for(500ms); // the program learns of the new listener on the bus
     ASSERT_TRUE(Press("check box", "Active"));
@@ -154,8 +164,10 @@ TEST_F(TAccessibilityTest, TheStatusPanelsReadWhatTheyShow) {
     EXPECT_EQ(PanelText(tree, "Checking"), "Inactive");
     EXPECT_TRUE(Eventually([&] {
         const std::string log = ReadFile(heard);
-        return log.find("object:text-changed:delete\tChecking\tActive\n") != std::string::npos &&
-               log.find("object:text-changed:insert\tChecking\tInactive\n") != std::string::npos;
+        return log.find("object:text-changed:delete\tChecking\tActive\tlabel\n") !=
+                   std::string::npos &&
+               log.find("object:text-changed:insert\tChecking\tInactive\tlabel\n") !=
+                   std::string::npos;
     })) << ReadFile(heard);
 
     ASSERT_TRUE(Press("page tab", "Contacts"));
@@ -199,6 +211,69 @@ TEST_F(TAccessibilityTest, EveryControlListAndPanelHasAName) {
     EXPECT_TRUE(Find(tree, "text", "Your Buddy's ID"));
     EXPECT_TRUE(Find(tree, "table", "Visible hosts"));
     EXPECT_EQ(Unnamed(tree), "");
+}
+
+// A popup menu is no child of the program in the tree: a screen reader meets it through the
+// focus moving over its items, which is what this test listens to.
+TEST_F(TAccessibilityTest, TheTrayMenuNamesEachItemTheFocusReaches) {
+    TReferenceService service(folder);
+    ASSERT_GT(service.Port, 0);
+    StartReadableClient(ServiceSettings(service));
+    std::optional<TXWindow> icon;
+    ASSERT_TRUE(Eventually([&] {
+        for (const TXWindow& window : VisibleWindows("--class", "^corvale$")) {
+            if (window.Width > 0 && window.Width <= 64 && window.Height <= 64) {
+                icon = window;
+            }
+        }
+        return icon.has_value();
+    })) << "the icon never docked";
+    const fs::path heard = folder / "focus.log";
+    auto watcher = bus->Watch(30, heard.string(), {"object:state-changed:focused"});
+    ASSERT_TRUE(Eventually([&] { return ReadFile(heard).rfind("listening\n", 0) == 0; }));
+    std::this_thread::sleep_for(500ms); // the program learns of the new listener on the bus
+
+    RunAndRead("xdotool", {"mousemove", std::to_string(icon->X + icon->Width / 2),
+                           std::to_string(icon->Y + icon->Height / 2), "click", "3"});
+    std::vector<TXWindow> menu;
+    ASSERT_TRUE(Eventually([&] {
+        menu.clear();
+        for (const TXWindow& window : VisibleWindows("--class", "^corvale$")) {
+            if (window.Name == "Corvale" && window.Height > 64) {
+                menu.push_back(window);
+            }
+        }
+        return !menu.empty();
+    })) << "the tray menu did not open";
+    for (int i = 0; i < 8; ++i) { // every item, separators skipped by the menu itself
+        RunAndRead("xdotool", {"key", "--window", menu[0].Id, "Down"});
+    }
+    const char* const items[] = {
+        "Hide", "Active", "Copy IP", "Home Page...", "Check for updates...", "About...", "Exit"};
+    std::string log;
+    EXPECT_TRUE(Eventually([&] {
+        log = ReadFile(heard);
+        for (const char* item : items) {
+            if (log.find(std::string("\t") + item + "\t") == std::string::npos) {
+                return false;
+            }
+        }
+        return true;
+    })) << log;
+    // Each line: event type, name, text, role; a menu item that took the focus unnamed
+    // would be read as nothing.
+    std::stringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::stringstream fields(line);
+        std::string type, name;
+        std::getline(fields, type, '\t');
+        std::getline(fields, name, '\t');
+        if (type.rfind("object:state-changed:focused", 0) == 0) {
+            EXPECT_FALSE(name.empty()) << "an unnamed object took the focus: " << line;
+        }
+    }
+    RunAndRead("xdotool", {"key", "Escape"});
 }
 
 TEST_F(TAccessibilityTest, AnErrorBoxReadsItsMessage) {
