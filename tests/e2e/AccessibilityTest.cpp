@@ -219,34 +219,42 @@ TEST_F(TAccessibilityTest, TheTrayMenuNamesEachItemTheFocusReaches) {
     TReferenceService service(folder);
     ASSERT_GT(service.Port, 0);
     StartReadableClient(ServiceSettings(service));
-    std::optional<TXWindow> icon;
-    ASSERT_TRUE(Eventually([&] {
+    const auto dockedIcon = [] {
+        std::optional<TXWindow> icon;
         for (const TXWindow& window : VisibleWindows("--class", "^corvale$")) {
             if (window.Width > 0 && window.Width <= 64 && window.Height <= 64) {
                 icon = window;
             }
         }
-        return icon.has_value();
-    })) << "the icon never docked";
+        return icon;
+    };
+    const auto openMenu = [] {
+        for (const TXWindow& window : VisibleWindows("--class", "^corvale$")) {
+            if (window.Name == "Corvale" && window.Height > 64) {
+                return std::optional<TXWindow>(window);
+            }
+        }
+        return std::optional<TXWindow>();
+    };
+    ASSERT_TRUE(Eventually([&] { return dockedIcon().has_value(); })) << "the icon never docked";
     const fs::path heard = folder / "focus.log";
     auto watcher = bus->Watch(30, heard.string(), {"object:state-changed:focused"});
     ASSERT_TRUE(Eventually([&] { return ReadFile(heard).rfind("listening\n", 0) == 0; }));
     std::this_thread::sleep_for(500ms); // the program learns of the new listener on the bus
 
-    RunAndRead("xdotool", {"mousemove", std::to_string(icon->X + icon->Width / 2),
-                           std::to_string(icon->Y + icon->Height / 2), "click", "3"});
-    std::vector<TXWindow> menu;
-    ASSERT_TRUE(Eventually([&] {
-        menu.clear();
-        for (const TXWindow& window : VisibleWindows("--class", "^corvale$")) {
-            if (window.Name == "Corvale" && window.Height > 64) {
-                menu.push_back(window);
-            }
-        }
-        return !menu.empty();
-    })) << "the tray menu did not open";
+    // The icon may still be settling into the tray host: click where it is now, again if the
+    // first click met it on its way.
+    std::optional<TXWindow> menu;
+    for (int attempt = 0; attempt < 3 && !menu; ++attempt) {
+        const auto icon = dockedIcon();
+        ASSERT_TRUE(icon);
+        RunAndRead("xdotool", {"mousemove", std::to_string(icon->X + icon->Width / 2),
+                               std::to_string(icon->Y + icon->Height / 2), "click", "3"});
+        Eventually([&] { return (menu = openMenu()).has_value(); }, 3s);
+    }
+    ASSERT_TRUE(menu) << "the tray menu did not open";
     for (int i = 0; i < 8; ++i) { // every item, separators skipped by the menu itself
-        RunAndRead("xdotool", {"key", "--window", menu[0].Id, "Down"});
+        RunAndRead("xdotool", {"key", "--window", menu->Id, "Down"});
     }
     const char* const items[] = {
         "Hide", "Active", "Copy IP", "Home Page...", "Check for updates...", "About...", "Exit"};
