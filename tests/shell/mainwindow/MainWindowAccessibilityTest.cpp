@@ -2,6 +2,7 @@
 // can read, and the tool buttons it operates without any mouse or key input.
 
 #include "mainwindow/MainWindowFixture.h"
+#include "shell/components/PopupMenu.h"
 #include "shell/mainwindow/ActionList.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
@@ -156,6 +157,27 @@ TEST_F(TMainWindowAccessibilityTest, ListsEditsAndGroupsHaveTheNamesAUserHears) 
         EXPECT_EQ(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), expected)
             << name;
     }
+}
+
+// The tray menu is a popup: a screen reader reads its items as the focus moves over them.
+TEST_F(TMainWindowAccessibilityTest, TheTrayMenuAndItsItemsHaveNames) {
+    auto& w = CreateWindow();
+    auto* menu = Control<TPopupMenu>(w, "PopupTray");
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(menu);
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(face->role(), QAccessible::PopupMenu);
+    EXPECT_EQ(face->text(QAccessible::Name), QStringLiteral("Corvale"));
+    QStringList items;
+    for (int i = 0; i < face->childCount(); ++i) {
+        QAccessibleInterface* item = face->child(i);
+        if (item->role() == QAccessible::Separator) {
+            continue;
+        }
+        EXPECT_FALSE(item->text(QAccessible::Name).isEmpty()) << "item " << i;
+        items << item->text(QAccessible::Name);
+    }
+    EXPECT_TRUE(items.contains(QStringLiteral("Active"))) << items.join(u'|').toStdString();
+    EXPECT_TRUE(items.contains(QStringLiteral("Exit"))) << items.join(u'|').toStdString();
 }
 
 } // namespace
