@@ -37,11 +37,10 @@ public:
     bool Press(const std::string& application, const std::string& role,
                const std::string& name) const;
 
-    // Records for `seconds` the events any program announces (`events`, AT-SPI event names;
-    // none: text changes), one line each (event type, object name, text, role) in
-    // `outputFile`, which says "listening" first.
-    std::unique_ptr<TChildProcess> Watch(int seconds, const std::string& outputFile,
-                                         const std::vector<std::string>& events = {}) const;
+    // Records for `seconds` every text change any program announces, one line each (event
+    // type, object name, text, role) in `outputFile`, which says "listening" first.
+    std::unique_ptr<TChildProcess> WatchTextChanges(int seconds,
+                                                    const std::string& outputFile) const;
 
 private:
     std::vector<std::string> ReaderEnvironment() const;
