@@ -140,9 +140,8 @@ bool TAccessibilityBus::Press(const std::string& application, const std::string&
 }
 
 std::unique_ptr<TChildProcess>
-TAccessibilityBus::Watch(int seconds, const std::string& outputFile,
-                         const std::vector<std::string>& events) const {
-    std::vector<std::string> args{CORVALE_ATSPI_READER, "watch", std::to_string(seconds)};
-    args.insert(args.end(), events.begin(), events.end());
-    return std::make_unique<TChildProcess>(kPython, args, ReaderEnvironment(), outputFile);
+TAccessibilityBus::WatchTextChanges(int seconds, const std::string& outputFile) const {
+    return std::make_unique<TChildProcess>(
+        kPython, std::vector<std::string>{CORVALE_ATSPI_READER, "watch", std::to_string(seconds)},
+        ReaderEnvironment(), outputFile);
 }

@@ -156,7 +156,7 @@ TEST_F(TAccessibilityTest, TheStatusPanelsReadWhatTheyShow) {
     // Switched off through the tree, as a screen reader user does it; a screen reader that
     // keeps the panel's text hears of the change.
     const fs::path heard = folder / "text-changes.log";
-    auto watcher = bus->Watch(30, heard.string());
+    auto watcher = bus->WatchTextChanges(30, heard.string());
     ASSERT_TRUE(Eventually([&] { return ReadFile(heard).rfind("listening\n", 0) == 0; }));
     std::this_thread::sleep_for(500ms); // the program learns of the new listener on the bus
     ASSERT_TRUE(Press("check box", "Active"));

@@ -8,10 +8,9 @@
                                       role and name and prints "pressed" (exit code 3 when
                                       there is none)
 
-  atspi-reader.py watch SECONDS [EVENT...]
-                                      prints "listening", then for SECONDS one line per event
-                                      of any application (default: text changes): event type,
-                                      the object's name, the text inserted or removed, its role
+  atspi-reader.py watch SECONDS       prints "listening", then for SECONDS one line per text
+                                      change of any application: event type, the object's
+                                      name, the text inserted or removed, its role
 
 APP is the application's name on the accessibility bus. Exit code 2: no such application.
 """
@@ -106,15 +105,14 @@ def press(app, role, name):
     return 3
 
 
-def watch(seconds, events):
+def watch(seconds):
     def on_event(event):
         data = event.any_data if isinstance(event.any_data, str) else ""
         fields = (event.type, event.source.get_name(), data, event.source.get_role_name())
         print("\t".join(escape(field) for field in fields), flush=True)
 
     listener = Atspi.EventListener.new(on_event)
-    for name in events or ["object:text-changed"]:
-        listener.register(name)
+    listener.register("object:text-changed")
     print("listening", flush=True)
     GLib.timeout_add(int(seconds * 1000), lambda: Atspi.event_quit() or False)
     Atspi.event_main()
@@ -122,8 +120,8 @@ def watch(seconds, events):
 
 
 def main(argv):
-    if len(argv) >= 3 and argv[1] == "watch":
-        return watch(float(argv[2]), argv[3:])
+    if len(argv) == 3 and argv[1] == "watch":
+        return watch(float(argv[2]))
     if len(argv) < 3 or argv[1] not in ("dump", "press"):
         print(__doc__, file=sys.stderr)
         return 64
