@@ -1,5 +1,7 @@
 #include "server/Authenticator.h"
 
+#include "server/AddressGroup.h"
+#include "server/MemoryView.h"
 #include "server/PasswordHash.h"
 
 #include <algorithm>
@@ -24,6 +26,18 @@ bool Authenticator::FullCheck(const std::string& hash, std::string_view password
     return match;
 }
 
+std::optional<LoginRecord> Authenticator::Remembered(std::string_view userId,
+                                                     std::string_view password) {
+    if (password.empty()) {
+        return std::nullopt;
+    }
+    auto record = storage_.View().FindLogin(userId);
+    if (!record || !cache_.Find(*record, password)) {
+        return std::nullopt;
+    }
+    return record;
+}
+
 LoginResult Authenticator::Login(std::string_view userId, std::string_view password,
                                  std::string_view peerAddress) {
     const auto record = storage_.FindLogin(userId);
@@ -36,12 +50,13 @@ LoginResult Authenticator::Login(std::string_view userId, std::string_view passw
         }
     }
     const auto now = LoginThrottle::Clock::now();
-    if (!throttle_.MayTry(userId, peerAddress, now)) {
+    const std::string client = AddressGroup(std::string(peerAddress));
+    if (!throttle_.MayTry(userId, client, now)) {
         return {LoginOutcome::Throttled};
     }
     const bool match = FullCheck(record ? record->PasswordHash : UnknownAccountHash(), password);
     if (!record || !match) {
-        throttle_.RecordFailure(userId, peerAddress, LoginThrottle::Clock::now());
+        throttle_.RecordFailure(userId, client, LoginThrottle::Clock::now());
         return {};
     }
     cache_.Remember(*record, password);

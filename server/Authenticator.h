@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <semaphore>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ public:
 
     LoginResult Login(std::string_view userId, std::string_view password,
                       std::string_view peerAddress);
+
+    // A login proven lately, from memory alone (no database read, no hash check): the record
+    // it was proven against, or none, when only Login can tell.
+    std::optional<LoginRecord> Remembered(std::string_view userId, std::string_view password);
 
     // How many full hash checks were made so far.
     std::uint64_t FullChecks() const { return fullChecks_.load(); }

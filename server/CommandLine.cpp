@@ -270,7 +270,8 @@ Options:
                             password checks) at the same time (1 to 256,
                             default 8).
   --io-threads N            Threads that carry the connections' reads and
-                            writes (1 to 64, default 2).
+                            writes, each with connections of its own (1 to
+                            64, default 2; one per processor core is best).
 
 Limits (a request beyond one is answered with a failure and closed):
   --max-head-kib N          Request line and header fields together, in KiB
@@ -284,8 +285,9 @@ Limits (a request beyond one is answered with a failure and closed):
                             the answer (default 60).
   --max-connections N       Connections open at once (default 4096); more are
                             answered 503 and closed.
-  --max-per-address N       Connections open at once from one client address
-                            (default 64); more are answered 503 and closed.
+  --max-per-address N       Connections open at once from one client address,
+                            an IPv6 client counted by its /64 (default 64);
+                            more are answered 503 and closed.
 
 Other options:
   --no-signup               Close the sign-up page; accounts are then made

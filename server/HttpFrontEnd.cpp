@@ -1,15 +1,16 @@
 #include "server/HttpFrontEnd.h"
 
+#include "server/AddressGroup.h"
 #include "server/ConnectionTable.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"
 #include "server/TlsListener.h"
 
 #include <algorithm>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <chrono>
 #include <mutex>
 #include <vector>
@@ -31,9 +32,13 @@ constexpr std::chrono::milliseconds kAcceptBackOff{50};
 class HttpFrontEnd::Engine {
 public:
     Engine(Storage& storage, ServiceActions& actions, FrontEndOptions options)
-        : options_(options), routes_(storage, actions, RouteOptions{options.SignupOpen}),
+        : storage_(storage), options_(options),
+          routes_(storage, actions, RouteOptions{options.SignupOpen}),
           table_(options.Limits.MaxConnections, options.Limits.MaxConnectionsPerAddress),
           workers_(static_cast<std::size_t>(std::max(1, options.Threads))), stopTimer_(io_) {
+        for (int i = 1; i < std::max(1, options.IoThreads); ++i) {
+            loops_.push_back(std::make_unique<net::io_context>(1));
+        }
         context_.Limits = options.Limits;
         context_.Routes = &routes_;
         context_.Workers = &workers_;
@@ -47,7 +52,8 @@ public:
     }
 
     ~Engine() {
-        workers_.join(); // answers under way finish before their sessions go
+        storage_.WaitForQueuedReports(); // nothing may post to a loop once it is gone
+        workers_.join();                 // answers under way finish before their sessions go
     }
 
     bool UseCertificate(const std::string& chain, const std::string& key, std::string& error) {
@@ -105,11 +111,18 @@ public:
         for (std::size_t i = 0; i < acceptors_.size(); ++i) {
             Accept(*acceptors_[i], secure_[i]);
         }
+        // One loop per I/O thread, each with connections of its own: no locks between them
+        // and no strand per connection. The first also accepts and hands the new connections
+        // round. The others are kept running until the stop has let every session end.
         std::vector<std::thread> others;
-        for (int i = 1; i < std::max(1, options_.IoThreads); ++i) {
-            others.emplace_back([this] { io_.run(); });
+        for (auto& loop : loops_) {
+            keepRunning_.push_back(net::make_work_guard(*loop));
+            others.emplace_back([&loop = *loop] { loop.run(); });
         }
         io_.run();
+        for (auto& guard : keepRunning_) {
+            guard.reset();
+        }
         for (std::thread& thread : others) {
             thread.join();
         }
@@ -134,28 +147,33 @@ public:
 
 private:
     void Accept(tcp::acceptor& acceptor, bool secure) {
-        acceptor.async_accept(net::make_strand(io_), [this, &acceptor, secure](beast::error_code ec,
-                                                                               tcp::socket socket) {
-            if (stopRequested_ || !acceptor.is_open()) {
-                return;
-            }
-            if (ec) {
-                // Out of descriptors or memory: pause rather than spin on the same failure.
-                auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
-                timer->async_wait([this, &acceptor, secure, timer](beast::error_code) {
-                    if (!stopRequested_) {
-                        Accept(acceptor, secure);
-                    }
-                });
-                return;
-            }
-            if (secure) {
-                Admit<TlsTcpStream>(std::move(socket));
-            } else {
-                Admit<beast::tcp_stream>(std::move(socket));
-            }
-            Accept(acceptor, secure);
-        });
+        acceptor.async_accept(
+            NextLoop(), [this, &acceptor, secure](beast::error_code ec, tcp::socket socket) {
+                if (stopRequested_ || !acceptor.is_open()) {
+                    return;
+                }
+                if (ec) {
+                    // Out of descriptors or memory: pause rather than spin on the same failure.
+                    auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
+                    timer->async_wait([this, &acceptor, secure, timer](beast::error_code) {
+                        if (!stopRequested_) {
+                            Accept(acceptor, secure);
+                        }
+                    });
+                    return;
+                }
+                if (secure) {
+                    Admit<TlsTcpStream>(std::move(socket));
+                } else {
+                    Admit<beast::tcp_stream>(std::move(socket));
+                }
+                Accept(acceptor, secure);
+            });
+    }
+
+    net::io_context& NextLoop() {
+        const std::size_t turn = nextLoop_++ % (loops_.size() + 1);
+        return turn == 0 ? io_ : *loops_[turn - 1];
     }
 
     template <class Stream> Stream Wrap(tcp::socket socket) {
@@ -175,14 +193,16 @@ private:
         std::string peer = NormalizePeerAddress(remote.address().to_string());
         using Session = HttpSession<Stream>;
         Admission why = Admission::Admitted;
-        if (auto ticket = table_.Admit(peer, why)) {
-            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_, std::move(*ticket),
-                                      std::move(peer))
-                ->Start();
+        // Each session starts on its own connection's loop, which alone touches it from then on.
+        const auto loop = socket.get_executor();
+        if (auto ticket = table_.Admit(AddressGroup(peer), why)) {
+            auto session = std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
+                                                     std::move(*ticket), std::move(peer));
+            net::post(loop, [session] { session->Start(); });
         } else if (auto refusal = table_.AdmitRefusal()) {
-            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
-                                      std::move(*refusal), std::move(peer))
-                ->Refuse(503);
+            auto session = std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
+                                                     std::move(*refusal), std::move(peer));
+            net::post(loop, [session] { session->Refuse(503); });
         } // else closed at once: even refusals are capped
     }
 
@@ -192,6 +212,9 @@ private:
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             io_.stop();
+            for (auto& loop : loops_) {
+                loop->stop();
+            }
             return;
         }
         stopTimer_.expires_after(std::chrono::milliseconds(20));
@@ -200,6 +223,7 @@ private:
 
     // Declared before the loop: sessions still queued in it are destroyed with it, and they
     // give their tickets back to the table and use the context until then.
+    Storage& storage_;
     FrontEndOptions options_;
     HttpRoutes routes_;
     ConnectionTable table_;
@@ -207,7 +231,10 @@ private:
     std::mutex logMutex_;
     std::atomic<bool> stopRequested_{false};
 
-    net::io_context io_;
+    net::io_context io_{1};
+    std::vector<std::unique_ptr<net::io_context>> loops_; // the I/O threads' beyond the first
+    std::vector<net::executor_work_guard<net::io_context::executor_type>> keepRunning_;
+    std::atomic<std::size_t> nextLoop_{0};
     net::thread_pool workers_;
     net::steady_timer stopTimer_;
     std::vector<std::unique_ptr<tcp::acceptor>> acceptors_;

@@ -78,6 +78,18 @@ HttpAnswer Html(PageReply page) {
     return answer;
 }
 
+HttpAnswer ServiceAnswer(ServiceReply reply) {
+    HttpAnswer answer;
+    answer.Status = reply.Status;
+    answer.ContentType = std::move(reply.ContentType);
+    answer.Body = std::move(reply.Body);
+    answer.SharedBody = std::move(reply.Package);
+    if (reply.IsPackage) {
+        answer.Headers.emplace_back("Content-Disposition", R"(attachment; filename="cvlupf.exe")");
+    }
+    return answer;
+}
+
 } // namespace
 
 std::string_view ReasonFor(int status) {
@@ -175,16 +187,7 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
         return answer;
     }
     if (path == kServiceScript) {
-        ServiceReply reply = actions_.Handle(request.Target, request.Peer);
-        HttpAnswer answer;
-        answer.Status = reply.Status;
-        answer.ContentType = std::move(reply.ContentType);
-        answer.Body = std::move(reply.Body);
-        if (reply.IsPackage) {
-            answer.Headers.emplace_back("Content-Disposition",
-                                        R"(attachment; filename="cvlupf.exe")");
-        }
-        return answer;
+        return ServiceAnswer(actions_.Handle(request.Target, request.Peer));
     }
     if (path == kHomePath) {
         return Html({200, HomePage(actions_.OfferedVersion(), actions_.PackageSize(),
@@ -205,6 +208,24 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
     return Html(SignupPage(options_.SignupOpen));
 }
 
+QuickAnswer HttpRoutes::AnswerQuickly(const HttpRequestInfo& request, HttpAnswer& answer,
+                                      std::function<void(std::optional<HttpAnswer>)> later) {
+    if (PathOf(request.Target) != kServiceScript ||
+        (request.Method != "GET" && request.Method != "HEAD")) {
+        return QuickAnswer::NotQuick;
+    }
+    ServiceReply reply;
+    const QuickAnswer quick = actions_.AnswerQuickly(
+        request.Target, request.Peer, reply,
+        [later = std::move(later)](std::optional<ServiceReply> done) {
+            later(done ? std::optional<HttpAnswer>(ServiceAnswer(std::move(*done))) : std::nullopt);
+        });
+    if (quick == QuickAnswer::Ready) {
+        answer = ServiceAnswer(std::move(reply));
+    }
+    return quick;
+}
+
 std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answer) {
     const std::string_view target = request.Target;
     std::string line =
@@ -215,7 +236,8 @@ std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answ
             line += "?action=" + parsed.Query->Action;
         }
     }
-    line += "\" " + std::to_string(answer.Status) + ' ' + std::to_string(answer.Body.size());
+    line += "\" " + std::to_string(answer.Status) + ' ' +
+            std::to_string(answer.SharedBody ? answer.SharedBody->size() : answer.Body.size());
     return line;
 }
 

@@ -6,6 +6,9 @@
 #include "server/ServiceActions.h"
 #include "server/Storage.h"
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,6 +29,8 @@ struct HttpAnswer {
     std::string ContentType = "text/plain; charset=utf-8";
     std::string Body;
     std::vector<std::pair<std::string, std::string>> Headers; // beyond type, length, close
+    // A large body shared with other answers (the update package), sent in place of Body.
+    std::shared_ptr<const std::string> SharedBody;
 };
 
 struct RouteOptions {
@@ -45,6 +50,11 @@ class HttpRoutes {
 public:
     HttpRoutes(Storage& storage, ServiceActions& actions, RouteOptions options);
     HttpAnswer Answer(const HttpRequestInfo& request);
+    // The service script's requests that need neither the database nor a hash check are
+    // answered here and now, on the caller's thread (ServiceActions::AnswerQuickly); `later`
+    // gets a queued one's answer, or none when Answer must make it after all.
+    QuickAnswer AnswerQuickly(const HttpRequestInfo& request, HttpAnswer& answer,
+                              std::function<void(std::optional<HttpAnswer>)> later);
 
 private:
     Storage& storage_;

@@ -160,32 +160,65 @@ private:
     void Dispatch() {
         answering_ = true;
         auto& request = parser_->get();
-        HttpRequestInfo info;
-        info.Method = std::string(request.method_string());
-        info.Target = std::string(request.target());
-        info.ContentType = std::string(request[http::field::content_type]);
-        info.Body = std::move(request.body());
-        info.Peer = peer_;
-        const bool leftovers = buffer_.size() > 0;
+        request_.Method = std::string(request.method_string());
+        request_.Target = std::string(request.target());
+        request_.ContentType = std::string(request[http::field::content_type]);
+        request_.Body = std::move(request.body());
+        request_.Peer = peer_;
+        leftovers_ = buffer_.size() > 0;
         parser_.reset();
         buffer_.consume(buffer_.size());
-        boost::asio::post(*context_.Workers, [self = this->shared_from_this(),
-                                              info = std::move(info), leftovers]() mutable {
+        HttpAnswer answer;
+        QuickAnswer quick = QuickAnswer::NotQuick;
+        try {
+            quick = context_.Routes->AnswerQuickly(
+                request_, answer,
+                [self = this->shared_from_this()](std::optional<HttpAnswer> later) {
+                    if (!later) {
+                        return self->AnswerOnWorker();
+                    }
+                    self->Log(*later);
+                    boost::asio::post(self->stream_.get_executor(),
+                                      [self, answer = std::move(*later)]() mutable {
+                                          self->Reply(std::move(answer));
+                                      });
+                });
+        } catch (const std::exception&) {
+            quick = QuickAnswer::Ready;
+            answer = FailureAnswer(500);
+        }
+        if (quick == QuickAnswer::Ready) {
+            Log(answer);
+            Reply(std::move(answer));
+        } else if (quick == QuickAnswer::NotQuick) {
+            AnswerOnWorker();
+        } // else the writing thread replies once the change is committed
+    }
+
+    // Database work and hash checks wait on a worker, never on the connection's thread.
+    void AnswerOnWorker() {
+        boost::asio::post(*context_.Workers, [self = this->shared_from_this()]() mutable {
             HttpAnswer answer;
             try {
-                answer = self->context_.Routes->Answer(info);
+                answer = self->context_.Routes->Answer(self->request_);
             } catch (const std::exception&) {
                 answer = FailureAnswer(500);
             }
-            if (self->context_.Log) {
-                self->context_.Log(info, answer);
-            }
-            const bool head = info.Method == "HEAD";
-            boost::asio::post(self->stream_.get_executor(),
-                              [self, answer = std::move(answer), head, leftovers]() mutable {
-                                  self->Send(std::move(answer), head, leftovers);
-                              });
+            self->Log(answer);
+            boost::asio::post(
+                self->stream_.get_executor(),
+                [self, answer = std::move(answer)]() mutable { self->Reply(std::move(answer)); });
         });
+    }
+
+    void Log(const HttpAnswer& answer) {
+        if (context_.Log) {
+            context_.Log(request_, answer);
+        }
+    }
+
+    void Reply(HttpAnswer answer) {
+        Send(std::move(answer), request_.Method == "HEAD", leftovers_);
     }
 
     // Answers a request that could not be read whole, then lets the client's rest drain.
@@ -197,25 +230,50 @@ private:
     }
 
     void Send(HttpAnswer answer, bool headOnly, bool drainAfter) {
-        response_.emplace();
-        response_->version(11);
-        response_->result(static_cast<unsigned>(answer.Status));
-        const std::string_view reason = ReasonFor(answer.Status);
-        response_->reason(beast::string_view(reason.data(), reason.size()));
-        response_->set(http::field::content_type, answer.ContentType);
-        for (const auto& [name, value] : answer.Headers) {
-            response_->set(name, value);
+        if (answer.SharedBody) {
+            return SendShared(std::move(answer), headOnly, drainAfter);
         }
-        response_->set(http::field::connection, "close");
-        response_->content_length(answer.Body.size());
+        response_.emplace();
+        FillHead(*response_, answer, answer.Body.size());
         if (!headOnly) {
             response_->body() = std::move(answer.Body);
         }
+        Write(*response_, drainAfter);
+    }
+
+    // The body stays where it is, shared, and goes out in the pieces the socket takes.
+    void SendShared(HttpAnswer answer, bool headOnly, bool drainAfter) {
+        sharedBody_ = std::move(answer.SharedBody);
+        sharedResponse_.emplace();
+        FillHead(*sharedResponse_, answer, sharedBody_->size());
+        if (!headOnly) {
+            sharedResponse_->body() = {sharedBody_->data(), sharedBody_->size()};
+        }
+        Write(*sharedResponse_, drainAfter);
+    }
+
+    template <class Response>
+    static void FillHead(Response& response, const HttpAnswer& answer, std::size_t length) {
+        response.version(11);
+        response.result(static_cast<unsigned>(answer.Status));
+        const std::string_view reason = ReasonFor(answer.Status);
+        response.reason(beast::string_view(reason.data(), reason.size()));
+        response.set(http::field::content_type, answer.ContentType);
+        for (const auto& [name, value] : answer.Headers) {
+            response.set(name, value);
+        }
+        response.set(http::field::connection, "close");
+        response.content_length(length);
+    }
+
+    template <class Response> void Write(Response& response, bool drainAfter) {
         Socket().expires_after(context_.Limits.ReplyTimeout);
         http::async_write(
-            stream_, *response_,
+            stream_, response,
             [self = this->shared_from_this(), drainAfter](beast::error_code ec, std::size_t) {
                 self->response_.reset();
+                self->sharedResponse_.reset();
+                self->sharedBody_.reset();
                 if (ec) {
                     return self->Close();
                 }
@@ -267,9 +325,13 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     std::optional<http::response<http::string_body>> response_;
+    std::optional<http::response<http::span_body<const char>>> sharedResponse_;
+    std::shared_ptr<const std::string> sharedBody_;
     std::array<char, 4096> drainBuffer_{};
     std::size_t drained_ = 0;
     bool answering_ = false;
+    HttpRequestInfo request_; // once read whole; then only read, by whichever thread answers
+    bool leftovers_ = false;  // the client sent more than its request
 };
 
 } // namespace server

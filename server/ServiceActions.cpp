@@ -1,5 +1,6 @@
 #include "server/ServiceActions.h"
 
+#include "server/MemoryView.h"
 #include "server/Validation.h"
 
 #include <arpa/inet.h>
@@ -13,6 +14,7 @@ namespace {
 
 constexpr std::string_view kInvalidLogin = "Invalid ID or password";
 constexpr std::string_view kTooManyFailures = "Too many failed logins, try again later";
+constexpr std::string_view kUnavailable = "Service temporarily unavailable, try again later";
 
 ServiceReply Ok(std::string_view data = {}) {
     ServiceReply reply;
@@ -93,7 +95,12 @@ std::string NormalizePeerAddress(std::string_view peer) {
 ServiceActions::ServiceActions(Storage& storage, UpdateOffer offer, Clock clock,
                                AuthenticatorOptions logins)
     : storage_(storage), offer_(std::move(offer)), clock_(std::move(clock)),
-      authenticator_(storage, logins) {}
+      authenticator_(storage, logins) {
+    if (offer_.PackageOverride) {
+        packageOverride_ = std::make_shared<const std::string>(std::move(*offer_.PackageOverride));
+        offer_.PackageOverride.reset();
+    }
+}
 
 ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view peerAddress) {
     QueryParse parsed = ParseServiceQuery(rawTarget);
@@ -107,10 +114,98 @@ ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view
         return Dispatch(*parsed.Query, NormalizePeerAddress(peerAddress));
     } catch (const StorageError& error) {
         std::cerr << "corvale-server: storage failure: " << error.what() << '\n';
-        ServiceReply reply = Failure("Service temporarily unavailable, try again later");
+        ServiceReply reply = Failure(kUnavailable);
         reply.Status = 503;
         return reply;
     }
+}
+
+QuickAnswer ServiceActions::AnswerQuickly(std::string_view rawTarget, std::string_view peerAddress,
+                                          ServiceReply& reply, LaterReply later) {
+    QueryParse parsed = ParseServiceQuery(rawTarget);
+    if (!parsed.Query) {
+        reply = Failure(parsed.Error);
+        return QuickAnswer::Ready;
+    }
+    if (const auto refusal = UncleanName(*parsed.Query)) {
+        reply = Failure(*refusal);
+        return QuickAnswer::Ready;
+    }
+    if (parsed.Query->Action == "getip") {
+        return QuickGetIp(*parsed.Query, NormalizePeerAddress(peerAddress), reply);
+    }
+    if (parsed.Query->Action == "setip") {
+        return QuickSetIp(*parsed.Query, reply, std::move(later));
+    }
+    return QuickAnswer::NotQuick;
+}
+
+// As GetIp, when no hash check is needed: no login offered, or one remembered.
+QuickAnswer ServiceActions::QuickGetIp(const ServiceQuery& query, const std::string& peer,
+                                       ServiceReply& reply) {
+    std::string recorded;
+    const auto host = query.Find("host");
+    if (host && IsValidHostName(*host)) {
+        const auto id = query.Find("id");
+        const auto password = query.Find("pswd");
+        if (id && password && !password->empty() && IsValidUserId(*id)) {
+            const auto login = authenticator_.Remembered(*id, *password);
+            if (!login) {
+                return QuickAnswer::NotQuick;
+            }
+            recorded = storage_.View().RecordedAddress(login->Account, *host);
+        }
+    }
+    reply = Ok(peer + ' ' + recorded);
+    return QuickAnswer::Ready;
+}
+
+// As SetIp behind a remembered login; the writing thread checks that the login still holds.
+QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& reply,
+                                       LaterReply later) {
+    const auto id = query.Find("id");
+    const auto password = query.Find("pswd");
+    if (!id || !password || !IsValidUserId(*id)) {
+        reply = Failure(kInvalidLogin);
+        return QuickAnswer::Ready;
+    }
+    auto login = authenticator_.Remembered(*id, *password);
+    if (!login) {
+        return QuickAnswer::NotQuick; // a full check, or a refusal within the login limits
+    }
+    const auto host = query.Find("host");
+    if (!host || !IsValidHostName(*host)) {
+        reply = Failure("Invalid host name");
+        return QuickAnswer::Ready;
+    }
+    const auto address = query.Find("ip");
+    if (!address) {
+        reply = Failure("Missing key: ip");
+        return QuickAnswer::Ready;
+    }
+    if (!IsValidAddressReport(*address)) {
+        reply = Failure("Invalid address");
+        return QuickAnswer::Ready;
+    }
+    AddressReport report{login->Account,     std::move(login->PasswordHash),
+                         std::string(*host), std::string(*address),
+                         clock_(),           ClientVersionOf(query)};
+    storage_.QueueReport(std::move(report), [later = std::move(later)](ReportOutcome outcome) {
+        switch (outcome) {
+        case ReportOutcome::Recorded:
+            return later(Ok());
+        case ReportOutcome::TooManyHosts:
+            return later(Failure("Too many hosts for this account"));
+        case ReportOutcome::LoginChanged:
+            return later(std::nullopt);
+        case ReportOutcome::Failed:
+            break;
+        }
+        ServiceReply failed = Failure(kUnavailable);
+        failed.Status = 503;
+        later(std::move(failed));
+    });
+    return QuickAnswer::Queued;
 }
 
 ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_view peer) {
@@ -275,8 +370,8 @@ ProductVersion ServiceActions::OfferedVersion() {
 }
 
 std::optional<std::int64_t> ServiceActions::PackageSize() {
-    if (offer_.PackageOverride) {
-        return static_cast<std::int64_t>(offer_.PackageOverride->size());
+    if (packageOverride_) {
+        return static_cast<std::int64_t>(packageOverride_->size());
     }
     return storage_.PackageSize();
 }
@@ -288,12 +383,12 @@ ServiceReply ServiceActions::Clver() {
 ServiceReply ServiceActions::Dlupdate() {
     ServiceReply reply;
     reply.ContentType = "application/octet-stream";
-    auto package = offer_.PackageOverride ? offer_.PackageOverride : storage_.Package();
-    if (!package) {
+    // Shared, never copied: many downloads at once cost one package's memory.
+    reply.Package = packageOverride_ ? packageOverride_ : storage_.SharedPackage();
+    if (!reply.Package) {
         reply.Status = 404; // an empty body: nothing for the client to save and run
         return reply;
     }
-    reply.Body = std::move(*package);
     reply.IsPackage = true;
     return reply;
 }

@@ -8,6 +8,7 @@
 #include "server/Version.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ struct ServiceReply {
     std::string ContentType = "text/plain; charset=utf-8";
     std::string Body;
     bool IsPackage = false; // the body is the update package, not a text reply
+    // The package itself, shared with every other download of it, in place of Body.
+    std::shared_ptr<const std::string> Package;
 };
 
 using Clock = std::function<UnixTime()>;
@@ -35,12 +38,26 @@ std::string FormatRecordTime(UnixTime time);
 // The peer as the client should see it: an IPv4-mapped IPv6 address in its dotted form.
 std::string NormalizePeerAddress(std::string_view peer);
 
+enum class QuickAnswer {
+    Ready,   // the reply is made
+    Queued,  // the reply comes later, once the database has committed the change
+    NotQuick // answer with Handle, away from the caller's thread
+};
+// Called once, on the writing thread; with no reply when Handle must answer after all.
+using LaterReply = std::function<void(std::optional<ServiceReply>)>;
+
 class ServiceActions {
 public:
     ServiceActions(Storage& storage, UpdateOffer offer, Clock clock = SystemNow,
                    AuthenticatorOptions logins = {});
 
     ServiceReply Handle(std::string_view rawTarget, std::string_view peerAddress);
+    // What can be answered without waiting for the database or a password hash check, so on
+    // the thread that carries the connection: a bad query, the address check, and an address
+    // report of a remembered login (queued for the writing thread). The reply is the one
+    // Handle would give.
+    QuickAnswer AnswerQuickly(std::string_view rawTarget, std::string_view peerAddress,
+                              ServiceReply& reply, LaterReply later);
 
     // What the service currently offers, for the web pages as well.
     ProductVersion OfferedVersion();
@@ -58,9 +75,12 @@ private:
     ServiceReply Clver();
     ServiceReply Dlupdate();
     LoginResult Authenticate(const ServiceQuery& query, std::string_view peer);
+    QuickAnswer QuickGetIp(const ServiceQuery& query, const std::string& peer, ServiceReply& reply);
+    QuickAnswer QuickSetIp(const ServiceQuery& query, ServiceReply& reply, LaterReply later);
 
     Storage& storage_;
     UpdateOffer offer_;
+    std::shared_ptr<const std::string> packageOverride_; // the offer's, shared by downloads
     Clock clock_;
     Authenticator authenticator_;
 };

@@ -1,5 +1,7 @@
 #include "server/Storage.h"
 
+#include "server/MemoryView.h"
+
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -11,6 +13,8 @@ namespace {
 // 1: passwords kept as the client sends them; 2: only their hashes.
 constexpr std::int64_t kSchemaVersion = 2;
 constexpr std::chrono::milliseconds kCheckpointInterval{500};
+// How soon a change made by another process (an administration command) reaches the view.
+constexpr std::chrono::milliseconds kViewPollInterval{50};
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE accounts(
@@ -46,17 +50,26 @@ constexpr std::string_view kPackageKey = "package";
 
 } // namespace
 
-Storage::Storage(const std::string& path, HashCost cost) : path_(path), cost_(cost), db_(path) {
+Storage::Storage(const std::string& path, HashCost cost)
+    : path_(path), cost_(cost), db_(path), view_(std::make_unique<MemoryView>()) {
     db_.Execute("PRAGMA busy_timeout = 5000");
     db_.Execute("PRAGMA journal_mode = WAL");
     db_.Execute("PRAGMA synchronous = NORMAL");
     db_.Execute("PRAGMA foreign_keys = ON");
     db_.Execute("PRAGMA wal_autocheckpoint = 0");
     Migrate();
+    LoadView();
     checkpointer_ = std::thread([this] { CheckpointLoop(); });
+    writer_ = std::thread([this] { WriteLoop(); });
 }
 
 Storage::~Storage() {
+    {
+        std::lock_guard lock(queueMutex_);
+        writerStopping_ = true;
+    }
+    queueWake_.notify_all();
+    writer_.join(); // writes every report still queued first
     {
         std::lock_guard lock(checkpointMutex_);
         stopping_ = true;
@@ -65,11 +78,57 @@ Storage::~Storage() {
     checkpointer_.join();
 }
 
+void Storage::LoadView() {
+    std::vector<LoginRecord> logins;
+    {
+        Statement query = db_.Prepare("SELECT id, user_id, password FROM accounts");
+        while (query.Step()) {
+            logins.push_back({query.Int(0), query.Text(1), query.Text(2)});
+        }
+    }
+    std::vector<MemoryView::Host> hosts;
+    {
+        Statement query = db_.Prepare("SELECT account, name, address FROM hosts");
+        while (query.Step()) {
+            hosts.push_back({query.Int(0), query.Text(1), query.Text(2)});
+        }
+    }
+    Statement version = db_.Prepare("PRAGMA data_version");
+    dataVersion_ = version.Step() ? version.Int(0) : -1;
+    package_.reset();
+    packageRead_ = false;
+    view_->Replace(std::move(logins), std::move(hosts));
+}
+
+// The change count moves only for commits made through other connections.
+void Storage::LoadViewIfChangedElsewhere() {
+    std::int64_t now = -1;
+    {
+        Statement version = db_.Prepare("PRAGMA data_version");
+        now = version.Step() ? version.Int(0) : -1;
+    }
+    if (now != dataVersion_) {
+        LoadView();
+    }
+}
+
 void Storage::CheckpointLoop() {
     std::unique_ptr<Database> checkpoints;
+    auto nextCheckpoint = std::chrono::steady_clock::now() + kCheckpointInterval;
     std::unique_lock lock(checkpointMutex_);
-    while (!checkpointWake_.wait_for(lock, kCheckpointInterval, [this] { return stopping_; })) {
+    while (!checkpointWake_.wait_for(lock, kViewPollInterval, [this] { return stopping_; })) {
         lock.unlock();
+        try {
+            std::lock_guard viewLock(mutex_);
+            LoadViewIfChangedElsewhere();
+        } catch (const StorageError& error) {
+            std::cerr << "corvale-server: reading changes failed: " << error.what() << '\n';
+        }
+        if (std::chrono::steady_clock::now() < nextCheckpoint) {
+            lock.lock();
+            continue;
+        }
+        nextCheckpoint = std::chrono::steady_clock::now() + kCheckpointInterval;
         try {
             if (!checkpoints) {
                 checkpoints = std::make_unique<Database>(path_);
@@ -132,7 +191,9 @@ CreateResult Storage::CreateAccount(std::string_view userId, std::string_view st
     Statement insert = db_.Prepare("INSERT INTO accounts(user_id, password, created) "
                                    "VALUES(?1, ?2, ?3) ON CONFLICT(user_id) DO NOTHING");
     insert.Bind(1, userId).Bind(2, hash).Bind(3, now).Run();
-    return db_.Changes() == 1 ? CreateResult::Created : CreateResult::AlreadyExists;
+    const bool created = db_.Changes() == 1;
+    LoadView();
+    return created ? CreateResult::Created : CreateResult::AlreadyExists;
 }
 
 bool Storage::SetPassword(std::string_view userId, std::string_view storedPassword) {
@@ -142,13 +203,17 @@ bool Storage::SetPassword(std::string_view userId, std::string_view storedPasswo
         .Bind(1, userId)
         .Bind(2, hash)
         .Run();
-    return db_.Changes() == 1;
+    const bool changed = db_.Changes() == 1;
+    LoadView();
+    return changed;
 }
 
 bool Storage::DeleteAccount(std::string_view userId) {
     std::lock_guard lock(mutex_);
     db_.Prepare("DELETE FROM accounts WHERE user_id = ?1").Bind(1, userId).Run();
-    return db_.Changes() == 1;
+    const bool deleted = db_.Changes() == 1;
+    LoadView();
+    return deleted;
 }
 
 std::optional<AccountKey> Storage::Authenticate(std::string_view userId,
@@ -210,9 +275,22 @@ std::optional<HostNumber> Storage::RecordAddress(AccountKey account, std::string
                                                  std::string_view address, UnixTime now,
                                                  std::string_view clientVersion) {
     std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    const auto number = RecordAddressLocked(account, hostName, address, now, clientVersion);
+    transaction.Commit();
+    if (number) {
+        view_->SetAddress(account, hostName, address);
+    }
+    return number;
+}
+
+// Inside a transaction, with the lock held.
+std::optional<HostNumber> Storage::RecordAddressLocked(AccountKey account,
+                                                       std::string_view hostName,
+                                                       std::string_view address, UnixTime now,
+                                                       std::string_view clientVersion) {
     // Update first and insert only when nothing matched: an upsert would use up a host
     // number on every report of a known host.
-    Transaction transaction(db_);
     HostNumber number = 0;
     {
         Statement update =
@@ -240,7 +318,6 @@ std::optional<HostNumber> Storage::RecordAddress(AccountKey account, std::string
         insert.Step();
         number = insert.Int(0);
     }
-    transaction.Commit();
     return number;
 }
 
@@ -380,9 +457,22 @@ std::optional<std::int64_t> Storage::PackageSize() {
     return query.Int(0);
 }
 
+std::shared_ptr<const std::string> Storage::SharedPackage() {
+    std::lock_guard lock(mutex_);
+    LoadViewIfChangedElsewhere();
+    if (!packageRead_) {
+        auto bytes = Setting(kPackageKey);
+        package_ = bytes ? std::make_shared<const std::string>(std::move(*bytes)) : nullptr;
+        packageRead_ = true;
+    }
+    return package_;
+}
+
 void Storage::SetPackage(std::optional<std::string> bytes) {
     std::lock_guard lock(mutex_);
     SetSetting(kPackageKey, bytes);
+    package_.reset();
+    packageRead_ = false;
 }
 
 } // namespace server

@@ -8,6 +8,9 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -53,6 +56,27 @@ struct OfferOutcome {
     HostNumber ForeignHost = 0; // the first number that is not the owner's, for ForeignHost
 };
 
+class MemoryView;
+
+// An address report whose login was checked from memory: it is written only while the account
+// still has the password hash the login was proven against.
+struct AddressReport {
+    AccountKey Account = 0;
+    std::string ProvenHash;
+    std::string Host;
+    std::string Address;
+    UnixTime Now = 0;
+    std::string ClientVersion;
+};
+enum class ReportOutcome {
+    Recorded,
+    TooManyHosts,
+    LoginChanged, // the password or the account changed since the login was proven
+    Failed        // the database failed; nothing of the report was kept
+};
+// Told once the report's transaction is over, on the writing thread.
+using ReportDone = std::function<void(ReportOutcome)>;
+
 class Storage {
 public:
     // Opens or creates the database file and brings its schema up to date. A database that
@@ -92,6 +116,13 @@ public:
                                             std::string_view address, UnixTime now,
                                             std::string_view clientVersion);
     std::vector<HostRecord> HostsOf(AccountKey account);
+    // Queues the report for the writing thread, which writes the reports that come in at
+    // about the same time in one transaction and tells each one after its commit.
+    void QueueReport(AddressReport report, ReportDone done);
+    // Returns once every report queued so far has been written and told.
+    void WaitForQueuedReports();
+    // The login records and addresses on record, in step with the database.
+    const MemoryView& View() const { return *view_; }
     std::vector<HostRecord> AllHosts();
 
     // --- buddies
@@ -108,6 +139,9 @@ public:
     std::optional<std::string> OfferedVersion();
     void SetOfferedVersion(std::optional<std::string> version);
     std::optional<std::string> Package();
+    // The same, read once and then shared by every download until it changes here or
+    // elsewhere; none when no package is stored.
+    std::shared_ptr<const std::string> SharedPackage();
     std::optional<std::int64_t> PackageSize();
     void SetPackage(std::optional<std::string> bytes);
 
@@ -118,11 +152,24 @@ private:
     void Migrate();
     void HashKeptPasswords();
     void CheckpointLoop();
+    std::optional<HostNumber> RecordAddressLocked(AccountKey account, std::string_view hostName,
+                                                  std::string_view address, UnixTime now,
+                                                  std::string_view clientVersion);
+    void LoadView();
+    void LoadViewIfChangedElsewhere();
+    void WriteLoop();
+    bool StillHasHash(AccountKey account, const std::string& hash);
+    void WriteBatch(std::deque<std::pair<AddressReport, ReportDone>>& batch,
+                    std::vector<ReportOutcome>& outcomes);
 
     std::string path_;
     HashCost cost_;
     std::mutex mutex_;
     Database db_;
+    std::unique_ptr<MemoryView> view_;
+    std::int64_t dataVersion_ = -1; // the database's change count when the view was loaded
+    std::shared_ptr<const std::string> package_; // read when first asked for since a change
+    bool packageRead_ = false;
 
     // Copying the write-ahead log back into the database syncs the disk; it runs on a thread
     // and connection of its own so that no request waits behind it.
@@ -130,6 +177,14 @@ private:
     std::condition_variable checkpointWake_;
     bool stopping_ = false;
     std::thread checkpointer_;
+
+    std::mutex queueMutex_;
+    std::condition_variable queueWake_;
+    std::deque<std::pair<AddressReport, ReportDone>> queue_;
+    bool writerStopping_ = false;
+    bool writing_ = false; // a batch taken from the queue is being written or told
+    std::condition_variable queueIdle_;
+    std::thread writer_;
 };
 
 } // namespace server

@@ -1,6 +1,7 @@
 // The front end's bounds seen on the wire: each limit answers or closes the connection that
 // breaks it, while a normal client at the same time is answered as usual.
 
+#include "server/AddressGroup.h"
 #include "tests/server/RunningServer.h"
 
 #include <arpa/inet.h>
@@ -236,6 +237,91 @@ TEST(Limits, ConnectionsAreCappedPerAddressAndInAll) {
     held.clear();
     ASSERT_EQ(waitForCount(0), 0u);
     ExpectNormalClientAnswered("once the held connections are gone");
+}
+
+TEST(Limits, AnIPv6ClientIsCountedByItsSlash64) {
+    const std::pair<const char*, const char*> kCases[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"192.0.2.7", "192.0.2.7"},
+        {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},
+        {"2001:db8:1:2:ffff::1", "2001:db8:1:2::/64"}, // the same block, the same count
+        {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+        {"2001:0DB8:0001:0002::9", "2001:db8:1:2::/64"}, // however it is spelt
+        {"::1", "::/64"},
+        {"fe80::1%lo", "fe80::1%lo"}, // not a plain address: counted as it stands
+    };
+    for (const auto& [address, group] : kCases) {
+        EXPECT_EQ(server::AddressGroup(address), group) << address;
+    }
+}
+
+// A connection over IPv6 loopback, held open until the end of the scope.
+class Ipv6Client {
+public:
+    explicit Ipv6Client(std::uint16_t port) {
+        fd_ = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in6 remote{};
+        remote.sin6_family = AF_INET6;
+        remote.sin6_port = htons(port);
+        remote.sin6_addr = in6addr_loopback;
+        connected_ =
+            fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    }
+    ~Ipv6Client() { close(fd_); }
+    Ipv6Client(const Ipv6Client&) = delete;
+    Ipv6Client& operator=(const Ipv6Client&) = delete;
+    bool Connected() const { return connected_; }
+    std::string Exchange(const std::string& request) {
+        send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+        std::string received;
+        char buffer[4096];
+        for (;;) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (poll(&entry, 1, 10000) <= 0) {
+                return received;
+            }
+            const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return received;
+            }
+            received.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+TEST(Limits, IPv6ClientsAreCappedPerAddressToo) {
+    const int probe = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    const bool haveIpv6 =
+        probe >= 0 && bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback) == 0;
+    close(probe);
+    if (!haveIpv6) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    auto setup = RunningServer::DefaultSetup();
+    setup.Host = "::1";
+    setup.FrontEnd.Limits.MaxConnectionsPerAddress = 2;
+    RunningServer server(setup);
+    Ipv6Client first(server.Port());
+    Ipv6Client second(server.Port());
+    ASSERT_TRUE(first.Connected() && second.Connected());
+    const auto deadline = Clock::now() + 10s;
+    while (server.FrontEnd().OpenConnections() != 2 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    Ipv6Client third(server.Port());
+    const std::string refused =
+        third.Exchange("GET /bin/corvale/cmd.php?action=getip HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(StatusLine(refused), "HTTP/1.1 503 Service Unavailable");
+    const std::string answered =
+        first.Exchange("GET /bin/corvale/cmd.php?action=getip HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Body(answered), "OK ::1 ") << "the ones let in are answered as usual";
 }
 
 } // namespace

@@ -174,4 +174,18 @@ TEST_F(LoginTest, FailedLoginsAreLimitedPerAddress) {
         << "a new login from that address waits";
 }
 
+TEST_F(LoginTest, FailedLoginsFromOneIPv6BlockAreLimitedTogether) {
+    RunningServer server(WithLimits(100, 2));
+    server.AddAccount("jdoe", "secret");
+    Authenticator& logins = server.Actions().Logins();
+    // Each try from another address of the same /64, as a client that owns the block could.
+    EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::1").Outcome, LoginOutcome::Refused);
+    EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::2").Outcome, LoginOutcome::Refused);
+    EXPECT_EQ(logins.Login("jdoe", ScramblePassword("secret"), "2001:db8:5:6:a::3").Outcome,
+              LoginOutcome::Throttled);
+    EXPECT_EQ(logins.Login("jdoe", ScramblePassword("secret"), "2001:db8:5:7::1").Outcome,
+              LoginOutcome::Accepted)
+        << "the next block is not held";
+}
+
 } // namespace
