@@ -121,6 +121,7 @@ void TSysTrayIcon::SetIconIndex(std::int32_t index) {
 void TSysTrayIcon::SetPopupMenu(TPopupMenu* menu) {
     popupMenu_ = menu;
     WatchRemoval(menu, popupMenuRemoval_);
+    shell_->SetMenu(menu);
 }
 
 void TSysTrayIcon::WatchRemoval(QObject* component, QMetaObject::Connection& connection) {

@@ -74,6 +74,7 @@ protected:
 private:
     void CreateControls();
     void SetTabOrder();
+    void NameControlsForAssistiveTechnology();
     void CollectTickedHosts();
 
     bool hostListFetchStarted_ = false;

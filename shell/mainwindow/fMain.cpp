@@ -50,6 +50,7 @@ TCorvaleFormMain::TCorvaleFormMain(TSetup setup)
     CreatePages();
     SizeToDesign();
     CreateTrayIcon();
+    NameControlsForAssistiveTechnology();
     ConnectHandlers();
     PlaceInCentre();
 

@@ -143,6 +143,7 @@ private:
     // below what the pages' texts need.
     void SizeToDesign();
     void CreateTrayIcon();
+    void NameControlsForAssistiveTechnology();
     void ConnectHandlers();
     void PlaceInCentre();
     bool TrayAvailable() const;
