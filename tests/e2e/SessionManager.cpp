@@ -63,7 +63,9 @@ Status TSessionManager::NewClient(SmsConn connection, SmPointer self, unsigned l
             SmsDeletePropertiesProcMask | SmsGetPropertiesProcMask;
     callbacks->register_client.callback = [](SmsConn c, SmPointer data, char* previousId) {
         std::free(previousId);
-        SmsRegisterClientReply(c, SmsGenerateClientID(c));
+        char* id = SmsGenerateClientID(c); // the reply keeps a copy
+        SmsRegisterClientReply(c, id);
+        std::free(id);
         static_cast<TSessionManager*>(data)->registered_ = true;
         return Status(1);
     };
