@@ -45,7 +45,9 @@ XSession::~XSession() {
 }
 
 // Xvfb picks a free display itself and writes its number to the given descriptor once it
-// accepts connections, so parallel test programs never collide.
+// accepts connections, so parallel test programs never collide. It never resets when its last
+// client leaves: a reset refuses connections for a moment, and the tray host's first one could
+// fall into it.
 bool XSession::StartServer() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -56,7 +58,7 @@ bool XSession::StartServer() {
         server_ = std::make_unique<ChildProcess>(
             FindProgram("Xvfb"),
             std::vector<std::string>{"-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                     "800x600x24", "-nolisten", "tcp"},
+                                     "800x600x24", "-nolisten", "tcp", "-noreset"},
             ChildSetup{.InheritedFd = fds[1]});
     } catch (const std::exception&) {
     }
@@ -81,12 +83,26 @@ bool XSession::StartServer() {
     return true;
 }
 
+namespace {
+
+// ": " and the last line the program wrote, or nothing when it wrote none.
+std::string LastLine(const std::string& file) {
+    std::string text = ReadFile(file).value_or("");
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text.empty() ? std::string() : ": " + text.substr(text.rfind('\n') + 1);
+}
+
+} // namespace
+
 // The host takes the tray some time after it starts; an icon shown before then may never dock.
 void XSession::StartTrayHost(const std::vector<std::string>& trayHost) {
     const std::string name = trayHost.front().substr(trayHost.front().rfind('/') + 1);
     try {
         trayHost_ = std::make_unique<ChildProcess>(
-            trayHost.front(), std::vector<std::string>(trayHost.begin() + 1, trayHost.end()));
+            trayHost.front(), std::vector<std::string>(trayHost.begin() + 1, trayHost.end()),
+            ChildSetup{.OutputFile = logs_ / "tray-host.log"});
     } catch (const std::exception&) {
         failure_ = name + " could not be started";
         return;
@@ -98,7 +114,7 @@ void XSession::StartTrayHost(const std::vector<std::string>& trayHost) {
         const std::optional<int> status = trayHost_->WaitForExit(0ms);
         failure_ = name + " ended with exit status " +
                    (status ? std::to_string(*status) : std::string("unknown")) +
-                   " before it took the tray over";
+                   " before it took the tray over" + LastLine(logs_ / "tray-host.log");
     } else if (!owned) {
         failure_ = name + " did not take the tray over within " +
                    std::to_string(Scaled(deadline).count()) + " ms";

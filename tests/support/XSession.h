@@ -4,6 +4,7 @@
 // program should it die first.
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TempFolder.h"
 
 #include <memory>
 #include <string>
@@ -37,6 +38,7 @@ private:
 
     std::unique_ptr<ChildProcess> server_;
     std::unique_ptr<ChildProcess> trayHost_;
+    TempFolder logs_; // what the tray host writes, for the failure when it ends
     std::string display_;
     std::string failure_;
     bool missing_ = false;
