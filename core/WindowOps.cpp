@@ -27,14 +27,19 @@ public:
     void PostQuitForUpdate() override {}
 };
 
-NoWindow noWindow;
+// Never destroyed: a task may still be running while the program ends, after the static
+// objects' destructors have begun, and it must then still find a window that does nothing.
+IWindowOps& NoWindowAtAll() {
+    static IWindowOps* const none = new NoWindow;
+    return *none;
+}
 std::atomic<IWindowOps*> installed{nullptr};
 
 } // namespace
 
 IWindowOps& WindowOps() {
     IWindowOps* ops = installed.load();
-    return ops ? *ops : noWindow;
+    return ops ? *ops : NoWindowAtAll();
 }
 
 void SetWindowOps(IWindowOps* ops) {

@@ -8,8 +8,22 @@
 #include <cstdio>
 #include <unistd.h>
 
-TConfig Cfg;
-TVars Vars;
+namespace {
+
+// Holds one object whose destructor never runs.
+template <typename T> union TImmortal {
+    TImmortal() : Value() {}
+    ~TImmortal() {}
+    T Value;
+};
+
+TImmortal<TConfig> config;
+TImmortal<TVars> variables;
+
+} // namespace
+
+TConfig& Cfg = config.Value;
+TVars& Vars = variables.Value;
 
 namespace {
 

@@ -5,8 +5,10 @@
 
 #include <string>
 
-extern TConfig Cfg;
-extern TVars Vars;
+// Never destroyed: the program does not wait for its tasks at the end, and a task still running
+// while the static objects are destroyed must still find them.
+extern TConfig& Cfg;
+extern TVars& Vars;
 
 // Start-up initialisation: runs once, before any window or task exists.
 void InitCfg();

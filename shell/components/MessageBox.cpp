@@ -89,6 +89,20 @@ void ShowApplicationError(const QString& errorText) {
         {ApplicationErrorText(errorText), ApplicationTitle(), TMsgIcon::Error, TMsgButtons::OK});
 }
 
+QMessageBox* ShowApplicationErrorAsync(const QString& errorText) {
+    const TMessageBoxRequest request{ApplicationErrorText(errorText), ApplicationTitle(),
+                                     TMsgIcon::Error, TMsgButtons::OK};
+    if (Hook()) {
+        Hook()(request);
+        return nullptr;
+    }
+    QMessageBox* box = CreateBox(request);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+    return box;
+}
+
 void SetMessageBoxHook(TMessageBoxHook hook) {
     Hook() = std::move(hook);
 }

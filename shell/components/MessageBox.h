@@ -40,6 +40,11 @@ void ShowPlainMessage(const QString& text);
 // the error icon, and a "." appended when the text's last character sorts after ".".
 void ShowApplicationError(const QString& errorText);
 QString ApplicationErrorText(const QString& errorText);
+// The same display without waiting for it: the box is modal for the whole application, as
+// the default display is, so the user cannot raise the same error again behind it, and it
+// stays above the program's windows; the window thread goes on meanwhile. Returns the box,
+// or none when the hook answered.
+QMessageBox* ShowApplicationErrorAsync(const QString& errorText);
 
 using TMessageBoxHook = std::function<TMsgAnswer(const TMessageBoxRequest&)>;
 // Installs the hook (an empty one removes it). Window thread only.

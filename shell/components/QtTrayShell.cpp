@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <QMenu>
 
 TQtTrayShell::TQtTrayShell() {
     QObject::connect(&icon_, &QSystemTrayIcon::activated, &icon_,
@@ -60,6 +61,18 @@ void TQtTrayShell::Apply(const TNotifyIconData& data) {
     icon_.setToolTip(data.Tip);
     // The system tray cannot show an icon without a picture; it appears once it has one.
     icon_.setVisible(!data.Icon.isNull());
+}
+
+// A status-notifier tray (over D-Bus: the one on Wayland, and on X11 where a watcher with a
+// host runs) draws the exported menu itself, and many such hosts never send a context
+// request, so the menu must be exported for every command to stay reachable. The X tray
+// protocol gets none: Qt would open it on a right press by itself, beside the popup the
+// component opens. Qt gives the menu a platform counterpart only for the D-Bus tray.
+void TQtTrayShell::SetMenu(QMenu* menu) {
+    icon_.setContextMenu(menu);
+    if (menu && !menu->platformMenu()) {
+        icon_.setContextMenu(nullptr);
+    }
 }
 
 std::optional<QPoint> TQtTrayShell::CursorPos() {

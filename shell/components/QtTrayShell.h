@@ -16,6 +16,7 @@ public:
     std::optional<QPoint> CursorPos() override;
     Qt::KeyboardModifiers KeyboardState() override;
     void SetMouseMessageSink(TMouseMessageSink sink) override;
+    void SetMenu(QMenu* menu) override;
 
     // Where the icon is on the screen; empty while it is not docked in a tray.
     QRect Geometry() const { return icon_.geometry(); }

@@ -47,6 +47,13 @@ TSysTrayIcon::~TSysTrayIcon() {
     }
 }
 
+void TSysTrayIcon::SetDesignPreview(bool value) {
+    designPreview_ = value;
+    previewSwitching_ = true;
+    SetIconVisible(value);
+    previewSwitching_ = false;
+}
+
 void TSysTrayIcon::SetIconList(TImageList* list) {
     iconList_ = list;
     WatchRemoval(list, iconListRemoval_);
@@ -114,6 +121,7 @@ void TSysTrayIcon::SetIconIndex(std::int32_t index) {
 void TSysTrayIcon::SetPopupMenu(TPopupMenu* menu) {
     popupMenu_ = menu;
     WatchRemoval(menu, popupMenuRemoval_);
+    shell_->SetMenu(menu);
 }
 
 void TSysTrayIcon::WatchRemoval(QObject* component, QMetaObject::Connection& connection) {
@@ -154,13 +162,17 @@ void TSysTrayIcon::RefreshNotifyData() {
 }
 
 bool TSysTrayIcon::AddTrayIcon() {
-    iconVisible_ = true;
+    if (!previewSwitching_) {
+        iconVisible_ = true;
+    }
     RefreshNotifyData();
     return shell_->NotifyIcon(TNotifyMessage::Add, notifyData_);
 }
 
 bool TSysTrayIcon::DeleteTrayIcon() {
-    iconVisible_ = false;
+    if (!previewSwitching_) {
+        iconVisible_ = false;
+    }
     RefreshNotifyData();
     return shell_->NotifyIcon(TNotifyMessage::Delete, notifyData_);
 }

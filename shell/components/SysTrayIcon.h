@@ -52,7 +52,9 @@ public:
 
     // Properties, in their declaration order.
     bool DesignPreview() const { return designPreview_; }
-    void SetDesignPreview(bool value) { designPreview_ = value; } // no design time here
+    // Asks the shell to add (true) or remove the icon as IconVisible would, leaving
+    // IconVisible as it was; there is no design time here to limit it to.
+    void SetDesignPreview(bool value);
     TImageList* IconList() const { return iconList_; }
     void SetIconList(TImageList* list);
     bool CycleIcons() const { return cycleIcons_; }
@@ -148,6 +150,7 @@ private:
     bool cycleTimerEnabled_ = false;
     std::int32_t iconIndex_ = 0;
     bool designPreview_ = false;
+    bool previewSwitching_ = false; // a DesignPreview change is being applied
     TImageList* iconList_ = nullptr;
     bool cycleIcons_ = false;
     std::uint32_t cycleInterval_ = 0;

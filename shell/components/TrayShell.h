@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 
+class QMenu;
+
 enum class TNotifyMessage { Add = 0, Modify = 1, Delete = 2 };
 
 // What every shell call sends: the picture (empty for none) and the tip (empty for none).
@@ -46,6 +48,9 @@ public:
     virtual Qt::KeyboardModifiers KeyboardState() = 0;
     // Where the icon's mouse messages go from now on.
     virtual void SetMouseMessageSink(TMouseMessageSink sink) = 0;
+    // The icon's popup menu, for a tray that draws the menu itself and never asks for it to
+    // be opened (or none).
+    virtual void SetMenu(QMenu* menu) { (void)menu; }
 };
 
 // The system's notification area (QSystemTrayIcon).

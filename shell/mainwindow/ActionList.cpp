@@ -38,9 +38,7 @@ void RunHandler(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& error) {
-        ShowMessageBoxAsync({ApplicationErrorText(QString::fromUtf8(error.what())),
-                             ApplicationTitle(), TMsgIcon::Error, TMsgButtons::OK},
-                            [](TMsgAnswer) {});
+        ShowApplicationErrorAsync(QString::fromUtf8(error.what()));
     }
 }
 

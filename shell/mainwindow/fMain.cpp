@@ -30,6 +30,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -66,6 +67,13 @@ TCorvaleFormMain::~TCorvaleFormMain() {
     try {
         FormDestroy();
     } catch (const std::exception& error) {
+        if (EndsUnattended()) {
+            // Nobody may be there to dismiss a box, and a session end or a service manager
+            // waits only so long before it kills the program: say it where logs keep it.
+            std::fprintf(stderr, "corvale: %s\n",
+                         qPrintable(ApplicationErrorText(QString::fromUtf8(error.what()))));
+            return;
+        }
         // The message loop has ended: this box is the only thing left to wait for.
         ShowApplicationError(QString::fromUtf8(error.what()));
     }
@@ -141,7 +149,8 @@ void TCorvaleFormMain::FormShow() {
 void TCorvaleFormMain::closeEvent(QCloseEvent* event) {
     if (FormCloseQuery()) {
         event->accept();
-        Terminate();
+        // Once the session ends, its manager, not a user, closes the window.
+        Terminate(SessionEnding ? TEndBy::SessionEnd : TEndBy::User);
     } else {
         event->ignore();
     }
@@ -172,9 +181,14 @@ void TCorvaleFormMain::FormDestroy() {
     UnloadCompanion();
 }
 
-void TCorvaleFormMain::Terminate() {
+void TCorvaleFormMain::Terminate(TEndBy by) {
+    endBy_ = by;
     emit terminateRequested();
     QCoreApplication::exit(0);
+}
+
+bool TCorvaleFormMain::EndsUnattended() const {
+    return endBy_.has_value() && *endBy_ != TEndBy::User;
 }
 
 TCorvaleFormMain::TOwnFields TCorvaleFormMain::OwnFields() const {

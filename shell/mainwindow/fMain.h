@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -141,6 +142,7 @@ private:
     void ConnectHandlers();
     void PlaceInCentre();
     bool TrayAvailable() const;
+    bool IsVisibleForOpenClose() const;
 
     // Handlers of the start-up and the end (errors propagate to the caller).
     void FormCreate();
@@ -148,7 +150,10 @@ private:
     // Answers whether the close may go ahead; hides the window instead when it may not.
     bool FormCloseQuery();
     void FormDestroy();
-    void Terminate();
+    // Who ends the program: the user (Exit, a close, the update hand-over), the end of the
+    // session, or a termination signal.
+    enum class TEndBy { User, SessionEnd, Signal };
+    void Terminate(TEndBy by = TEndBy::User);
 
     // Action handlers.
     void actActiveExecute();
@@ -284,4 +289,8 @@ private:
     QSocketNotifier* terminationNotifier_ = nullptr;
     int buddyListUpdates_ = 0; // nesting of the buddy list's bulk updates
     bool destroyed_ = false;
+    // Whether a user may be there to read what goes wrong on the way out. Not when the end
+    // of the session or a signal ends the program: its errors then go to standard error.
+    bool EndsUnattended() const;
+    std::optional<TEndBy> endBy_;
 };

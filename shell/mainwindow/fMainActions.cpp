@@ -177,8 +177,15 @@ void TCorvaleFormMain::actExitExecute() {
     Terminate();
 }
 
+// "Visible" for the open/close command. With a notification area a minimised window still
+// counts, and hiding takes it to the tray; without one, hiding only minimises, so there a
+// minimised window counts as hidden and the command brings it back.
+bool TCorvaleFormMain::IsVisibleForOpenClose() const {
+    return TrayAvailable() ? isVisible() : IsOpen();
+}
+
 void TCorvaleFormMain::actOpenCloseExecute() {
-    if (IsOpen()) {
+    if (IsVisibleForOpenClose()) {
         HideWindow();
     } else {
         ShowAndActivate();
@@ -186,7 +193,7 @@ void TCorvaleFormMain::actOpenCloseExecute() {
 }
 
 void TCorvaleFormMain::actOpenCloseUpdate() {
-    const QString text = IsOpen() ? QStringLiteral("Hide") : QStringLiteral("Open");
+    const QString text = IsVisibleForOpenClose() ? QStringLiteral("Hide") : QStringLiteral("Open");
     actOpenClose->setText(text);
     actOpenClose->setToolTip(text);
     actOpenClose->setStatusTip(text);

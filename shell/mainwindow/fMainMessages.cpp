@@ -83,8 +83,24 @@ void TCorvaleFormMain::StartMessageListener() {
 // SIGHUP), which is how the end of a session reaches a program that has no session manager.
 // Neither can be refused by hiding to the tray.
 void TCorvaleFormMain::WatchEndOfSession() {
+    // The autostart entry is the one way to start with the session: a session manager that
+    // restored the client as well would start it behind the user's back (with start with
+    // the system off) or twice. Qt asks for a restart unless told otherwise, on every save.
+    const auto neverRestart = [](QSessionManager& manager) {
+        manager.setRestartHint(QSessionManager::RestartNever);
+    };
+    connect(qGuiApp, &QGuiApplication::saveStateRequest, this, neverRestart);
     connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
-            [this](QSessionManager&) { WindowProcHook(WM_QUERYENDSESSION); });
+            [this, neverRestart](QSessionManager& manager) {
+                neverRestart(manager);
+                WindowProcHook(WM_QUERYENDSESSION);
+            });
+    // A loop that ends without the program's own say ended with the session.
+    connect(qGuiApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!endBy_) {
+            endBy_ = TEndBy::SessionEnd;
+        }
+    });
     const int fd = platform::TerminationSignalFd();
     if (fd < 0) {
         return;
@@ -93,7 +109,7 @@ void TCorvaleFormMain::WatchEndOfSession() {
     connect(terminationNotifier_, &QSocketNotifier::activated, this, [this, fd] {
         platform::DrainTerminationSignals(fd);
         WindowProcHook(WM_QUERYENDSESSION);
-        Terminate();
+        Terminate(TEndBy::Signal);
     });
 }
 

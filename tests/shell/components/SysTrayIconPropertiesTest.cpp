@@ -94,6 +94,30 @@ TEST_F(TrayPropertiesTest, IconVisibleRecordsTheRequestEvenWhenRefused) {
     EXPECT_THAT(shell.Messages(), ElementsAre(N::Add, N::Delete, N::Modify));
 }
 
+// The preview switch asks the shell through IconVisible's write, but leaves the recorded
+// request alone: afterwards IconVisible still says what the program last asked for.
+TEST_F(TrayPropertiesTest, DesignPreviewSwitchesTheIconButKeepsIconVisible) {
+    struct TCase {
+        bool StartVisible;
+        bool Preview;
+        TNotifyMessage Sent;
+    };
+    for (const TCase c : {TCase{true, false, N::Delete}, TCase{true, true, N::Add},
+                          TCase{false, true, N::Add}, TCase{false, false, N::Delete}}) {
+        SCOPED_TRACE(testing::Message()
+                     << "visible " << c.StartVisible << ", preview " << c.Preview);
+        tray->SetIconVisible(c.StartVisible);
+        shell.Calls.clear();
+        tray->SetDesignPreview(c.Preview);
+        EXPECT_EQ(tray->DesignPreview(), c.Preview);
+        EXPECT_EQ(tray->IconVisible(), c.StartVisible);
+        EXPECT_THAT(shell.Messages(), ElementsAre(c.Sent));
+        // The next ordinary write records again.
+        tray->SetIconVisible(!c.StartVisible);
+        EXPECT_EQ(tray->IconVisible(), !c.StartVisible);
+    }
+}
+
 TEST_F(TrayPropertiesTest, IconIsCopiedAndSent) {
     QIcon mine = pictures[1];
     tray->SetIcon(mine);

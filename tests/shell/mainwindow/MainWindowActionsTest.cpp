@@ -14,12 +14,14 @@
 #include "tests/support/QtWait.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -206,6 +208,67 @@ TEST_F(TMainWindowActionsTest, OpenCloseReadsHideWhileOpenAndTheTrayClickSwitche
     // A double click runs the default item as well: open, then closed again.
     tray.Send({0x201, 0x202, 0x203, 0x202});
     EXPECT_TRUE(w.isVisible());
+}
+
+// Minimised from its title bar, the window is still visible: with a tray the command reads
+// "Hide" and takes it to the tray; shown again from there, it comes back restored.
+TEST_F(TMainWindowActionsTest, OpenCloseHidesAMinimisedWindowWhileATrayExists) {
+    WriteIni("start_hidden=0\n");
+    auto& w = CreateWindow();
+    w.showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return w.isMinimized(); }));
+    EXPECT_EQ(MenuItemText("Open1"), QStringLiteral("Hide"));
+    EXPECT_EQ(Action(w, "_OpenClose")->toolTip(), QStringLiteral("Hide"));
+
+    TriggerAction(w, "_OpenClose");
+    EXPECT_FALSE(w.isVisible()) << "hidden to the tray, not restored";
+    EXPECT_EQ(MenuItemText("Open1"), QStringLiteral("Open"));
+
+    TriggerAction(w, "_OpenClose");
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+    EXPECT_EQ(MenuItemText("Open1"), QStringLiteral("Hide"));
+}
+
+// The error of a window handler is shown like the default error display: modal for the
+// whole program, so a second press of a failing Save cannot stack a second box behind it.
+TEST_F(TMainWindowActionsTest, TheErrorBoxOfAHandlerIsApplicationModal) {
+    WriteIni("start_hidden=0\n");
+    auto& w = CreateWindow();
+    Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2);
+    std::filesystem::remove(IniPath());
+    std::filesystem::create_directory(IniPath()); // every write of Save now fails
+    SetMessageBoxHook({});                        // real boxes from here on
+    const auto openBoxes = [] {
+        std::vector<QMessageBox*> open;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                open.push_back(box);
+            }
+        }
+        return open;
+    };
+    // Pressed as the window system delivers a press, which is what a modal box holds back.
+    const auto pressSave = [&] {
+        auto* save = Control<QPushButton>(w, "Button5");
+        const QPoint at = save->mapTo(&w, save->rect().center());
+        QTest::mouseClick(w.windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QCoreApplication::processEvents();
+    };
+    pressSave();
+    ASSERT_TRUE(WaitFor([&] { return openBoxes().size() == 1; })) << "the first Save's box";
+    QMessageBox* box = openBoxes()[0];
+    EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), box);
+    EXPECT_EQ(box->text(),
+              QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
+    pressSave();
+    pressSave();
+    EXPECT_EQ(openBoxes().size(), 1u) << "no second box stacked";
+    for (QMessageBox* open : openBoxes()) {
+        open->close();
+    }
+    std::filesystem::remove(IniPath());
 }
 
 TEST_F(TMainWindowActionsTest, CopyActionsNeedASelectedRow) {

@@ -106,6 +106,49 @@ TEST_F(TMainWindowShutdownTest, WidthListsThatCannotBeWrittenAreReported) {
     EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
 }
 
+// Ended by a signal or by the end of the session, nobody may be there to dismiss a box: the
+// error of the way out goes to standard error and the end is not held up.
+TEST_F(TMainWindowShutdownTest, UnattendedEndsReportWidthListErrorsOnStandardError) {
+    struct TCase {
+        const char* How;
+        std::function<void(TCorvaleFormMain&)> Cause;
+    };
+    const TCase cases[] = {
+        {"SIGTERM", [](TCorvaleFormMain&) { raise(SIGTERM); }},
+        {"the session manager's end",
+         [](TCorvaleFormMain& w) {
+             w.WindowProcHook(0x11);
+             QCoreApplication::quit();
+         }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.How);
+        boxes.clear();
+        WriteIni("min_to_tray=1\n");
+        auto& w = CreateWindow();
+        std::filesystem::remove(IniPath());
+        std::filesystem::create_directory(IniPath());
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(RunLoopUntilEnd([&] { c.Cause(w); }));
+        DestroyWindow();
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(boxes.empty()) << "no box";
+        EXPECT_NE(errors.find("Unable to write to " + IniPath() + "."), std::string::npos)
+            << errors;
+        std::filesystem::remove(IniPath());
+    }
+}
+
+TEST_F(TMainWindowShutdownTest, ExitByTheUserStillReportsInABox) {
+    auto& w = CreateWindow();
+    std::filesystem::remove(IniPath());
+    std::filesystem::create_directory(IniPath());
+    EXPECT_TRUE(RunLoopUntilEnd([&] { TriggerAction(w, "_Exit"); }));
+    DestroyWindow();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
+}
+
 // Without a notification area a hidden window could never be reached again: every hide
 // becomes a minimise until a tray appears.
 TEST_F(TMainWindowShutdownTest, WithoutATrayHidingMinimisesUntilOneAppears) {

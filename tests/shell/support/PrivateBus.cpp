@@ -1,0 +1,101 @@
+#include "support/PrivateBus.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kDaemon = "/usr/bin/dbus-daemon";
+
+// A session bus that lets everyone on it own and call anything: only this test's own
+// processes can reach its socket.
+void WriteConfiguration(const std::string& file, const std::string& folder) {
+    std::ofstream(file)
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n"
+           "  <type>session</type>\n"
+           "  <listen>unix:dir="
+        << folder
+        << "</listen>\n"
+           "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+           "    <allow eavesdrop=\"true\"/>\n"
+           "    <allow own=\"*\"/>\n"
+           "  </policy>\n"
+           "</busconfig>\n";
+}
+
+} // namespace
+
+TPrivateBus::TPrivateBus() {
+    if (access(kDaemon, X_OK) != 0) {
+        failure_ = "dbus-daemon is not installed";
+        return;
+    }
+    char pattern[] = "/tmp/corvale-bus-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        failure_ = "no temporary folder for the bus";
+        return;
+    }
+    folder_ = pattern;
+    const std::string configuration = folder_ + "/session.conf";
+    WriteConfiguration(configuration, folder_);
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        failure_ = "no pipe for dbus-daemon";
+        return;
+    }
+    const std::string printTo = "--print-address=" + std::to_string(fds[1]);
+    const std::string configArg = "--config-file=" + configuration;
+    const pid_t parent = getpid();
+    daemon_ = fork();
+    if (daemon_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);
+        }
+        fcntl(fds[1], F_SETFD, 0);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO); // its notes on resource limits it may not raise
+        execl(kDaemon, kDaemon, configArg.c_str(), "--nofork", "--nopidfile", printTo.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    // The daemon prints its address once it accepts connections.
+    pollfd readable{fds[0], POLLIN, 0};
+    while (daemon_ > 0 && poll(&readable, 1, 10000) > 0) {
+        char c = 0;
+        if (read(fds[0], &c, 1) != 1 || c == '\n') {
+            break;
+        }
+        address_ += c;
+    }
+    close(fds[0]);
+    if (address_.empty()) {
+        failure_ = "dbus-daemon did not start";
+    }
+}
+
+TPrivateBus::~TPrivateBus() {
+    if (daemon_ > 0) {
+        kill(daemon_, SIGTERM);
+        waitpid(daemon_, nullptr, 0);
+    }
+    if (!folder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+}

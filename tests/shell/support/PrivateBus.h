@@ -1,0 +1,26 @@
+#pragma once
+// A D-Bus session bus of the test's own (dbus-daemon with its own configuration, listening in
+// a temporary folder), so that a test never talks to the machine's bus nor sees another
+// test's services. Ends with this object, and with the test program should it die first.
+
+#include <string>
+#include <sys/types.h>
+
+class TPrivateBus {
+public:
+    TPrivateBus();
+    ~TPrivateBus();
+    TPrivateBus(const TPrivateBus&) = delete;
+    TPrivateBus& operator=(const TPrivateBus&) = delete;
+
+    // Empty when the bus runs; otherwise why it does not.
+    const std::string& Failure() const { return failure_; }
+    // The address for DBUS_SESSION_BUS_ADDRESS.
+    const std::string& Address() const { return address_; }
+
+private:
+    pid_t daemon_ = -1;
+    std::string folder_;
+    std::string address_;
+    std::string failure_;
+};
