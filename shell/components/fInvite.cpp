@@ -36,6 +36,7 @@ TFormInvite::TFormInvite(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("FormInvite"));
     CreateControls();
     SetTabOrder();
+    NameControlsForAssistiveTechnology();
     FormCreate();
 }
 

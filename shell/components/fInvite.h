@@ -63,6 +63,7 @@ protected:
 private:
     void CreateControls();
     void SetTabOrder();
+    void NameControlsForAssistiveTechnology();
     void CollectTickedHosts();
 
     void FormCreate();

@@ -65,8 +65,12 @@ QAction* TActionList::Add(const TActionDef& def, std::function<void()> execute,
     if (def.ImageIndex >= 0 && images_) {
         action->setIcon(images_->Icon(def.ImageIndex));
     }
-    connect(action, &QAction::triggered, this,
-            [execute = std::move(execute)] { RunHandler(execute); });
+    // Executing an action may change what the rules see, and it need not come with input:
+    // assistive technology and other programs trigger actions without any.
+    connect(action, &QAction::triggered, this, [this, execute = std::move(execute)] {
+        RunHandler(execute);
+        ScheduleUpdate();
+    });
     if (update) {
         updates_.push_back(std::move(update));
     }

@@ -1,7 +1,10 @@
 #include "shell/mainwindow/StatusPanels.h"
 
+#include "shell/mainwindow/StatusPanelsAccessible.h"
+
 #include <QPainter>
 #include <qdrawutil.h>
+#include <utility>
 
 namespace {
 
@@ -12,7 +15,8 @@ constexpr int kTextIndent = 3; // between a panel's edge and its text
 
 TStatusPanelBar::TStatusPanelBar(const QString& name, std::vector<TStatusPanelDef> panels,
                                  QWidget* parent)
-    : QWidget(parent), panels_(std::move(panels)) {
+    : QWidget(parent), panels_(std::move(panels)), names_(panels_.size()) {
+    InstallStatusPanelAccessibility();
     setObjectName(name);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
@@ -25,8 +29,19 @@ QString TStatusPanelBar::PanelText(int index) const {
 void TStatusPanelBar::SetPanelText(int index, const QString& text) {
     if (index >= 0 && index < PanelCount() &&
         panels_[static_cast<std::size_t>(index)].Text != text) {
-        panels_[static_cast<std::size_t>(index)].Text = text;
+        const QString old = std::exchange(panels_[static_cast<std::size_t>(index)].Text, text);
         update(PanelRect(index));
+        NotifyStatusPanelTextChanged(this, index, old);
+    }
+}
+
+QString TStatusPanelBar::PanelName(int index) const {
+    return index >= 0 && index < PanelCount() ? names_[static_cast<std::size_t>(index)] : QString();
+}
+
+void TStatusPanelBar::SetPanelName(int index, const QString& name) {
+    if (index >= 0 && index < PanelCount()) {
+        names_[static_cast<std::size_t>(index)] = name;
     }
 }
 

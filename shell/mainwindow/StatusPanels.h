@@ -21,6 +21,9 @@ public:
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
     int PanelWidth(int index) const;
+    // What the panel tells, for assistive technology ("Current address"); empty by default.
+    QString PanelName(int index) const;
+    void SetPanelName(int index, const QString& name);
     // Where the panel is drawn, in the bar's coordinates (empty when it is cut off).
     QRect PanelRect(int index) const;
 
@@ -32,4 +35,5 @@ protected:
 
 private:
     std::vector<TStatusPanelDef> panels_;
+    std::vector<QString> names_;
 };

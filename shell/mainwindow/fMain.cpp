@@ -54,6 +54,7 @@ TCorvaleFormMain::TCorvaleFormMain(TSetup setup)
     CreateComponents();
     CreatePages();
     CreateTrayIcon();
+    NameControlsForAssistiveTechnology();
     ConnectHandlers();
     PlaceInCentre();
 

@@ -139,6 +139,7 @@ private:
     void CreateOptionsPage();
     void CreateAboutPage();
     void CreateTrayIcon();
+    void NameControlsForAssistiveTechnology();
     void ConnectHandlers();
     void PlaceInCentre();
     bool TrayAvailable() const;

@@ -2,6 +2,7 @@
 // an update, the account shown in the caption, the tray click, and the end of the session.
 
 #include "ProgramFixture.h"
+#include "ReferenceService.h"
 #include "platform/System.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -180,35 +181,6 @@ TEST_F(TProgramTest, EndsAtOnceWhileATaskWaitsOnItsBox) {
 }
 
 #ifdef CORVALE_SERVER
-// The reference service, with the account "demo", on a free port of 127.0.0.1.
-class TReferenceService {
-public:
-    explicit TReferenceService(const fs::path& folder) {
-        const std::string db = (folder / "service.db").string();
-        RunAndRead(CORVALE_SERVER, {"--db", db, "add-account", "demo", "demo-password"});
-        std::stringstream stored(
-            RunAndRead(CORVALE_SERVER, {"--db", db, "stored-password", "demo-password"}));
-        std::getline(stored, StoredPassword);
-        const fs::path log = folder / "service.log";
-        process_ = std::make_unique<ChildProcess>(
-            CORVALE_SERVER, std::vector<std::string>{"--db", db, "--listen", "127.0.0.1:0"},
-            testing_support::ChildSetup{.OutputFile = log.string()});
-        Eventually([&] {
-            const std::string text = ReadFile(log);
-            const auto at = text.find("listening on 127.0.0.1:");
-            if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
-                Port = std::atoi(text.c_str() + at + std::strlen("listening on 127.0.0.1:"));
-            }
-            return Port > 0;
-        });
-    }
-    int Port = 0;
-    std::string StoredPassword;
-
-private:
-    std::unique_ptr<ChildProcess> process_;
-};
-
 TEST_F(TProgramTest, AgainstTheReferenceServiceTheCaptionShowsTheAccount) {
     TReferenceService service(folder);
     ASSERT_GT(service.Port, 0);
