@@ -15,11 +15,6 @@ std::uint32_t TimerPeriodMs(std::int32_t checkInterval) {
     return static_cast<std::uint32_t>(seconds) * 1000u;
 }
 
-std::int32_t WindowTimerPeriod(std::uint32_t periodMs) {
-    return static_cast<std::int32_t>(
-        std::min<std::uint32_t>(periodMs, static_cast<std::uint32_t>(kMaxWindowTimerPeriodMs)));
-}
-
 std::optional<TServiceEndpoint> ReadServiceSetting(const std::string& iniFile) {
     auto endpoint = ParseServiceEndpoint(ReadIniString(iniFile, kSectionMain, kKeyService, ""));
     if (endpoint) {

@@ -85,12 +85,8 @@ struct TOptionsPage {
 std::int32_t ApplyIntervalRule(std::int32_t seconds);
 // The timer period for an interval: seconds x 1000, the interval taken as at most
 // kMaxTimerIntervalSeconds so that the period never overflows (the stored value is unchanged).
-// Note: QTimer takes an int, which holds periods only up to about 24.8 days.
+// The window's timer takes periods only up to about 24.8 days (WindowTimerPeriod in the shell).
 std::uint32_t TimerPeriodMs(std::int32_t checkInterval);
-// The window's timer counts its period in a signed 32 bits (about 24.8 days): a longer period
-// runs as that longest one.
-inline constexpr std::int32_t kMaxWindowTimerPeriodMs = INT32_MAX;
-std::int32_t WindowTimerPeriod(std::uint32_t periodMs);
 
 // Reads "id" and "password" into env.Account, then check_interval, startup, start_hidden,
 // min_to_tray, stay_on_top and the "service" endpoint (the built-in default when it is missing

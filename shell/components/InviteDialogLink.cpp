@@ -11,7 +11,7 @@ void TFormInviteLink::Close() {
 }
 
 void TFormInviteLink::SetGettingHostList(bool value) {
-    OnWindowThread([value](TFormInvite& dialog) { dialog.GettingHostList = value; });
+    OnWindowThread([value](TFormInvite& dialog) { dialog.SetGettingHostList(value); });
 }
 
 void TFormInviteLink::BeginHostList() {

@@ -3,11 +3,11 @@
 #include "shell/components/Application.h"
 #include "shell/components/ImageList.h"
 #include "shell/components/PopupMenu.h"
+#include "shell/components/WindowTimer.h"
 
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
-#include <climits>
 
 namespace {
 
@@ -78,7 +78,7 @@ void TSysTrayIcon::SetCycleInterval(std::uint32_t milliseconds) {
 // pass of the event loop instead).
 void TSysTrayIcon::UpdateCycleTimer() {
     if (cycleTimerEnabled_ && cycleInterval_ != 0) {
-        cycleTimer_->start(static_cast<int>(std::min<std::uint32_t>(cycleInterval_, INT_MAX)));
+        cycleTimer_->start(WindowTimerPeriod(cycleInterval_));
     } else {
         cycleTimer_->stop();
     }

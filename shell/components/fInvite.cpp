@@ -58,6 +58,22 @@ int TFormInvite::ModalResult() const {
     return result() == QDialog::Accepted ? mrOK : mrCancel;
 }
 
+QString TFormInvite::BuddyID() const {
+    return Edit1->text();
+}
+
+const std::string& TFormInvite::InvitedHostIDs() const {
+    return HostIDs;
+}
+
+void TFormInvite::SetGettingHostList(bool value) {
+    GettingHostList = value;
+}
+
+bool TFormInvite::IsGettingHostList() const {
+    return GettingHostList;
+}
+
 void TFormInvite::FormCreate() {
     GettingHostList = false;
     HostIDs.clear();

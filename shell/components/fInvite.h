@@ -39,32 +39,21 @@ public:
     // The result of the last close: mrOK or mrCancel (mrNone before).
     int ModalResult() const;
 
-    QGroupBox* GroupBox1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QLabel* Image1 = nullptr;
-    QGroupBox* GroupBox2 = nullptr;
-    QTableWidget* LV = nullptr;
+    // What a successful "Invite" sends: the buddy's ID as typed, and the numbers of the ticked
+    // rows in list order, joined by ",".
+    QString BuddyID() const;
+    const std::string& InvitedHostIDs() const;
 
-    // True while the host-list fetch fills LV; the fetch sets and clears it.
-    bool GettingHostList = false;
-    // The result: the numbers of the ticked rows, in list order, joined by ",".
-    std::string HostIDs;
-
+    // The host-list fetch (window thread): while it fills LV, "Invite" refuses; the fetch sets
+    // and clears the flag.
+    void SetGettingHostList(bool value);
+    bool IsGettingHostList() const;
     // The host list as the fetch fills it: a bulk update that deletes the rows, rows with a
     // clear tick box that keep the host's number, and the end of the update.
     void BeginHostList();
     void AppendHostRow(const QString& caption, std::int32_t number);
     void EndHostList();
     std::int32_t HostNumber(int row) const;
-
-    void FormCreate();
-    void FormShow();
-    void Button1Click();
-    void Button2Click();
 
     void done(int result) override;
 
@@ -76,6 +65,25 @@ private:
     void SetTabOrder();
     void NameControlsForAssistiveTechnology();
     void CollectTickedHosts();
+
+    void FormCreate();
+    void FormShow();
+    void Button1Click();
+    void Button2Click();
+
+    // Controls (object names "Edit1", "Button1", ...).
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLabel* Image1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QTableWidget* LV = nullptr;
+
+    bool GettingHostList = false;
+    std::string HostIDs; // the result, once "Invite" has accepted
 
     bool hostListFetchStarted_ = false;
     std::shared_ptr<TFormInviteLink> hostListLink_; // the fetch's way to this dialog

@@ -235,8 +235,9 @@ void TCorvaleFormMain::actInviteBuddyExecute() {
     connect(dialog, &QDialog::finished, this, [dialog](int result) {
         dialog->hide();
         if (result == mrOK) {
-            RunHandler(
-                [dialog] { StartInvite(dialog->Edit1->text().toStdString(), dialog->HostIDs); });
+            RunHandler([dialog] {
+                StartInvite(dialog->BuddyID().toStdString(), dialog->InvitedHostIDs());
+            });
         }
         dialog->deleteLater();
     });

@@ -3,6 +3,7 @@
 
 #include "core/uCfg.h"
 #include "platform/System.h"
+#include "shell/components/WindowTimer.h"
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>

@@ -17,6 +17,8 @@ using testing_support::FindProgram;
 namespace {
 
 std::string skipReason;
+// Set when the X session was installed but did not come up: a fault of the run.
+std::string failureReason;
 
 // The X server and tray host, once for the whole test program.
 class XEnvironment final : public ::testing::Environment {
@@ -27,7 +29,7 @@ public:
             return;
         }
         session_ = std::make_unique<testing_support::XSession>();
-        skipReason = session_->Failure();
+        (session_->Missing() ? skipReason : failureReason) = session_->Failure();
     }
     void TearDown() override { session_.reset(); }
 
@@ -75,6 +77,9 @@ std::vector<TXWindow> VisibleWindows(const std::string& searchOption, const std:
 }
 
 void TProgramTest::SetUp() {
+    if (!failureReason.empty()) {
+        FAIL() << "no X server with a tray host: " << failureReason;
+    }
     if (!skipReason.empty()) {
         GTEST_SKIP() << "no X server with a tray host: " << skipReason;
     }

@@ -5,8 +5,8 @@
 
 #include "ProgramFixture.h"
 #include "TestTrayHost.h"
-#include "support/PrivateBus.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/PrivateBus.h"
 #include "tests/support/QtWait.h"
 
 #include <QCoreApplication>
@@ -94,7 +94,7 @@ protected:
         if (IsSkipped()) {
             return;
         }
-        bus = std::make_unique<TPrivateBus>();
+        bus = std::make_unique<testing_support::PrivateBus>();
         if (!bus->Failure().empty()) {
             GTEST_SKIP() << "no private D-Bus session: " << bus->Failure();
         }
@@ -132,7 +132,7 @@ protected:
     }
 
     LoopbackServer service;
-    std::unique_ptr<TPrivateBus> bus;
+    std::unique_ptr<testing_support::PrivateBus> bus;
     std::unique_ptr<TTestTrayHost> host;
     std::unique_ptr<ChildProcess> client;
 };

@@ -5,8 +5,9 @@
 #include "platform/IniText.h"
 #include "platform/ProfileString.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/support/TempFolder.h"
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -17,36 +18,13 @@ namespace {
 using platform::ini::TrimProfileSpace;
 using platform::ini::TrimProfileSpaceLeft;
 
-// A folder of our own on a memory file system where there is one: every run writes the file.
-class ScratchFile {
-public:
-    ScratchFile() {
-        const char* bases[] = {"/dev/shm", std::getenv("TMPDIR"), "/tmp"};
-        for (const char* base : bases) {
-            if (!base) {
-                continue;
-            }
-            std::string pattern = std::string(base) + "/corvale-fuzz-XXXXXX";
-            if (::mkdtemp(pattern.data())) {
-                folder_ = pattern;
-                break;
-            }
-        }
-        if (folder_.empty()) {
-            std::fprintf(stderr, "no folder for the scratch settings file\n");
-            std::abort();
-        }
-        path_ = folder_ + "/corvale.ini";
-    }
-    ~ScratchFile() {
-        ::unlink(path_.c_str());
-        ::rmdir(folder_.c_str());
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string folder_, path_;
-};
+// On a memory file system where there is one: every run writes (and syncs) the file.
+std::filesystem::path ScratchBase() {
+    std::error_code ignored;
+    return std::filesystem::is_directory("/dev/shm", ignored) && ::access("/dev/shm", W_OK) == 0
+               ? std::filesystem::path("/dev/shm")
+               : std::filesystem::temp_directory_path();
+}
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -135,16 +113,17 @@ std::vector<std::pair<std::string, std::string>> KeysIn(const std::string& text)
 // The input: the section name, a line break, the key, a line break, the value, a line break,
 // then the file's text.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static ScratchFile file;
+    static const testing_support::TempFolder folder(ScratchBase());
+    static const std::string path = folder / "corvale.ini";
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     const std::string section = fuzz::TakeUntil(rest, '\n');
     const std::string key = fuzz::TakeUntil(rest, '\n');
     const std::string value = fuzz::TakeUntil(rest, '\n');
     const std::string before(rest);
-    WriteBytes(file.Path(), before);
+    WriteBytes(path, before);
 
-    const bool written = platform::WriteProfileString(file.Path(), section, key, value);
-    const std::string after = ReadBytes(file.Path());
+    const bool written = platform::WriteProfileString(path, section, key, value);
+    const std::string after = ReadBytes(path);
     const std::string_view sectionName = TrimProfileSpace(section), keyName = TrimProfileSpace(key);
     FUZZ_CHECK(written == CanBeWritten(sectionName, keyName, TrimProfileSpaceLeft(value)));
     if (!written) {
@@ -153,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     constexpr std::string_view kAbsent = "\x01(absent)";
-    FUZZ_CHECK(platform::ReadProfileString(file.Path(), section, key, kAbsent) == AsRead(value));
+    FUZZ_CHECK(platform::ReadProfileString(path, section, key, kAbsent) == AsRead(value));
     for (const auto& [otherSection, otherKey] : KeysIn(before)) {
         if (SameName(otherSection, sectionName) && SameName(otherKey, keyName)) {
             continue;
@@ -162,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    platform::ini::FindValue(after, otherSection, otherKey));
     }
 
-    FUZZ_CHECK(platform::WriteProfileString(file.Path(), section, key, value));
-    FUZZ_CHECK(ReadBytes(file.Path()) == after);
+    FUZZ_CHECK(platform::WriteProfileString(path, section, key, value));
+    FUZZ_CHECK(ReadBytes(path) == after);
     return 0;
 }

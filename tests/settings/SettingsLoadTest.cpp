@@ -225,13 +225,6 @@ TEST(TimerPeriod, NeverOverflowsThe32BitPeriod) {
     EXPECT_EQ(TimerPeriodMs(INT32_MAX), 4294967000u);
 }
 
-TEST(TimerPeriod, WindowTimerTakesPeriodsUpToItsSigned32Bits) {
-    EXPECT_EQ(WindowTimerPeriod(900000u), 900000);
-    EXPECT_EQ(WindowTimerPeriod(2147483647u), 2147483647);
-    EXPECT_EQ(WindowTimerPeriod(2147483648u), 2147483647) << "no wrap to a negative period";
-    EXPECT_EQ(WindowTimerPeriod(TimerPeriodMs(4294967)), 2147483647);
-}
-
 TEST(IntervalRule, BelowSixtyBecomesTheDefault) {
     EXPECT_EQ(ApplyIntervalRule(59), 900);
     EXPECT_EQ(ApplyIntervalRule(0), 900);

@@ -1,6 +1,6 @@
 #pragma once
-// A fresh folder under the system temporary folder for one test, removed with everything in it
-// (permissions a test took away included) when the test ends.
+// A fresh folder under the system temporary folder (or under `base`) for one test, removed with
+// everything in it (permissions a test took away included) when the test ends.
 
 #include <filesystem>
 #include <fstream>
@@ -16,8 +16,9 @@ namespace testing_support {
 
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "corvale-test-XXXXXX");
+    TempFolder() : TempFolder(std::filesystem::temp_directory_path()) {}
+    explicit TempFolder(const std::filesystem::path& base) {
+        std::string pattern = (base / "corvale-test-XXXXXX");
         if (!::mkdtemp(pattern.data())) {
             throw std::runtime_error("cannot create a temporary folder");
         }

@@ -23,26 +23,26 @@ namespace {
 TEST_F(InviteDialogTest, HasItsControlsAndTexts) {
     EXPECT_EQ(dialog->objectName(), QStringLiteral("FormInvite"));
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Invite User"));
-    EXPECT_EQ(dialog->Label2->text(),
+    EXPECT_EQ(Label2(*dialog)->text(),
               QStringLiteral("You can invite any CorvaleID user using\nhis ID.\nWhen you apply "
                              "the invitation, an e-mail\nmessage will be sent to your invited "
                              "user,\nask him to accept your invitation."));
-    EXPECT_EQ(dialog->Label1->text(), QStringLiteral("Your Buddy's ID:"));
-    EXPECT_EQ(dialog->Button1->text(), QStringLiteral("Invite"));
-    EXPECT_EQ(dialog->Button2->text(), QStringLiteral("Cancel"));
-    EXPECT_TRUE(dialog->GroupBox1->title().isEmpty());
-    EXPECT_EQ(dialog->GroupBox2->title(), QStringLiteral(" Visible hosts for this buddy "));
-    EXPECT_EQ(dialog->LV->columnCount(), 1);
-    EXPECT_EQ(dialog->LV->horizontalHeaderItem(0)->text(), QStringLiteral("Host"));
-    EXPECT_TRUE(dialog->LV->showGrid());
-    EXPECT_EQ(dialog->LV->editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_EQ(dialog->LV->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(dialog->Edit1->maxLength(), 32767); // Qt's own limit, far above any ID
-    EXPECT_TRUE(dialog->Button1->isDefault());
+    EXPECT_EQ(Label1(*dialog)->text(), QStringLiteral("Your Buddy's ID:"));
+    EXPECT_EQ(Button1(*dialog)->text(), QStringLiteral("Invite"));
+    EXPECT_EQ(Button2(*dialog)->text(), QStringLiteral("Cancel"));
+    EXPECT_TRUE(GroupBox1(*dialog)->title().isEmpty());
+    EXPECT_EQ(GroupBox2(*dialog)->title(), QStringLiteral(" Visible hosts for this buddy "));
+    EXPECT_EQ(LV(*dialog)->columnCount(), 1);
+    EXPECT_EQ(LV(*dialog)->horizontalHeaderItem(0)->text(), QStringLiteral("Host"));
+    EXPECT_TRUE(LV(*dialog)->showGrid());
+    EXPECT_EQ(LV(*dialog)->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(LV(*dialog)->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(Edit1(*dialog)->maxLength(), 32767); // Qt's own limit, far above any ID
+    EXPECT_TRUE(Button1(*dialog)->isDefault());
     EXPECT_FALSE(dialog->windowIcon().isNull());
-    EXPECT_FALSE(dialog->Image1->pixmap().isNull());
-    EXPECT_FALSE(dialog->GettingHostList);
-    EXPECT_TRUE(dialog->HostIDs.empty());
+    EXPECT_FALSE(Image1(*dialog)->pixmap().isNull());
+    EXPECT_FALSE(dialog->IsGettingHostList());
+    EXPECT_TRUE(dialog->InvitedHostIDs().empty());
     EXPECT_EQ(dialog->ModalResult(), mrNone);
 }
 
@@ -59,11 +59,11 @@ TEST_F(InviteDialogTest, KeepsTheDesignedLayoutAtOneScale) {
         QRect Design;
     };
     const TPlace places[] = {
-        {dialog->Label2, {64, 8, 201, 65}},     {dialog->Image1, {16, 24, 32, 32}},
-        {dialog->GroupBox1, {8, 79, 257, 192}}, {dialog->Label1, {8, 17, 79, 13}},
-        {dialog->Edit1, {96, 13, 153, 21}},     {dialog->Button1, {112, 160, 65, 25}},
-        {dialog->Button2, {184, 160, 65, 25}},  {dialog->GroupBox2, {8, 40, 241, 115}},
-        {dialog->LV, {8, 16, 225, 91}},
+        {Label2(*dialog), {64, 8, 201, 65}},     {Image1(*dialog), {16, 24, 32, 32}},
+        {GroupBox1(*dialog), {8, 79, 257, 192}}, {Label1(*dialog), {8, 17, 79, 13}},
+        {Edit1(*dialog), {96, 13, 153, 21}},     {Button1(*dialog), {112, 160, 65, 25}},
+        {Button2(*dialog), {184, 160, 65, 25}},  {GroupBox2(*dialog), {8, 40, 241, 115}},
+        {LV(*dialog), {8, 16, 225, 91}},
     };
     for (const TPlace& p : places) {
         SCOPED_TRACE(p.Control->objectName().toStdString());
@@ -73,16 +73,16 @@ TEST_F(InviteDialogTest, KeepsTheDesignedLayoutAtOneScale) {
         EXPECT_NEAR(r.width(), p.Design.width() * sx, 1.0);
         EXPECT_NEAR(r.height(), p.Design.height() * sy, 1.0);
     }
-    EXPECT_NEAR(dialog->LV->columnWidth(0), 195 * sx, 1.0);
+    EXPECT_NEAR(LV(*dialog)->columnWidth(0), 195 * sx, 1.0);
 }
 
 TEST_F(InviteDialogTest, NoFixedTextIsCut) {
-    const QFontMetrics metrics(dialog->Label2->font());
-    for (const QString& line : dialog->Label2->text().split(QLatin1Char('\n'))) {
-        EXPECT_LE(metrics.horizontalAdvance(line), dialog->Label2->width()) << line.toStdString();
+    const QFontMetrics metrics(Label2(*dialog)->font());
+    for (const QString& line : Label2(*dialog)->text().split(QLatin1Char('\n'))) {
+        EXPECT_LE(metrics.horizontalAdvance(line), Label2(*dialog)->width()) << line.toStdString();
     }
-    EXPECT_LE(metrics.lineSpacing() * 5, dialog->Label2->height());
-    EXPECT_LE(metrics.horizontalAdvance(dialog->Label1->text()), dialog->Label1->width());
+    EXPECT_LE(metrics.lineSpacing() * 5, Label2(*dialog)->height());
+    EXPECT_LE(metrics.horizontalAdvance(Label1(*dialog)->text()), Label1(*dialog)->width());
 }
 
 // With the desktop's font at any size, the dialog takes that font and grows with it, so that
@@ -95,16 +95,16 @@ TEST_P(InviteDialogFontTest, TakesTheFontInUseAndEveryTextFits) {
     const TFormInvite& d = *scope.dialog;
     EXPECT_EQ(d.font().pointSizeF(), GetParam());
     for (const QWidget* control :
-         std::initializer_list<const QWidget*>{d.Label1, d.Label2, d.Button1, d.Button2}) {
+         std::initializer_list<const QWidget*>{Label1(d), Label2(d), Button1(d), Button2(d)}) {
         const QString text = qobject_cast<const QLabel*>(control) != nullptr
                                  ? qobject_cast<const QLabel*>(control)->text()
                                  : qobject_cast<const QAbstractButton*>(control)->text();
         EXPECT_LE(TextAdvance(control, text), TextRoom(control)) << text.toStdString();
     }
-    EXPECT_LE(d.Label2->fontMetrics().lineSpacing() * 5, d.Label2->height());
-    const QString title = d.GroupBox2->title();
-    EXPECT_LE(d.GroupBox2->fontMetrics().horizontalAdvance(title), d.GroupBox2->width() - 16);
-    EXPECT_GE(d.Edit1->height(), d.Edit1->minimumSizeHint().height()) << "the edit's text shows";
+    EXPECT_LE(Label2(d)->fontMetrics().lineSpacing() * 5, Label2(d)->height());
+    const QString title = GroupBox2(d)->title();
+    EXPECT_LE(GroupBox2(d)->fontMetrics().horizontalAdvance(title), GroupBox2(d)->width() - 16);
+    EXPECT_GE(Edit1(d)->height(), Edit1(d)->minimumSizeHint().height()) << "the edit's text shows";
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, InviteDialogFontTest, ::testing::Values(8, 11, 14),
@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(Points, InviteDialogFontTest, ::testing::Values(8, 11, 
 
 TEST_F(InviteDialogTest, TabGoesFromTheIdToInviteCancelAndTheList) {
     std::vector<QString> order;
-    QWidget* widget = dialog->Edit1;
+    QWidget* widget = Edit1(*dialog);
     for (int i = 0; i < 5; ++i) {
         order.push_back(widget->objectName());
         do {
@@ -144,11 +144,10 @@ TEST_P(InviteRefusalTest, ShowsItsMessageAndStaysOpen) {
     if (c.Tick) {
         Tick(0);
     }
-    dialog->Edit1->setText(QString::fromLatin1(c.Id));
-    dialog->GettingHostList = c.Getting;
-    dialog->HostIDs = "stale";
+    Edit1(*dialog)->setText(QString::fromLatin1(c.Id));
+    dialog->SetGettingHostList(c.Getting);
 
-    dialog->Button1->click();
+    Button1(*dialog)->click();
 
     ASSERT_EQ(boxes.Requests().size(), 1u);
     const TMessageBoxRequest& box = boxes.Requests()[0];
@@ -158,9 +157,8 @@ TEST_P(InviteRefusalTest, ShowsItsMessageAndStaysOpen) {
     EXPECT_EQ(box.Buttons, TMsgButtons::OK);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->ModalResult(), mrNone);
-    // Only the last check rebuilds the result, and empties it.
-    const bool rebuilt = std::string(c.Name) == "NothingTicked";
-    EXPECT_EQ(dialog->HostIDs, rebuilt ? "" : "stale");
+    // No check leaves a result behind, not even the last one, which collects the ticked rows.
+    EXPECT_EQ(dialog->InvitedHostIDs(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -180,12 +178,12 @@ TEST_F(InviteDialogTest, TickedRowsGiveTheirNumbersInListOrder) {
     dialog->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
     dialog->AppendHostRow(QStringLiteral("HOME"), 25);
     dialog->AppendHostRow(QStringLiteral("LAPTOP"), 40);
-    dialog->Edit1->setText(QStringLiteral("alice"));
+    Edit1(*dialog)->setText(QStringLiteral("alice"));
     Tick(2);
     Tick(0);
-    dialog->Button1->click();
+    Button1(*dialog)->click();
     EXPECT_THAT(boxes.Requests(), IsEmpty());
-    EXPECT_EQ(dialog->HostIDs, "12,40");
+    EXPECT_EQ(dialog->InvitedHostIDs(), "12,40");
     EXPECT_EQ(dialog->ModalResult(), mrOK);
     EXPECT_FALSE(dialog->isVisible());
 }
@@ -193,74 +191,74 @@ TEST_F(InviteDialogTest, TickedRowsGiveTheirNumbersInListOrder) {
 TEST_F(InviteDialogTest, OneTickedRowHasNoSeparator) {
     dialog->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
     dialog->AppendHostRow(QStringLiteral("LAPTOP"), 40);
-    dialog->Edit1->setText(QStringLiteral("alice"));
+    Edit1(*dialog)->setText(QStringLiteral("alice"));
     Tick(1);
-    dialog->Button1->click();
-    EXPECT_EQ(dialog->HostIDs, "40");
+    Button1(*dialog)->click();
+    EXPECT_EQ(dialog->InvitedHostIDs(), "40");
     EXPECT_EQ(dialog->ModalResult(), mrOK);
 }
 
 TEST_F(InviteDialogTest, NegativeNumbersKeepTheirSign) {
     dialog->AppendHostRow(QStringLiteral("A"), -7);
     dialog->AppendHostRow(QStringLiteral("B"), 2147483647);
-    dialog->Edit1->setText(QStringLiteral("alice"));
+    Edit1(*dialog)->setText(QStringLiteral("alice"));
     Tick(0);
     Tick(1);
-    dialog->Button1->click();
-    EXPECT_EQ(dialog->HostIDs, "-7,2147483647");
+    Button1(*dialog)->click();
+    EXPECT_EQ(dialog->InvitedHostIDs(), "-7,2147483647");
 }
 
 TEST_F(InviteDialogTest, AnIdOfBlanksIsAcceptedAsTyped) {
     dialog->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
     Tick(0);
-    QTest::keyClicks(dialog->Edit1, QStringLiteral("   "));
-    dialog->Button1->click();
+    QTest::keyClicks(Edit1(*dialog), QStringLiteral("   "));
+    Button1(*dialog)->click();
     EXPECT_THAT(boxes.Requests(), IsEmpty());
     EXPECT_EQ(dialog->ModalResult(), mrOK);
-    EXPECT_EQ(dialog->Edit1->text(), QStringLiteral("   "));
+    EXPECT_EQ(Edit1(*dialog)->text(), QStringLiteral("   "));
 }
 
 TEST_F(InviteDialogTest, EnterPressesInvite) {
-    QTest::keyClick(dialog->Edit1, Qt::Key_Return);
+    QTest::keyClick(Edit1(*dialog), Qt::Key_Return);
     ASSERT_EQ(boxes.Requests().size(), 1u);
     EXPECT_EQ(boxes.Requests()[0].Text, QStringLiteral("You have no one host computer to offer !"));
 }
 
 TEST_F(InviteDialogTest, CancelEscapeAndTheCloseBoxGiveCancel) {
     const std::vector<std::pair<const char*, std::function<void(TFormInvite&)>>> ways = {
-        {"Cancel", [](TFormInvite& d) { d.Button2->click(); }},
-        {"Escape", [](TFormInvite& d) { QTest::keyClick(d.Edit1, Qt::Key_Escape); }},
+        {"Cancel", [](TFormInvite& d) { Button2(d)->click(); }},
+        {"Escape", [](TFormInvite& d) { QTest::keyClick(Edit1(d), Qt::Key_Escape); }},
         {"CloseBox", [](TFormInvite& d) { d.close(); }},
     };
     for (const auto& [name, close] : ways) {
         SCOPED_TRACE(name);
         auto d = std::make_unique<TFormInvite>(nullptr);
         d->AppendHostRow(QStringLiteral("OFFICE-PC"), 12);
-        d->Edit1->setText(QStringLiteral("alice"));
+        Edit1(*d)->setText(QStringLiteral("alice"));
         Tick(*d, 0);
         d->show();
         close(*d);
         EXPECT_FALSE(d->isVisible());
         EXPECT_EQ(d->ModalResult(), mrCancel);
-        EXPECT_TRUE(d->HostIDs.empty());
+        EXPECT_TRUE(d->InvitedHostIDs().empty());
     }
     EXPECT_THAT(boxes.Requests(), IsEmpty());
 }
 
 TEST_F(InviteDialogTest, ShowModalAnswersTheResult) {
     auto d = std::make_unique<TFormInvite>(nullptr);
-    QTimer::singleShot(0, d.get(), [&] { d->Button2->click(); });
+    QTimer::singleShot(0, d.get(), [&] { Button2(*d)->click(); });
     EXPECT_EQ(d->ShowModal(), mrCancel);
 
     auto e = std::make_unique<TFormInvite>(nullptr);
     QTimer::singleShot(0, e.get(), [&] {
         e->AppendHostRow(QStringLiteral("LAPTOP"), 40);
         Tick(*e, 0);
-        e->Edit1->setText(QStringLiteral("alice"));
-        e->Button1->click();
+        Edit1(*e)->setText(QStringLiteral("alice"));
+        Button1(*e)->click();
     });
     EXPECT_EQ(e->ShowModal(), mrOK);
-    EXPECT_EQ(e->HostIDs, "40");
+    EXPECT_EQ(e->InvitedHostIDs(), "40");
 }
 
 } // namespace

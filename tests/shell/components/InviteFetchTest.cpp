@@ -76,24 +76,24 @@ TEST_F(InviteDialogTest, ShowingStartsOneFetchForTheDialog) {
 TEST_F(InviteDialogTest, FetchFillsTheListFromItsThread) {
     TFakeFetch fetch(fetches.at(0));
     ASSERT_TRUE(fetch.WaitStarted());
-    EXPECT_TRUE(dialog->GettingHostList); // set on the window thread before the task went on
+    EXPECT_TRUE(dialog->IsGettingHostList()); // set on the window thread before the task went on
 
-    dialog->Edit1->setText(QStringLiteral("alice"));
-    dialog->Button1->click();
+    Edit1(*dialog)->setText(QStringLiteral("alice"));
+    Button1(*dialog)->click();
     ASSERT_EQ(boxes.Requests().size(), 1u);
     EXPECT_EQ(boxes.Requests()[0].Text, QStringLiteral("Getting host list in progress !"));
 
     fetch.Proceed();
     ASSERT_TRUE(fetch.WaitDone());
-    EXPECT_FALSE(dialog->GettingHostList);
-    ASSERT_EQ(dialog->LV->rowCount(), 2);
-    EXPECT_EQ(dialog->LV->item(0, 0)->text(), QStringLiteral("OFFICE-PC"));
-    EXPECT_EQ(dialog->LV->item(1, 0)->text(), QStringLiteral("LAPTOP"));
+    EXPECT_FALSE(dialog->IsGettingHostList());
+    ASSERT_EQ(LV(*dialog)->rowCount(), 2);
+    EXPECT_EQ(LV(*dialog)->item(0, 0)->text(), QStringLiteral("OFFICE-PC"));
+    EXPECT_EQ(LV(*dialog)->item(1, 0)->text(), QStringLiteral("LAPTOP"));
     EXPECT_EQ(dialog->HostNumber(0), 12);
     EXPECT_EQ(dialog->HostNumber(1), 40);
-    EXPECT_EQ(dialog->LV->item(0, 0)->checkState(), Qt::Unchecked);
-    EXPECT_EQ(dialog->LV->item(1, 0)->checkState(), Qt::Unchecked);
-    EXPECT_TRUE(dialog->LV->updatesEnabled());
+    EXPECT_EQ(LV(*dialog)->item(0, 0)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(LV(*dialog)->item(1, 0)->checkState(), Qt::Unchecked);
+    EXPECT_TRUE(LV(*dialog)->updatesEnabled());
 }
 
 TEST_F(InviteDialogTest, FetchReplacesEarlierRows) {
@@ -101,14 +101,14 @@ TEST_F(InviteDialogTest, FetchReplacesEarlierRows) {
     TFakeFetch fetch(fetches.at(0));
     fetch.Proceed();
     ASSERT_TRUE(fetch.WaitDone());
-    EXPECT_EQ(dialog->LV->rowCount(), 2);
-    EXPECT_EQ(dialog->LV->item(0, 0)->text(), QStringLiteral("OFFICE-PC"));
+    EXPECT_EQ(LV(*dialog)->rowCount(), 2);
+    EXPECT_EQ(LV(*dialog)->item(0, 0)->text(), QStringLiteral("OFFICE-PC"));
 }
 
 TEST_F(InviteDialogTest, FetchThatEndsAfterTheDialogIsGoneTouchesNothing) {
     TFakeFetch fetch(fetches.at(0));
     ASSERT_TRUE(fetch.WaitStarted());
-    dialog->Button2->click();
+    Button2(*dialog)->click();
     EXPECT_EQ(dialog->ModalResult(), mrCancel);
     dialog.reset(); // the caller frees the dialog while the fetch still waits
 
@@ -148,11 +148,11 @@ TEST_F(InviteDialogTest, TaskWaitingForTheWindowThreadIsReleasedWhenTheDialogGoe
 TEST_F(InviteDialogTest, LinkCalledOnTheWindowThreadActsAtOnce) {
     const TInviteDialogLink link = fetches.at(0);
     link->SetGettingHostList(true);
-    EXPECT_TRUE(dialog->GettingHostList);
+    EXPECT_TRUE(dialog->IsGettingHostList());
     link->BeginHostList();
     link->AppendHostRow("LAPTOP", 40);
     link->EndHostList();
-    EXPECT_EQ(dialog->LV->rowCount(), 1);
+    EXPECT_EQ(LV(*dialog)->rowCount(), 1);
 
     dialog.reset();
     link->SetGettingHostList(false); // nothing left to change, and no crash
@@ -162,7 +162,7 @@ TEST_F(InviteDialogTest, LinkCalledOnTheWindowThreadActsAtOnce) {
 TEST_F(InviteDialogTest, HostNamesKeepTheirCharacters) {
     const TInviteDialogLink link = fetches.at(0);
     link->AppendHostRow("B\xC3\xBCro-PC", 3); // "Büro-PC" in UTF-8
-    EXPECT_EQ(dialog->LV->item(0, 0)->text(), QString::fromUtf8("B\xC3\xBCro-PC"));
+    EXPECT_EQ(LV(*dialog)->item(0, 0)->text(), QString::fromUtf8("B\xC3\xBCro-PC"));
 }
 
 } // namespace

@@ -26,11 +26,13 @@ namespace {
 class RealTrayEnvironment final : public ::testing::Environment {
 public:
     static std::string skipReason;
+    // Set when the X session was installed but did not come up: a fault of the run.
+    static std::string failureReason;
 
     void SetUp() override {
         session_ = std::make_unique<testing_support::XSession>();
         if (!session_->Failure().empty()) {
-            skipReason = session_->Failure();
+            (session_->Missing() ? skipReason : failureReason) = session_->Failure();
             return;
         }
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -57,11 +59,15 @@ private:
 };
 
 std::string RealTrayEnvironment::skipReason;
+std::string RealTrayEnvironment::failureReason;
 const auto* const registered = ::testing::AddGlobalTestEnvironment(new RealTrayEnvironment);
 
 class RealTrayTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        if (!RealTrayEnvironment::failureReason.empty()) {
+            FAIL() << "no real tray: " << RealTrayEnvironment::failureReason;
+        }
         if (!RealTrayEnvironment::skipReason.empty()) {
             GTEST_SKIP() << "no real tray: " << RealTrayEnvironment::skipReason;
         }

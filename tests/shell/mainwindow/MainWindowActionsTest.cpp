@@ -10,6 +10,7 @@
 #include "shell/mainwindow/LinkLabel.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
+#include "support/InviteControls.h"
 #include "support/TextRoom.h"
 #include "tests/support/QtWait.h"
 
@@ -471,9 +472,9 @@ TEST_F(TMainWindowActionsTest, InviteShowsTheDialogAndInvitesOnlyAfterOK) {
     };
 
     TFormInvite* dialog = openDialog();
-    dialog->Edit1->setText(QStringLiteral("carol"));
-    dialog->LV->item(1, 0)->setCheckState(Qt::Checked);
-    dialog->Button2->click(); // Cancel
+    Edit1(*dialog)->setText(QStringLiteral("carol"));
+    LV(*dialog)->item(1, 0)->setCheckState(Qt::Checked);
+    Button2(*dialog)->click(); // Cancel
     EXPECT_TRUE(WaitFor([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return w.findChild<TFormInvite*>() == nullptr;
@@ -482,9 +483,9 @@ TEST_F(TMainWindowActionsTest, InviteShowsTheDialogAndInvitesOnlyAfterOK) {
     EXPECT_TRUE(Requests("invite").empty());
 
     dialog = openDialog();
-    dialog->Edit1->setText(QStringLiteral("carol"));
-    dialog->LV->item(1, 0)->setCheckState(Qt::Checked);
-    dialog->Button1->click(); // Invite
+    Edit1(*dialog)->setText(QStringLiteral("carol"));
+    LV(*dialog)->item(1, 0)->setCheckState(Qt::Checked);
+    Button1(*dialog)->click(); // Invite
     ASSERT_TRUE(WaitForRequests("invite", 1));
     EXPECT_NE(Requests("invite")[0].find("&invid=carol&hl=40&"), std::string::npos)
         << Requests("invite")[0];

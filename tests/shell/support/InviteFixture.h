@@ -3,6 +3,7 @@
 // box answered and recorded.
 
 #include "shell/components/fInvite.h"
+#include "support/InviteControls.h"
 #include "support/MessageBoxRecorder.h"
 
 #include <QTableWidget>
@@ -36,7 +37,7 @@ protected:
         SetHostListFetchStarter({});
     }
 
-    static void Tick(TFormInvite& d, int row) { d.LV->item(row, 0)->setCheckState(Qt::Checked); }
+    static void Tick(TFormInvite& d, int row) { LV(d)->item(row, 0)->setCheckState(Qt::Checked); }
     void Tick(int row) { Tick(*dialog, row); }
 
     TMessageBoxRecorder boxes;

@@ -1,4 +1,6 @@
-#include "support/PrivateBus.h"
+#include "tests/support/PrivateBus.h"
+
+#include "tests/support/Wait.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace testing_support {
 namespace {
 
 const char* const kDaemon = "/usr/bin/dbus-daemon";
@@ -36,19 +39,13 @@ void WriteConfiguration(const std::string& file, const std::string& folder) {
 
 } // namespace
 
-TPrivateBus::TPrivateBus() {
+PrivateBus::PrivateBus() {
     if (access(kDaemon, X_OK) != 0) {
         failure_ = "dbus-daemon is not installed";
         return;
     }
-    char pattern[] = "/tmp/corvale-bus-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        failure_ = "no temporary folder for the bus";
-        return;
-    }
-    folder_ = pattern;
-    const std::string configuration = folder_ + "/session.conf";
-    WriteConfiguration(configuration, folder_);
+    const std::string configuration = folder_ / "session.conf";
+    WriteConfiguration(configuration, folder_.Path().string());
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -76,7 +73,7 @@ TPrivateBus::TPrivateBus() {
     close(fds[1]);
     // The daemon prints its address once it accepts connections.
     pollfd readable{fds[0], POLLIN, 0};
-    while (daemon_ > 0 && poll(&readable, 1, 10000) > 0) {
+    while (daemon_ > 0 && poll(&readable, 1, static_cast<int>(Scaled(10s).count())) > 0) {
         char c = 0;
         if (read(fds[0], &c, 1) != 1 || c == '\n') {
             break;
@@ -89,13 +86,11 @@ TPrivateBus::TPrivateBus() {
     }
 }
 
-TPrivateBus::~TPrivateBus() {
+PrivateBus::~PrivateBus() {
     if (daemon_ > 0) {
         kill(daemon_, SIGTERM);
         waitpid(daemon_, nullptr, 0);
     }
-    if (!folder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
 }
+
+} // namespace testing_support

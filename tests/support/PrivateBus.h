@@ -3,15 +3,19 @@
 // a temporary folder), so that a test never talks to the machine's bus nor sees another
 // test's services. Ends with this object, and with the test program should it die first.
 
+#include "tests/support/TempFolder.h"
+
 #include <string>
 #include <sys/types.h>
 
-class TPrivateBus {
+namespace testing_support {
+
+class PrivateBus {
 public:
-    TPrivateBus();
-    ~TPrivateBus();
-    TPrivateBus(const TPrivateBus&) = delete;
-    TPrivateBus& operator=(const TPrivateBus&) = delete;
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
 
     // Empty when the bus runs; otherwise why it does not.
     const std::string& Failure() const { return failure_; }
@@ -20,7 +24,9 @@ public:
 
 private:
     pid_t daemon_ = -1;
-    std::string folder_;
+    TempFolder folder_; // the configuration and the bus's socket
     std::string address_;
     std::string failure_;
 };
+
+} // namespace testing_support
