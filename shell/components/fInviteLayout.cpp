@@ -1,5 +1,6 @@
 // The invite dialog's controls, texts, positions and tab order.
 
+#include "shell/components/DesignScale.h"
 #include "shell/components/Icons.h"
 #include "shell/components/fInvite.h"
 
@@ -10,10 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <algorithm>
-#include <cmath>
-#include <initializer_list>
-#include <utility>
 
 namespace {
 
@@ -23,39 +20,20 @@ const QString kLabel2Text = QStringLiteral("You can invite any CorvaleID user us
                                            "message will be sent to your invited user,\n"
                                            "ask him to accept your invitation.");
 
-// The form is drawn in pixels for an 8-point font at 96 pixels per inch. Where the system's
-// font is wider or taller than that, every position and size grows by the same factors, so
-// that no text is cut; it never shrinks.
-class TDesignScale {
-public:
-    explicit TDesignScale(const QFontMetrics& metrics) {
-        // Each fixed text with the width it was drawn in, less the frame around it.
-        const std::initializer_list<std::pair<QString, int>> texts = {
-            {QStringLiteral("You can invite any CorvaleID user using"), 201},
-            {QStringLiteral("When you apply the invitation, an e-mail"), 201},
-            {QStringLiteral("message will be sent to your invited user,"), 201},
-            {QStringLiteral("ask him to accept your invitation."), 201},
-            {QStringLiteral("Your Buddy's ID:"), 79},
-            {QStringLiteral("Invite"), 65 - 16},
-            {QStringLiteral("Cancel"), 65 - 16},
-            {QStringLiteral(" Visible hosts for this buddy "), 241 - 16},
-        };
-        for (const auto& [text, width] : texts) {
-            x_ = std::max(x_, (metrics.horizontalAdvance(text) + 2) / double(width));
-        }
-        y_ = std::max({1.0, metrics.lineSpacing() * 5 / 65.0, (metrics.height() + 6) / 21.0});
-    }
-
-    int X(int pixels) const { return static_cast<int>(std::lround(pixels * x_)); }
-    int Y(int pixels) const { return static_cast<int>(std::lround(pixels * y_)); }
-    QRect Rect(int left, int top, int width, int height) const {
-        return {X(left), Y(top), X(width), Y(height)};
-    }
-
-private:
-    double x_ = 1.0;
-    double y_ = 1.0;
-};
+// Each fixed text with the width the design gives it, less the frame around it.
+TDesignScale InviteDesignScale(const QFontMetrics& metrics) {
+    return TDesignScale(metrics,
+                        {
+                            {QStringLiteral("You can invite any CorvaleID user using"), 201},
+                            {QStringLiteral("When you apply the invitation, an e-mail"), 201},
+                            {QStringLiteral("message will be sent to your invited user,"), 201},
+                            {QStringLiteral("ask him to accept your invitation."), 201},
+                            {QStringLiteral("Your Buddy's ID:"), 79},
+                            {QStringLiteral("Invite"), 65 - 16},
+                            {QStringLiteral("Cancel"), 65 - 16},
+                            {QStringLiteral(" Visible hosts for this buddy "), 241 - 16},
+                        });
+}
 
 template <typename T> T* Place(T* control, const char* name, const QRect& rect) {
     control->setObjectName(QString::fromLatin1(name));
@@ -68,10 +46,8 @@ template <typename T> T* Place(T* control, const char* name, const QRect& rect) 
 void TFormInvite::CreateControls() {
     setWindowTitle(QStringLiteral("Invite User"));
     setWindowIcon(Icons::InviteWindow());
-    QFont formFont = font();
-    formFont.setPointSize(8);
-    setFont(formFont);
-    const TDesignScale s{QFontMetrics(formFont)};
+    // The font in use (the desktop's), not the designed one: the geometry follows it.
+    const TDesignScale s = InviteDesignScale(fontMetrics());
     setFixedSize(s.X(272), s.Y(278)); // a dialog border: fixed size, no maximise
 
     Label2 = Place(new QLabel(kLabel2Text, this), "Label2", s.Rect(64, 8, 201, 65));
@@ -101,7 +77,7 @@ void TFormInvite::CreateControls() {
     LV->setColumnWidth(0, s.X(195));
     LV->horizontalHeader()->setHighlightSections(false);
     LV->verticalHeader()->hide();
-    LV->verticalHeader()->setDefaultSectionSize(QFontMetrics(formFont).height() + 4);
+    LV->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     LV->setShowGrid(true);
     LV->setSelectionBehavior(QAbstractItemView::SelectRows);
     LV->setSelectionMode(QAbstractItemView::SingleSelection);

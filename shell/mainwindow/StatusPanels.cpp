@@ -65,6 +65,11 @@ QRect TStatusPanelBar::PanelRect(int index) const {
     return QRect(left, 1, std::max(right - left, 0), height() - 1);
 }
 
+QRect TStatusPanelBar::PanelTextRect(int index) const {
+    const QRect frame = PanelRect(index);
+    return frame.isEmpty() ? QRect() : frame.adjusted(kTextIndent, 1, -kTextIndent, -1);
+}
+
 QSize TStatusPanelBar::sizeHint() const {
     int width = 0;
     for (const auto& panel : panels_) {
@@ -85,7 +90,7 @@ void TStatusPanelBar::paintEvent(QPaintEvent*) {
             continue;
         }
         qDrawShadePanel(&painter, frame, palette(), true, 1);
-        const QRect inner = frame.adjusted(kTextIndent, 1, -kTextIndent, -1);
+        const QRect inner = PanelTextRect(i);
         const QString text = fontMetrics().elidedText(PanelText(i), Qt::ElideRight, inner.width());
         painter.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     }

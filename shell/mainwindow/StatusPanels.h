@@ -26,6 +26,8 @@ public:
     void SetPanelName(int index, const QString& name);
     // Where the panel is drawn, in the bar's coordinates (empty when it is cut off).
     QRect PanelRect(int index) const;
+    // The room for the panel's text inside its frame (empty when it is cut off).
+    QRect PanelTextRect(int index) const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

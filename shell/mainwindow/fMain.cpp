@@ -45,14 +45,10 @@ TCorvaleFormMain::TCorvaleFormMain(TSetup setup)
     setObjectName(QStringLiteral("CorvaleFormMain"));
     setWindowTitle(QStringLiteral("Corvale"));
     setWindowIcon(Icons::Tray());
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
-    resize(400, 301);
-    setMinimumSize(372, 301);
 
     CreateComponents();
     CreatePages();
+    SizeToDesign();
     CreateTrayIcon();
     NameControlsForAssistiveTechnology();
     ConnectHandlers();

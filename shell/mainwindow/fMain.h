@@ -14,6 +14,7 @@
 
 #include "core/WindowOps.h"
 #include "settings/uSettings.h"
+#include "shell/components/DesignScale.h"
 
 #include <QPointer>
 #include <QString>
@@ -138,6 +139,9 @@ private:
     void CreateContactsPage();
     void CreateOptionsPage();
     void CreateAboutPage();
+    // The window's size and smallest size: the design's, grown with the font, and never
+    // below what the pages' texts need.
+    void SizeToDesign();
     void CreateTrayIcon();
     void NameControlsForAssistiveTechnology();
     void ConnectHandlers();
@@ -286,6 +290,7 @@ private:
     QAction* actLogin = nullptr;
 
     TSetup setup_;
+    TDesignScale design_; // the design's pixels for the font in use
     TLocalMessageServer* messageServer_ = nullptr;
     QSocketNotifier* terminationNotifier_ = nullptr;
     int buddyListUpdates_ = 0; // nesting of the buddy list's bulk updates

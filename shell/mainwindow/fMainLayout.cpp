@@ -1,5 +1,6 @@
 // The main window's pages and controls, as the user sees them at start.
 
+#include "core/uDateTime.h"
 #include "settings/uWidthList.h"
 #include "shell/components/Icons.h"
 #include "shell/components/ImageList.h"
@@ -69,11 +70,16 @@ QToolBar* NewToolBar(const QString& name, QWidget* parent) {
     return bar;
 }
 
-void AddToolButton(QToolBar* bar, const char* name, QAction* action) {
+void AddToolButton(QToolBar* bar, const char* name, QAction* action, int height) {
     bar->addAction(action);
     QWidget* button = bar->widgetForAction(action);
     button->setObjectName(QString::fromLatin1(name));
-    button->setMinimumHeight(27);
+    button->setMinimumHeight(height);
+}
+
+// No button goes into the bar's overflow menu: the window is never narrower than the bar.
+void KeepEveryButtonInSight(QToolBar* bar) {
+    bar->setMinimumWidth(bar->sizeHint().width());
 }
 
 void AddToolSeparator(QToolBar* bar, const char* name) {
@@ -115,6 +121,51 @@ QWidget* NewPage(const char* name) {
     return page;
 }
 
+// Between a status panel's edges and its text (the bar's frame and indent).
+constexpr int kPanelFrame = 6;
+
+// The status panels as designed: texts and widths in design pixels.
+const std::vector<TStatusPanelDef> kSB1Panels = {
+    {QStringLiteral("IP"), 16},         {QString(), 100},
+    {QStringLiteral("Last Check"), 60}, {QString(), 140},
+    {QStringLiteral("Active"), 50},     {QString(), 50}};
+const std::vector<TStatusPanelDef> kSB2Panels = {
+    {QStringLiteral("Ok"), 50}, {QStringLiteral("Total"), 32}, {QString(), 50}, {QString(), 50}};
+
+// The longest date and time the last-check panel shows, in the process's time format.
+QString WidestCheckTime() {
+    const auto sample = TryEncodeDateTime({2026, 5, 28, 22, 58, 58, 0});
+    return sample ? QString::fromLocal8Bit(FormatDisplayDateTime(*sample)) : QString();
+}
+
+// The status panels are the window's only texts in fixed widths: the window grows with what
+// they need, their design texts and what the program writes into them.
+TDesignScale MainWindowDesignScale(const QFontMetrics& metrics) {
+    const auto room = [](const std::vector<TStatusPanelDef>& panels, std::size_t index) {
+        return panels[index].Width - kPanelFrame;
+    };
+    return TDesignScale(metrics, {
+                                     {kSB1Panels[0].Text, room(kSB1Panels, 0)},
+                                     {QStringLiteral("255.255.255.255"), room(kSB1Panels, 1)},
+                                     {kSB1Panels[2].Text, room(kSB1Panels, 2)},
+                                     {WidestCheckTime(), room(kSB1Panels, 3)},
+                                     {kSB1Panels[4].Text, room(kSB1Panels, 4)},
+                                     {QStringLiteral("Inactive"), room(kSB1Panels, 4)},
+                                     {kSB2Panels[0].Text, room(kSB2Panels, 0)},
+                                     {QStringLiteral("Getting..."), room(kSB2Panels, 0)},
+                                     {kSB2Panels[1].Text, room(kSB2Panels, 1)},
+                                     {QStringLiteral("99999"), room(kSB2Panels, 2)},
+                                 });
+}
+
+std::vector<TStatusPanelDef> Scaled(std::vector<TStatusPanelDef> panels,
+                                    const TDesignScale& scale) {
+    for (TStatusPanelDef& panel : panels) {
+        panel.Width = scale.X(panel.Width);
+    }
+    return panels;
+}
+
 // The key presses `button` while the focus is anywhere on `page`.
 void PressOnKey(QWidget* page, QKeySequence key, QPushButton* button) {
     auto* shortcut = new QShortcut(key, page);
@@ -125,9 +176,13 @@ void PressOnKey(QWidget* page, QKeySequence key, QPushButton* button) {
 } // namespace
 
 void TCorvaleFormMain::CreatePages() {
+    // The font in use (the desktop's), not the designed one: the geometry follows it.
+    design_ = MainWindowDesignScale(fontMetrics());
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setIconSize(QSize(16, 16));
+    // Every tab in sight, so the window is never narrower than its tabs.
+    PageControl1->setUsesScrollButtons(false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addWidget(PageControl1);
@@ -149,22 +204,16 @@ void TCorvaleFormMain::CreatePages() {
 
 void TCorvaleFormMain::CreateYourIpPage() {
     ToolBar2 = NewToolBar(QStringLiteral("ToolBar2"), TabSheet1);
-    AddToolButton(ToolBar2, "ToolButton8", actActive);
+    AddToolButton(ToolBar2, "ToolButton8", actActive, design_.Y(27));
     AddToolSeparator(ToolBar2, "ToolButton5");
-    AddToolButton(ToolBar2, "ToolButton4", actCheckNow);
+    AddToolButton(ToolBar2, "ToolButton4", actCheckNow, design_.Y(27));
+    KeepEveryButtonInSight(ToolBar2);
 
     LV1 = NewReportList(
         QStringLiteral("LV1"),
         {QStringLiteral("No"), QStringLiteral("IP Address"), QStringLiteral("Date/Time")},
         DesignedListWidths().IP, QAbstractItemView::ExtendedSelection, TabSheet1);
-    SB1 = new TStatusPanelBar(QStringLiteral("SB1"),
-                              {{QStringLiteral("IP"), 16},
-                               {QString(), 100},
-                               {QStringLiteral("Last Check"), 60},
-                               {QString(), 140},
-                               {QStringLiteral("Active"), 50},
-                               {QString(), 50}},
-                              TabSheet1);
+    SB1 = new TStatusPanelBar(QStringLiteral("SB1"), Scaled(kSB1Panels, design_), TabSheet1);
 
     auto* layout = new QVBoxLayout(TabSheet1);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -176,23 +225,19 @@ void TCorvaleFormMain::CreateYourIpPage() {
 
 void TCorvaleFormMain::CreateContactsPage() {
     ToolBar1 = NewToolBar(QStringLiteral("ToolBar1"), TabSheet2);
-    AddToolButton(ToolBar1, "ToolButton1", actGetBuddy);
+    AddToolButton(ToolBar1, "ToolButton1", actGetBuddy, design_.Y(27));
     AddToolSeparator(ToolBar1, "ToolButton2");
-    AddToolButton(ToolBar1, "ToolButton3", actInviteBuddy);
-    AddToolButton(ToolBar1, "ToolButton6", actRemoveBuddy);
+    AddToolButton(ToolBar1, "ToolButton3", actInviteBuddy, design_.Y(27));
+    AddToolButton(ToolBar1, "ToolButton6", actRemoveBuddy, design_.Y(27));
     AddToolSeparator(ToolBar1, "ToolButton7");
+    KeepEveryButtonInSight(ToolBar1);
 
     LV2 =
         NewReportList(QStringLiteral("LV2"),
                       {QStringLiteral("No"), QStringLiteral("User ID"), QStringLiteral("Host"),
                        QStringLiteral("IP Address"), QStringLiteral("Date/Time")},
                       DesignedListWidths().Buddies, QAbstractItemView::SingleSelection, TabSheet2);
-    SB2 = new TStatusPanelBar(QStringLiteral("SB2"),
-                              {{QStringLiteral("Ok"), 50},
-                               {QStringLiteral("Total"), 32},
-                               {QString(), 50},
-                               {QString(), 50}},
-                              TabSheet2);
+    SB2 = new TStatusPanelBar(QStringLiteral("SB2"), Scaled(kSB2Panels, design_), TabSheet2);
 
     auto* layout = new QVBoxLayout(TabSheet2);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -244,7 +289,7 @@ void TCorvaleFormMain::CreateOptionsPage() {
     EdtCkInterval =
         NewEdit("EdtCkInterval",
                 QStringLiteral("The interval (in seconds) for checking IP changes"), GroupBox2);
-    EdtCkInterval->setMaximumWidth(70);
+    EdtCkInterval->setMaximumWidth(design_.X(70));
     CkStartup =
         NewCheckBox("CkStartup", QStringLiteral("Start when Windows starts"), QString(), GroupBox2);
     CkStartMinimized = NewCheckBox("CkStartMinimized", QStringLiteral("Start minimized"),
@@ -339,4 +384,13 @@ void TCorvaleFormMain::CreateAboutPage() {
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(panel, 1);
     layout->addLayout(buttons);
+}
+
+void TCorvaleFormMain::SizeToDesign() {
+    // An explicit smallest size overrides the layout's: take the larger of the two, so that
+    // shrinking the window never squeezes a text.
+    const QSize needed = layout()->totalMinimumSize();
+    const QSize smallest = design_.Size(372, 301).expandedTo(needed);
+    setMinimumSize(smallest);
+    resize(design_.Size(400, 301).expandedTo(smallest));
 }

@@ -2,6 +2,7 @@
 
 #include "shell/components/fInvite.h"
 #include "support/InviteFixture.h"
+#include "support/TextRoom.h"
 
 #include <QGroupBox>
 #include <QHeaderView>
@@ -83,6 +84,31 @@ TEST_F(InviteDialogTest, NoFixedTextIsCut) {
     EXPECT_LE(metrics.lineSpacing() * 5, Label2(*dialog)->height());
     EXPECT_LE(metrics.horizontalAdvance(Label1(*dialog)->text()), Label1(*dialog)->width());
 }
+
+// With the desktop's font at any size, the dialog takes that font and grows with it, so that
+// no fixed text is cut.
+class InviteDialogFontTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(InviteDialogFontTest, TakesTheFontInUseAndEveryTextFits) {
+    const TApplicationFontScope font{static_cast<qreal>(GetParam())};
+    InviteDialogScope scope;
+    const TFormInvite& d = *scope.dialog;
+    EXPECT_EQ(d.font().pointSizeF(), GetParam());
+    for (const QWidget* control :
+         std::initializer_list<const QWidget*>{Label1(d), Label2(d), Button1(d), Button2(d)}) {
+        const QString text = qobject_cast<const QLabel*>(control) != nullptr
+                                 ? qobject_cast<const QLabel*>(control)->text()
+                                 : qobject_cast<const QAbstractButton*>(control)->text();
+        EXPECT_LE(TextAdvance(control, text), TextRoom(control)) << text.toStdString();
+    }
+    EXPECT_LE(Label2(d)->fontMetrics().lineSpacing() * 5, Label2(d)->height());
+    const QString title = GroupBox2(d)->title();
+    EXPECT_LE(GroupBox2(d)->fontMetrics().horizontalAdvance(title), GroupBox2(d)->width() - 16);
+    EXPECT_GE(Edit1(d)->height(), Edit1(d)->minimumSizeHint().height()) << "the edit's text shows";
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, InviteDialogFontTest, ::testing::Values(8, 11, 14),
+                         [](const auto& info) { return std::to_string(info.param) + "pt"; });
 
 TEST_F(InviteDialogTest, TabGoesFromTheIdToInviteCancelAndTheList) {
     std::vector<QString> order;

@@ -11,6 +11,7 @@
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
 #include "support/InviteControls.h"
+#include "support/TextRoom.h"
 #include "tests/support/QtWait.h"
 
 #include <QAction>
@@ -530,6 +531,7 @@ TEST_F(TMainWindowActionsTest, PortlynxItemOnlyWhenTheModuleFileExists) {
 }
 
 TEST_F(TMainWindowActionsTest, PagesListsAndStatusBarsAsDesigned) {
+    const TApplicationFontScope fitsTheDesign{6}; // a larger font widens the panels
     const auto& w = CreateWindow(false);
     EXPECT_EQ(w.objectName(), QStringLiteral("CorvaleFormMain"));
     EXPECT_EQ(w.minimumSize(), QSize(372, 301));

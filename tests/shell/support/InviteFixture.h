@@ -11,6 +11,20 @@
 #include <memory>
 #include <vector>
 
+// A dialog on screen for a scope, with its host-list fetch caught.
+struct InviteDialogScope {
+    InviteDialogScope() {
+        SetHostListFetchStarter([](TInviteDialogLink) {});
+        dialog = std::make_unique<TFormInvite>(nullptr);
+        dialog->show();
+    }
+    ~InviteDialogScope() {
+        dialog.reset();
+        SetHostListFetchStarter({});
+    }
+    std::unique_ptr<TFormInvite> dialog;
+};
+
 class InviteDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
