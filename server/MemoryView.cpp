@@ -41,8 +41,17 @@ std::optional<LoginRecord> MemoryView::FindLogin(std::string_view userId) const 
 std::string MemoryView::RecordedAddress(AccountKey account, std::string_view hostName) const {
     const std::string key = HostKey(account, hostName);
     std::shared_lock lock(mutex_);
-    const auto found = addresses_.find(key);
-    return found == addresses_.end() ? std::string() : found->second;
+    const auto found = hosts_.find(key);
+    return found == hosts_.end() ? std::string() : found->second.Address;
+}
+
+bool MemoryView::Holds(AccountKey account, std::string_view hostName, const Report& report) const {
+    const std::string key = HostKey(account, hostName);
+    std::shared_lock lock(mutex_);
+    const auto found = hosts_.find(key);
+    return found != hosts_.end() && found->second.Address == report.Address &&
+           found->second.Reported == report.Reported &&
+           found->second.ClientVersion == report.ClientVersion;
 }
 
 void MemoryView::Replace(std::vector<LoginRecord> logins, std::vector<Host> hosts) {
@@ -51,20 +60,19 @@ void MemoryView::Replace(std::vector<LoginRecord> logins, std::vector<Host> host
         std::string key = LoginKey(login.UserId);
         newLogins.emplace(std::move(key), std::move(login));
     }
-    std::unordered_map<std::string, std::string> newAddresses;
+    std::unordered_map<std::string, Report> newHosts;
     for (Host& host : hosts) {
-        newAddresses.emplace(HostKey(host.Account, host.Name), std::move(host.Address));
+        newHosts.emplace(HostKey(host.Account, host.Name), std::move(host.Last));
     }
     std::unique_lock lock(mutex_);
     logins_.swap(newLogins);
-    addresses_.swap(newAddresses);
+    hosts_.swap(newHosts);
 }
 
-void MemoryView::SetAddress(AccountKey account, std::string_view hostName,
-                            std::string_view address) {
+void MemoryView::SetReport(AccountKey account, std::string_view hostName, Report report) {
     std::string key = HostKey(account, hostName);
     std::unique_lock lock(mutex_);
-    addresses_[std::move(key)] = std::string(address);
+    hosts_[std::move(key)] = std::move(report);
 }
 
 } // namespace server

@@ -88,9 +88,14 @@ void Storage::LoadView() {
     }
     std::vector<MemoryView::Host> hosts;
     {
-        Statement query = db_.Prepare("SELECT account, name, address FROM hosts");
+        Statement query =
+            db_.Prepare("SELECT account, name, address, reported, client_version FROM hosts");
         while (query.Step()) {
-            hosts.push_back({query.Int(0), query.Text(1), query.Text(2)});
+            MemoryView::Report last{query.Text(2), std::nullopt, query.Text(4)};
+            if (!query.IsNull(3)) {
+                last.Reported = query.Int(3);
+            }
+            hosts.push_back({query.Int(0), query.Text(1), std::move(last)});
         }
     }
     Statement version = db_.Prepare("PRAGMA data_version");
@@ -279,7 +284,8 @@ std::optional<HostNumber> Storage::RecordAddress(AccountKey account, std::string
     const auto number = RecordAddressLocked(account, hostName, address, now, clientVersion);
     transaction.Commit();
     if (number) {
-        view_->SetAddress(account, hostName, address);
+        view_->SetReport(account, hostName,
+                         {std::string(address), now, std::string(clientVersion)});
     }
     return number;
 }

@@ -119,6 +119,9 @@ public:
     // Queues the report for the writing thread, which writes the reports that come in at
     // about the same time in one transaction and tells each one after its commit.
     void QueueReport(AddressReport report, ReportDone done);
+    // Whether the host's row holds this very report already (same address, time and client
+    // version) with no report waiting: then writing it would change nothing.
+    bool AlreadyRecorded(const AddressReport& report);
     // Returns once every report queued so far has been written and told.
     void WaitForQueuedReports();
     // The login records and addresses on record, in step with the database.
