@@ -39,15 +39,22 @@ public:
 
     void Replace(std::vector<LoginRecord> logins, std::vector<Host> hosts);
     void SetReport(AccountKey account, std::string_view hostName, Report report);
+    // A new account, or one whose password changed.
+    void SetLogin(LoginRecord login);
+    // A deleted account: its login and all its hosts.
+    void RemoveAccount(AccountKey account, std::string_view userId);
 
 private:
     // User IDs and host names compare as the database compares them: ASCII case ignored.
     static std::string LoginKey(std::string_view userId);
-    static std::string HostKey(AccountKey account, std::string_view hostName);
+    static std::string HostKey(std::string_view hostName);
+    // With the lock held.
+    const Report* FindReport(AccountKey account, const std::string& hostKey) const;
 
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, LoginRecord> logins_;
-    std::unordered_map<std::string, Report> hosts_;
+    using Hosts = std::unordered_map<std::string, Report>; // by host key
+    std::unordered_map<AccountKey, Hosts> hosts_;
 };
 
 } // namespace server

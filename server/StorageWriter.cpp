@@ -27,7 +27,9 @@ bool Storage::AlreadyRecorded(const AddressReport& report) {
     // A report waiting or being written may be for the same host, and a later one must not
     // overtake it; the view shows every commit of the reports before (it changes before the
     // writer reports itself idle).
-    return queue_.empty() && !writing_ &&
+    // The log before the view: a commit by another connection (a changed password, a deleted
+    // account) would make the view's login and row stale.
+    return queue_.empty() && !writing_ && !walWatch_->MayHaveChanged() &&
            view_->Holds(report.Account, report.Host,
                         {report.Address, report.Now, report.ClientVersion});
 }

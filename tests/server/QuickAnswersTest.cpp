@@ -150,6 +150,8 @@ TEST(QuickAnswers, ARepeatedReportNeedsNoTransactionButNeverOvertakesOneStillQue
     server.AddAccount("jdoe", "s+cr/t=");
     const std::uint16_t port = server.Port();
     ASSERT_EQ(SetIp(port, kSecret, "PC", "192.0.2.7"), "OK");
+    // That commit wrote the log; the view's next check (every 50 ms) settles it.
+    std::this_thread::sleep_for(300ms);
 
     // Another connection holds the write lock for less than the service's busy timeout.
     server::Database blocker(server.DatabasePath());
