@@ -91,18 +91,30 @@ void ConnectionTable::Release(std::uint64_t id) {
     entries_.erase(found);
 }
 
-void ConnectionTable::AbortAll() {
+std::vector<std::shared_ptr<SessionControl>> ConnectionTable::LiveSessions() {
     std::vector<std::shared_ptr<SessionControl>> live;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& [id, entry] : entries_) {
-            if (auto session = entry.Session.lock()) {
-                live.push_back(std::move(session));
-            }
+    std::lock_guard lock(mutex_);
+    live.reserve(entries_.size());
+    for (auto& [id, entry] : entries_) {
+        if (auto session = entry.Session.lock()) {
+            live.push_back(std::move(session));
         }
     }
-    for (const auto& session : live) { // outside the lock: a session may release its ticket
+    return live;
+}
+
+// Both act outside the lock: a session may give its ticket back meanwhile.
+void ConnectionTable::AbortAll() {
+    for (const auto& session : LiveSessions()) {
         session->Abort();
+    }
+}
+
+void ConnectionTable::ExpireOverdue(SessionControl::Clock::time_point now) {
+    for (const auto& session : LiveSessions()) {
+        if (session->Overdue(now)) {
+            session->Expire();
+        }
     }
 }
 

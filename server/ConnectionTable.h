@@ -1,7 +1,9 @@
 #pragma once
 // The open connections of the front end: how many there are in all and from each client
-// address, both capped, and a way to reach every live session when the service stops.
+// address, both capped, and a way to reach every live session: when the service stops, and
+// at each round of the deadline check, which ends those past their deadline.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -9,15 +11,21 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace server {
 
 // What the table can ask of a live session.
 class SessionControl {
 public:
+    using Clock = std::chrono::steady_clock;
     virtual ~SessionControl() = default;
     // Ends the connection unless its request is already being answered; any thread.
     virtual void Abort() = 0;
+    // Whether the session's current step should have ended by `now`; any thread.
+    virtual bool Overdue(Clock::time_point now) const = 0;
+    // Ends the connection whatever it is doing; any thread.
+    virtual void Expire() = 0;
 };
 
 enum class Admission { Admitted, TooManyInAll, TooManyFromAddress };
@@ -51,6 +59,9 @@ public:
     std::optional<Ticket> AdmitRefusal();
 
     void AbortAll();
+    // Ends every connection past its deadline. One round for all of them, instead of a timer
+    // for each, because re-arming a timer at every step of every connection costs system calls.
+    void ExpireOverdue(SessionControl::Clock::time_point now);
     std::size_t Count();
 
 private:
@@ -59,6 +70,7 @@ private:
         std::weak_ptr<SessionControl> Session;
     };
     void Release(std::uint64_t id);
+    std::vector<std::shared_ptr<SessionControl>> LiveSessions();
     void Attach(std::uint64_t id, std::weak_ptr<SessionControl> session);
 
     const std::size_t maxInAll_;

@@ -11,8 +11,11 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <optional>
+#include <sys/socket.h>
 #include <vector>
 
 namespace server {
@@ -26,6 +29,23 @@ namespace {
 constexpr std::chrono::seconds kStopGrace{5};
 // How long accepting pauses when the system has no descriptor left for a new connection.
 constexpr std::chrono::milliseconds kAcceptBackOff{50};
+// How often the deadlines are checked: a connection past its deadline is closed within this.
+constexpr std::chrono::milliseconds kDeadlineRound{100};
+
+// One listening socket of one I/O loop, and the address of the client it accepts next.
+struct Listener {
+    tcp::acceptor Acceptor;
+    bool Secure = false;
+    tcp::endpoint Peer;
+};
+
+// An I/O thread's event loop with a listening socket of its own for every bound address:
+// the system hands each new connection to one of them, so a connection lives on the loop
+// that accepted it and no loop ever hands work to another.
+struct Loop {
+    net::io_context Context{1};
+    std::vector<std::unique_ptr<Listener>> Listeners;
+};
 
 } // namespace
 
@@ -35,10 +55,12 @@ public:
         : storage_(storage), options_(options),
           routes_(storage, actions, RouteOptions{options.SignupOpen}),
           table_(options.Limits.MaxConnections, options.Limits.MaxConnectionsPerAddress),
-          workers_(static_cast<std::size_t>(std::max(1, options.Threads))), stopTimer_(io_) {
-        for (int i = 1; i < std::max(1, options.IoThreads); ++i) {
-            loops_.push_back(std::make_unique<net::io_context>(1));
+          workers_(static_cast<std::size_t>(std::max(1, options.Threads))) {
+        for (int i = 0; i < std::max(1, options.IoThreads); ++i) {
+            loops_.push_back(std::make_unique<Loop>());
         }
+        deadlineRound_.emplace(First().Context);
+        stopTimer_.emplace(First().Context);
         context_.Limits = options.Limits;
         context_.Routes = &routes_;
         context_.Workers = &workers_;
@@ -66,63 +88,62 @@ public:
             return 0;
         }
         beast::error_code ec;
-        tcp::resolver resolver(io_);
+        tcp::resolver resolver(First().Context);
         const auto found =
             resolver.resolve(host, std::to_string(port),
                              tcp::resolver::passive | tcp::resolver::numeric_service, ec);
         if (ec || found.empty()) {
             return 0;
         }
-        const tcp::endpoint endpoint = found.begin()->endpoint();
-        auto acceptor = std::make_unique<tcp::acceptor>(io_);
-        acceptor->open(endpoint.protocol(), ec);
-        if (!ec) {
-            acceptor->set_option(net::socket_base::reuse_address(true), ec);
+        tcp::endpoint endpoint = found.begin()->endpoint();
+        // The first socket takes the port (a free one for port 0); the other loops' sockets
+        // join it there.
+        std::vector<std::unique_ptr<Listener>> bound;
+        for (auto& loop : loops_) {
+            const PortUse use = loops_.size() == 1 ? PortUse::Alone
+                                : bound.empty()    ? PortUse::TakeAndShare
+                                                   : PortUse::JoinTheFirst;
+            auto listener = Listen(loop->Context, endpoint, use, ec);
+            if (!listener) {
+                return 0;
+            }
+            listener->Secure = secure;
+            endpoint.port(listener->Acceptor.local_endpoint(ec).port());
+            if (ec) {
+                return 0;
+            }
+            bound.push_back(std::move(listener));
         }
-        if (!ec && endpoint.address().is_v6()) {
-            // "::" takes IPv4 clients as well, as the system's own default would.
-            acceptor->set_option(net::ip::v6_only(false), ec);
+        for (std::size_t i = 0; i < loops_.size(); ++i) {
+            loops_[i]->Listeners.push_back(std::move(bound[i]));
         }
-        if (!ec) {
-            acceptor->bind(endpoint, ec);
-        }
-        if (!ec) {
-            acceptor->listen(net::socket_base::max_listen_connections, ec);
-        }
-        if (ec) {
-            return 0;
-        }
-        const std::uint16_t bound = acceptor->local_endpoint(ec).port();
-        if (ec) {
-            return 0;
-        }
-        acceptors_.push_back(std::move(acceptor));
-        secure_.push_back(secure);
-        return bound;
+        return endpoint.port();
     }
 
     bool Run() {
-        if (acceptors_.empty()) {
+        if (First().Listeners.empty()) {
             return false;
         }
         if (stopRequested_) {
             return true;
         }
-        for (std::size_t i = 0; i < acceptors_.size(); ++i) {
-            Accept(*acceptors_[i], secure_[i]);
-        }
-        // One loop per I/O thread, each with connections of its own: no locks between them
-        // and no strand per connection. The first also accepts and hands the new connections
-        // round. The others are kept running until the stop has let every session end.
-        std::vector<std::thread> others;
         for (auto& loop : loops_) {
-            keepRunning_.push_back(net::make_work_guard(*loop));
-            others.emplace_back([&loop = *loop] { loop.run(); });
+            for (auto& listener : loop->Listeners) {
+                Accept(*listener);
+            }
         }
-        io_.run();
-        for (auto& guard : keepRunning_) {
-            guard.reset();
+        CheckDeadlines();
+        // One loop per I/O thread, each with connections of its own: no locks between them
+        // and no strand per connection. The others are kept running until the stop has let
+        // every session end.
+        std::vector<std::thread> others;
+        std::vector<net::executor_work_guard<net::io_context::executor_type>> keepRunning;
+        for (std::size_t i = 1; i < loops_.size(); ++i) {
+            keepRunning.push_back(net::make_work_guard(loops_[i]->Context));
+            others.emplace_back([&context = loops_[i]->Context] { context.run(); });
         }
+        First().Context.run();
+        keepRunning.clear();
         for (std::thread& thread : others) {
             thread.join();
         }
@@ -133,11 +154,15 @@ public:
         if (stopRequested_.exchange(true)) {
             return;
         }
-        net::post(io_, [this] {
-            for (auto& acceptor : acceptors_) {
-                beast::error_code ignored;
-                acceptor->close(ignored);
-            }
+        for (auto& loop : loops_) {
+            net::post(loop->Context, [&loop = *loop] {
+                for (auto& listener : loop.Listeners) {
+                    beast::error_code ignored;
+                    listener->Acceptor.close(ignored);
+                }
+            });
+        }
+        net::post(First().Context, [this] {
             table_.AbortAll();
             WaitUntilQuiet(std::chrono::steady_clock::now() + kStopGrace);
         });
@@ -146,34 +171,77 @@ public:
     std::size_t OpenConnections() { return table_.Count(); }
 
 private:
-    void Accept(tcp::acceptor& acceptor, bool secure) {
-        acceptor.async_accept(
-            NextLoop(), [this, &acceptor, secure](beast::error_code ec, tcp::socket socket) {
-                if (stopRequested_ || !acceptor.is_open()) {
-                    return;
-                }
-                if (ec) {
-                    // Out of descriptors or memory: pause rather than spin on the same failure.
-                    auto timer = std::make_shared<net::steady_timer>(io_, kAcceptBackOff);
-                    timer->async_wait([this, &acceptor, secure, timer](beast::error_code) {
-                        if (!stopRequested_) {
-                            Accept(acceptor, secure);
-                        }
-                    });
-                    return;
-                }
-                if (secure) {
-                    Admit<TlsTcpStream>(std::move(socket));
-                } else {
-                    Admit<beast::tcp_stream>(std::move(socket));
-                }
-                Accept(acceptor, secure);
-            });
+    Loop& First() { return *loops_.front(); }
+
+    // How a listening socket comes by its port.
+    enum class PortUse {
+        Alone,        // the only loop's
+        TakeAndShare, // the first of several: takes the port as the only one, then shares it
+        JoinTheFirst, // another loop's: joins the first on its port
+    };
+
+    // Binding before sharing makes a port that any other socket holds fail, even one that is
+    // shared (another copy of the service, say): only the loops of this one share it.
+    static std::unique_ptr<Listener> Listen(net::io_context& context, const tcp::endpoint& endpoint,
+                                            PortUse use, beast::error_code& ec) {
+        auto listener = std::make_unique<Listener>(Listener{tcp::acceptor(context), false, {}});
+        tcp::acceptor& acceptor = listener->Acceptor;
+        acceptor.open(endpoint.protocol(), ec);
+        if (!ec) {
+            acceptor.set_option(net::socket_base::reuse_address(true), ec);
+        }
+        if (!ec && endpoint.address().is_v6()) {
+            // "::" takes IPv4 clients as well, as the system's own default would.
+            acceptor.set_option(net::ip::v6_only(false), ec);
+        }
+        if (!ec && use == PortUse::JoinTheFirst) {
+            SharePort(acceptor, ec);
+        }
+        if (!ec) {
+            acceptor.bind(endpoint, ec);
+        }
+        if (!ec && use == PortUse::TakeAndShare) {
+            SharePort(acceptor, ec);
+        }
+        if (!ec) {
+            acceptor.listen(net::socket_base::max_listen_connections, ec);
+        }
+        return ec ? nullptr : std::move(listener);
     }
 
-    net::io_context& NextLoop() {
-        const std::size_t turn = nextLoop_++ % (loops_.size() + 1);
-        return turn == 0 ? io_ : *loops_[turn - 1];
+    // Sockets that share a port (only the same user's can) each get a part of the new
+    // connections from the system.
+    static void SharePort(tcp::acceptor& acceptor, beast::error_code& ec) {
+        const int on = 1;
+        if (setsockopt(acceptor.native_handle(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0) {
+            ec.assign(errno, boost::system::system_category());
+        }
+    }
+
+    void Accept(Listener& listener) {
+        listener.Acceptor.async_accept(listener.Peer, [this, &listener](beast::error_code ec,
+                                                                        tcp::socket socket) {
+            if (stopRequested_ || !listener.Acceptor.is_open()) {
+                return;
+            }
+            if (ec) {
+                // Out of descriptors or memory: pause rather than spin on the same failure.
+                auto timer = std::make_shared<net::steady_timer>(listener.Acceptor.get_executor(),
+                                                                 kAcceptBackOff);
+                timer->async_wait([this, &listener, timer](beast::error_code) {
+                    if (!stopRequested_) {
+                        Accept(listener);
+                    }
+                });
+                return;
+            }
+            if (listener.Secure) {
+                Admit<TlsTcpStream>(std::move(socket), listener.Peer);
+            } else {
+                Admit<beast::tcp_stream>(std::move(socket), listener.Peer);
+            }
+            Accept(listener);
+        });
     }
 
     template <class Stream> Stream Wrap(tcp::socket socket) {
@@ -184,45 +252,52 @@ private:
         }
     }
 
-    template <class Stream> void Admit(tcp::socket socket) {
-        beast::error_code ec;
-        const tcp::endpoint remote = socket.remote_endpoint(ec);
-        if (ec) {
-            return;
-        }
+    // On the loop that accepted the connection, which alone touches the session from then on.
+    template <class Stream> void Admit(tcp::socket socket, const tcp::endpoint& remote) {
         std::string peer = NormalizePeerAddress(remote.address().to_string());
         using Session = HttpSession<Stream>;
         Admission why = Admission::Admitted;
-        // Each session starts on its own connection's loop, which alone touches it from then on.
-        const auto loop = socket.get_executor();
         if (auto ticket = table_.Admit(AddressGroup(peer), why)) {
-            auto session = std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
-                                                     std::move(*ticket), std::move(peer));
-            net::post(loop, [session] { session->Start(); });
+            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_, std::move(*ticket),
+                                      std::move(peer))
+                ->Start();
         } else if (auto refusal = table_.AdmitRefusal()) {
-            auto session = std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
-                                                     std::move(*refusal), std::move(peer));
-            net::post(loop, [session] { session->Refuse(503); });
+            std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
+                                      std::move(*refusal), std::move(peer))
+                ->Refuse(503);
         } // else closed at once: even refusals are capped
+    }
+
+    // Every round, on the first loop, until the stop has let every session end.
+    void CheckDeadlines() {
+        deadlineRound_->expires_after(kDeadlineRound);
+        deadlineRound_->async_wait([this](beast::error_code ec) {
+            if (ec) {
+                return;
+            }
+            table_.ExpireOverdue(SessionControl::Clock::now());
+            CheckDeadlines();
+        });
     }
 
     void WaitUntilQuiet(std::chrono::steady_clock::time_point deadline) {
         if (table_.Count() == 0) {
-            return; // nothing left: the loop runs out of work and Run() returns
+            // Nothing left: the loops run out of work and Run() returns.
+            deadlineRound_->cancel();
+            return;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            io_.stop();
             for (auto& loop : loops_) {
-                loop->stop();
+                loop->Context.stop();
             }
             return;
         }
-        stopTimer_.expires_after(std::chrono::milliseconds(20));
-        stopTimer_.async_wait([this, deadline](beast::error_code) { WaitUntilQuiet(deadline); });
+        stopTimer_->expires_after(std::chrono::milliseconds(20));
+        stopTimer_->async_wait([this, deadline](beast::error_code) { WaitUntilQuiet(deadline); });
     }
 
-    // Declared before the loop: sessions still queued in it are destroyed with it, and they
-    // give their tickets back to the table and use the context until then.
+    // Declared before the loops: sessions still queued in them are destroyed with them, and
+    // they give their tickets back to the table and use the context until then.
     Storage& storage_;
     FrontEndOptions options_;
     HttpRoutes routes_;
@@ -231,14 +306,10 @@ private:
     std::mutex logMutex_;
     std::atomic<bool> stopRequested_{false};
 
-    net::io_context io_{1};
-    std::vector<std::unique_ptr<net::io_context>> loops_; // the I/O threads' beyond the first
-    std::vector<net::executor_work_guard<net::io_context::executor_type>> keepRunning_;
-    std::atomic<std::size_t> nextLoop_{0};
+    std::vector<std::unique_ptr<Loop>> loops_; // the first runs on the thread that calls Run()
+    std::optional<net::steady_timer> deadlineRound_;
+    std::optional<net::steady_timer> stopTimer_;
     net::thread_pool workers_;
-    net::steady_timer stopTimer_;
-    std::vector<std::unique_ptr<tcp::acceptor>> acceptors_;
-    std::vector<bool> secure_; // beside each acceptor: whether it serves HTTPS
     std::unique_ptr<net::ssl::context> tls_;
 };
 

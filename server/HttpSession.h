@@ -2,13 +2,15 @@
 // One connection of the front end: read one request head (and a form's body) within the
 // limits, have the answer made off the event loop, send it with "Connection: close", close.
 // The stream is a template parameter so that the same session serves plain TCP and streams
-// layered on it; StreamSteps says how a kind of stream starts and ends.
+// layered on it; StreamSteps says how a kind of stream starts and ends. Each step has a
+// deadline, which the front end's deadline round enforces (ConnectionTable::ExpireOverdue).
 
 #include "server/ConnectionTable.h"
 #include "server/HttpLimits.h"
 #include "server/HttpRoutes.h"
 
 #include <array>
+#include <atomic>
 #include <boost/asio/post.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
@@ -49,7 +51,7 @@ public:
     // Reads and answers the request.
     void Start() {
         ticket_.Attach(this->weak_from_this());
-        Socket().expires_after(context_.Limits.HeadTimeout);
+        SetDeadline(context_.Limits.HeadTimeout);
         StreamSteps<Stream>::Begin(stream_,
                                    [self = this->shared_from_this()](beast::error_code ec) {
                                        if (ec) {
@@ -63,7 +65,7 @@ public:
     void Refuse(int status) {
         ticket_.Attach(this->weak_from_this());
         answering_ = true;
-        Socket().expires_after(std::chrono::seconds(2));
+        SetDeadline(std::chrono::seconds(2));
         StreamSteps<Stream>::Begin(stream_,
                                    [self = this->shared_from_this(), status](beast::error_code ec) {
                                        if (ec) {
@@ -81,8 +83,23 @@ public:
         });
     }
 
+    bool Overdue(Clock::time_point now) const override {
+        return now.time_since_epoch().count() >= deadline_.load(std::memory_order_relaxed);
+    }
+
+    // Closing the socket ends the step under way with an error, and that step closes too.
+    void Expire() override {
+        boost::asio::post(stream_.get_executor(),
+                          [self = this->shared_from_this()] { self->Close(); });
+    }
+
 private:
     auto& Socket() { return beast::get_lowest_layer(stream_); }
+
+    void SetDeadline(Clock::duration allowed) {
+        deadline_.store((Clock::now() + allowed).time_since_epoch().count(),
+                        std::memory_order_relaxed);
+    }
 
     // A parse error, as opposed to the client going away or the deadline passing.
     static bool IsMalformed(beast::error_code ec) {
@@ -123,7 +140,7 @@ private:
         if (parser_->is_done()) {
             return Dispatch();
         }
-        Socket().expires_after(context_.Limits.ReplyTimeout);
+        SetDeadline(context_.Limits.ReplyTimeout);
         http::async_read(stream_, buffer_, *parser_,
                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                              self->OnBody(ec);
@@ -267,7 +284,7 @@ private:
     }
 
     template <class Response> void Write(Response& response, bool drainAfter) {
-        Socket().expires_after(context_.Limits.ReplyTimeout);
+        SetDeadline(context_.Limits.ReplyTimeout);
         http::async_write(
             stream_, response,
             [self = this->shared_from_this(), drainAfter](beast::error_code ec, std::size_t) {
@@ -292,7 +309,7 @@ private:
                 }
                 beast::error_code ignored;
                 self->Socket().socket().shutdown(boost::asio::socket_base::shutdown_send, ignored);
-                self->Socket().expires_after(std::chrono::seconds(1));
+                self->SetDeadline(std::chrono::seconds(1));
                 self->drained_ = 0;
                 self->Drain();
             });
@@ -310,11 +327,9 @@ private:
             });
     }
 
-    void Close() {
-        beast::error_code ignored;
-        Socket().socket().shutdown(boost::asio::socket_base::shutdown_both, ignored);
-        Socket().close();
-    }
+    // The answer, if any, is out; with nothing unread left, the close sends it on with the
+    // end of the stream. Safe to call again.
+    void Close() { Socket().close(); }
 
     static constexpr std::size_t kMaxDrained = 256 * 1024;
 
@@ -329,6 +344,9 @@ private:
     std::shared_ptr<const std::string> sharedBody_;
     std::array<char, 4096> drainBuffer_{};
     std::size_t drained_ = 0;
+    // The current step's deadline, in Clock ticks: written on the connection's loop, read by
+    // the deadline round.
+    std::atomic<Clock::rep> deadline_{Clock::duration::max().count()};
     bool answering_ = false;
     HttpRequestInfo request_; // once read whole; then only read, by whichever thread answers
     bool leftovers_ = false;  // the client sent more than its request

@@ -21,9 +21,9 @@ std::string MemoryView::LoginKey(std::string_view userId) {
     return key;
 }
 
-std::string MemoryView::HostKey(AccountKey account, std::string_view hostName) {
-    std::string key = std::to_string(account);
-    key += '\0'; // a number never holds one, so the two parts cannot run into each other
+std::string MemoryView::HostKey(std::string_view hostName) {
+    std::string key;
+    key.reserve(hostName.size());
     AppendFolded(key, hostName);
     return key;
 }
@@ -38,11 +38,29 @@ std::optional<LoginRecord> MemoryView::FindLogin(std::string_view userId) const 
     return found->second;
 }
 
+const MemoryView::Report* MemoryView::FindReport(AccountKey account,
+                                                 const std::string& hostKey) const {
+    const auto hosts = hosts_.find(account);
+    if (hosts == hosts_.end()) {
+        return nullptr;
+    }
+    const auto found = hosts->second.find(hostKey);
+    return found == hosts->second.end() ? nullptr : &found->second;
+}
+
 std::string MemoryView::RecordedAddress(AccountKey account, std::string_view hostName) const {
-    const std::string key = HostKey(account, hostName);
+    const std::string key = HostKey(hostName);
     std::shared_lock lock(mutex_);
-    const auto found = addresses_.find(key);
-    return found == addresses_.end() ? std::string() : found->second;
+    const Report* found = FindReport(account, key);
+    return found ? found->Address : std::string();
+}
+
+bool MemoryView::Holds(AccountKey account, std::string_view hostName, const Report& report) const {
+    const std::string key = HostKey(hostName);
+    std::shared_lock lock(mutex_);
+    const Report* found = FindReport(account, key);
+    return found && found->Address == report.Address && found->Reported == report.Reported &&
+           found->ClientVersion == report.ClientVersion;
 }
 
 void MemoryView::Replace(std::vector<LoginRecord> logins, std::vector<Host> hosts) {
@@ -51,20 +69,32 @@ void MemoryView::Replace(std::vector<LoginRecord> logins, std::vector<Host> host
         std::string key = LoginKey(login.UserId);
         newLogins.emplace(std::move(key), std::move(login));
     }
-    std::unordered_map<std::string, std::string> newAddresses;
+    std::unordered_map<AccountKey, Hosts> newHosts;
     for (Host& host : hosts) {
-        newAddresses.emplace(HostKey(host.Account, host.Name), std::move(host.Address));
+        newHosts[host.Account].emplace(HostKey(host.Name), std::move(host.Last));
     }
     std::unique_lock lock(mutex_);
     logins_.swap(newLogins);
-    addresses_.swap(newAddresses);
+    hosts_.swap(newHosts);
 }
 
-void MemoryView::SetAddress(AccountKey account, std::string_view hostName,
-                            std::string_view address) {
-    std::string key = HostKey(account, hostName);
+void MemoryView::SetReport(AccountKey account, std::string_view hostName, Report report) {
+    std::string key = HostKey(hostName);
     std::unique_lock lock(mutex_);
-    addresses_[std::move(key)] = std::string(address);
+    hosts_[account][std::move(key)] = std::move(report);
+}
+
+void MemoryView::SetLogin(LoginRecord login) {
+    std::string key = LoginKey(login.UserId);
+    std::unique_lock lock(mutex_);
+    logins_[std::move(key)] = std::move(login);
+}
+
+void MemoryView::RemoveAccount(AccountKey account, std::string_view userId) {
+    const std::string key = LoginKey(userId);
+    std::unique_lock lock(mutex_);
+    logins_.erase(key);
+    hosts_.erase(account);
 }
 
 } // namespace server

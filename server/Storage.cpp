@@ -59,6 +59,8 @@ Storage::Storage(const std::string& path, HashCost cost)
     db_.Execute("PRAGMA wal_autocheckpoint = 0");
     Migrate();
     LoadView();
+    // The log exists once the database has been read in its write-ahead mode.
+    walWatch_ = std::make_unique<WalWatch>(path_ + "-wal");
     checkpointer_ = std::thread([this] { CheckpointLoop(); });
     writer_ = std::thread([this] { WriteLoop(); });
 }
@@ -88,9 +90,14 @@ void Storage::LoadView() {
     }
     std::vector<MemoryView::Host> hosts;
     {
-        Statement query = db_.Prepare("SELECT account, name, address FROM hosts");
+        Statement query =
+            db_.Prepare("SELECT account, name, address, reported, client_version FROM hosts");
         while (query.Step()) {
-            hosts.push_back({query.Int(0), query.Text(1), query.Text(2)});
+            MemoryView::Report last{query.Text(2), std::nullopt, query.Text(4)};
+            if (!query.IsNull(3)) {
+                last.Reported = query.Int(3);
+            }
+            hosts.push_back({query.Int(0), query.Text(1), std::move(last)});
         }
     }
     Statement version = db_.Prepare("PRAGMA data_version");
@@ -101,7 +108,9 @@ void Storage::LoadView() {
 }
 
 // The change count moves only for commits made through other connections.
+// With the lock held, so checks never overlap.
 void Storage::LoadViewIfChangedElsewhere() {
+    walWatch_->BeginCheck();
     std::int64_t now = -1;
     {
         Statement version = db_.Prepare("PRAGMA data_version");
@@ -110,6 +119,7 @@ void Storage::LoadViewIfChangedElsewhere() {
     if (now != dataVersion_) {
         LoadView();
     }
+    walWatch_->EndCheck();
 }
 
 void Storage::CheckpointLoop() {
@@ -188,32 +198,48 @@ CreateResult Storage::CreateAccount(std::string_view userId, std::string_view st
                                     UnixTime now) {
     const std::string hash = HashPassword(storedPassword, cost_); // slow: outside the lock
     std::lock_guard lock(mutex_);
-    Statement insert = db_.Prepare("INSERT INTO accounts(user_id, password, created) "
-                                   "VALUES(?1, ?2, ?3) ON CONFLICT(user_id) DO NOTHING");
-    insert.Bind(1, userId).Bind(2, hash).Bind(3, now).Run();
-    const bool created = db_.Changes() == 1;
-    LoadView();
-    return created ? CreateResult::Created : CreateResult::AlreadyExists;
+    Statement insert =
+        db_.Prepare("INSERT INTO accounts(user_id, password, created) VALUES(?1, ?2, ?3) "
+                    "ON CONFLICT(user_id) DO NOTHING RETURNING id");
+    insert.Bind(1, userId).Bind(2, hash).Bind(3, now);
+    if (!insert.Step()) {
+        return CreateResult::AlreadyExists;
+    }
+    const AccountKey account = insert.Int(0);
+    insert.Run(); // to its end, where the change is committed
+    // Only the changed account: reloading the whole view would cost time in the number of
+    // accounts, with the lock held.
+    view_->SetLogin({account, std::string(userId), hash});
+    return CreateResult::Created;
 }
 
 bool Storage::SetPassword(std::string_view userId, std::string_view storedPassword) {
     const std::string hash = HashPassword(storedPassword, cost_);
     std::lock_guard lock(mutex_);
-    db_.Prepare("UPDATE accounts SET password = ?2 WHERE user_id = ?1")
-        .Bind(1, userId)
-        .Bind(2, hash)
-        .Run();
-    const bool changed = db_.Changes() == 1;
-    LoadView();
-    return changed;
+    Statement update =
+        db_.Prepare("UPDATE accounts SET password = ?2 WHERE user_id = ?1 RETURNING id, user_id");
+    update.Bind(1, userId).Bind(2, hash);
+    if (!update.Step()) {
+        return false;
+    }
+    LoginRecord login{update.Int(0), update.Text(1), hash};
+    update.Run();
+    view_->SetLogin(std::move(login));
+    return true;
 }
 
 bool Storage::DeleteAccount(std::string_view userId) {
     std::lock_guard lock(mutex_);
-    db_.Prepare("DELETE FROM accounts WHERE user_id = ?1").Bind(1, userId).Run();
-    const bool deleted = db_.Changes() == 1;
-    LoadView();
-    return deleted;
+    Statement remove = db_.Prepare("DELETE FROM accounts WHERE user_id = ?1 RETURNING id, user_id");
+    remove.Bind(1, userId);
+    if (!remove.Step()) {
+        return false;
+    }
+    const AccountKey account = remove.Int(0);
+    const std::string storedUserId = remove.Text(1);
+    remove.Run();
+    view_->RemoveAccount(account, storedUserId); // its hosts went with it
+    return true;
 }
 
 std::optional<AccountKey> Storage::Authenticate(std::string_view userId,
@@ -279,7 +305,8 @@ std::optional<HostNumber> Storage::RecordAddress(AccountKey account, std::string
     const auto number = RecordAddressLocked(account, hostName, address, now, clientVersion);
     transaction.Commit();
     if (number) {
-        view_->SetAddress(account, hostName, address);
+        view_->SetReport(account, hostName,
+                         {std::string(address), now, std::string(clientVersion)});
     }
     return number;
 }

@@ -5,6 +5,7 @@
 
 #include "server/PasswordHash.h"
 #include "server/Sqlite.h"
+#include "server/WalWatch.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -119,6 +120,10 @@ public:
     // Queues the report for the writing thread, which writes the reports that come in at
     // about the same time in one transaction and tells each one after its commit.
     void QueueReport(AddressReport report, ReportDone done);
+    // Whether the host's row holds this very report already (same address, time and client
+    // version), with no report waiting and nothing written by anyone since the view was last
+    // checked: then writing it would change nothing, and the login it was proven with holds.
+    bool AlreadyRecorded(const AddressReport& report);
     // Returns once every report queued so far has been written and told.
     void WaitForQueuedReports();
     // The login records and addresses on record, in step with the database.
@@ -167,7 +172,8 @@ private:
     std::mutex mutex_;
     Database db_;
     std::unique_ptr<MemoryView> view_;
-    std::int64_t dataVersion_ = -1; // the database's change count when the view was loaded
+    std::unique_ptr<WalWatch> walWatch_; // whether another connection may have changed the view
+    std::int64_t dataVersion_ = -1;      // the database's change count when the view was loaded
     std::shared_ptr<const std::string> package_; // read when first asked for since a change
     bool packageRead_ = false;
 

@@ -22,6 +22,18 @@ void Storage::QueueReport(AddressReport report, ReportDone done) {
     queueWake_.notify_one();
 }
 
+bool Storage::AlreadyRecorded(const AddressReport& report) {
+    std::lock_guard lock(queueMutex_);
+    // A report waiting or being written may be for the same host, and a later one must not
+    // overtake it; the view shows every commit of the reports before (it changes before the
+    // writer reports itself idle).
+    // The log before the view: a commit by another connection (a changed password, a deleted
+    // account) would make the view's login and row stale.
+    return queue_.empty() && !writing_ && !walWatch_->MayHaveChanged() &&
+           view_->Holds(report.Account, report.Host,
+                        {report.Address, report.Now, report.ClientVersion});
+}
+
 void Storage::WaitForQueuedReports() {
     std::unique_lock lock(queueMutex_);
     queueIdle_.wait(lock, [this] { return (queue_.empty() && !writing_) || writerStopping_; });
@@ -84,7 +96,8 @@ void Storage::WriteBatch(std::deque<std::pair<AddressReport, ReportDone>>& batch
         for (std::size_t i = 0; i < batch.size(); ++i) {
             if (outcomes[i] == ReportOutcome::Recorded) {
                 const AddressReport& report = batch[i].first;
-                view_->SetAddress(report.Account, report.Host, report.Address);
+                view_->SetReport(report.Account, report.Host,
+                                 {report.Address, report.Now, report.ClientVersion});
             }
         }
     } catch (const StorageError& error) {

@@ -5,11 +5,10 @@
 #include "ProgramFixture.h"
 #include "ReferenceService.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/TempFolder.h"
 
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -17,13 +16,6 @@ using namespace std::chrono_literals;
 using TNode = TAccessibilityBus::TNode;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const std::string kApplication = "Corvale";
 
@@ -157,18 +149,19 @@ TEST_F(TAccessibilityTest, TheStatusPanelsReadWhatTheyShow) {
     // keeps the panel's text hears of the change.
     const fs::path heard = folder / "text-changes.log";
     auto watcher = bus->WatchTextChanges(30, heard.string());
-    ASSERT_TRUE(Eventually([&] { return ReadFile(heard).rfind("listening\n", 0) == 0; }));
+    ASSERT_TRUE(
+        Eventually([&] { return testing_support::ReadText(heard).rfind("listening\n", 0) == 0; }));
     std::this_thread::sleep_for(500ms); // the program learns of the new listener on the bus
     ASSERT_TRUE(Press("check box", "Active"));
     tree = TreeWhen([](const auto& t) { return PanelText(t, "Checking") == "Inactive"; });
     EXPECT_EQ(PanelText(tree, "Checking"), "Inactive");
     EXPECT_TRUE(Eventually([&] {
-        const std::string log = ReadFile(heard);
+        const std::string log = testing_support::ReadText(heard);
         return log.find("object:text-changed:delete\tChecking\tActive\tlabel\n") !=
                    std::string::npos &&
                log.find("object:text-changed:insert\tChecking\tInactive\tlabel\n") !=
                    std::string::npos;
-    })) << ReadFile(heard);
+    })) << testing_support::ReadText(heard);
 
     ASSERT_TRUE(Press("page tab", "Contacts"));
     ASSERT_TRUE(Press("push button", "Get Buddy List"));

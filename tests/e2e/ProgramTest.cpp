@@ -5,24 +5,17 @@
 #include "ReferenceService.h"
 #include "platform/System.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/TempFolder.h"
 
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST_F(TProgramTest, ASecondStartSaysSoAndEndsWithExitCodeZero) {
     WriteIni("start_hidden=0\n");
@@ -57,7 +50,7 @@ TEST_F(TProgramTest, ASecondStartIsRefusedWhateverItsEnvironment) {
     auto second =
         StartClient({}, {"XDG_RUNTIME_DIR=", "DISPLAY=", "QT_QPA_PLATFORM="}, output.string());
     EXPECT_EQ(second->WaitForExit(10s), 0);
-    EXPECT_EQ(ReadFile(output), "Corvale is already running !\n");
+    EXPECT_EQ(testing_support::ReadText(output), "Corvale is already running !\n");
     EXPECT_TRUE(first->Running());
     EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
 }
@@ -68,7 +61,7 @@ TEST_F(TProgramTest, WithoutAnyPlaceForTheLockItSaysSoOnceAndRuns) {
     auto client = StartClient({}, {"CORVALE_TEST_RUNTIME_DIR=" + (folder / "missing").string()},
                               output.string());
     ASSERT_TRUE(Eventually([&] { return MainWindow().has_value(); })) << "the program runs";
-    const std::string text = ReadFile(output);
+    const std::string text = testing_support::ReadText(output);
     const std::string line = "corvale: no single-instance lock can be had";
     EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_EQ(text.find(line), text.rfind(line)) << "one line, not one per attempt";
@@ -128,7 +121,7 @@ TEST_F(TProgramTest, TheEndOfTheSessionEndsItCleanlyEvenWithMinToTray) {
     ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
     client->Signal(SIGTERM);
     EXPECT_EQ(client->WaitForExit(10s), 0);
-    EXPECT_NE(ReadFile(folder / "corvale.ini").find("[Columns]\nip=32,100,140\n"),
+    EXPECT_NE(testing_support::ReadText(folder / "corvale.ini").find("[Columns]\nip=32,100,140\n"),
               std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "runtime" / "Corvale_EXE")) << "the socket is gone";
     auto next = StartClient();
@@ -148,7 +141,7 @@ TEST_F(TProgramTest, AtTheEndOfTheSessionAnErrorGoesToStandardErrorNotABox) {
     client->Signal(SIGTERM);
     EXPECT_EQ(client->WaitForExit(10s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
-    const std::string errors = ReadFile(output);
+    const std::string errors = testing_support::ReadText(output);
     EXPECT_NE(errors.find("Unable to write to " + (folder / "corvale.ini").string() + "."),
               std::string::npos)
         << errors;

@@ -1,8 +1,9 @@
 #include "ReferenceService.h"
 
+#include "tests/support/TempFolder.h"
+
 #include <arpa/inet.h>
 #include <cstring>
-#include <fstream>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -10,16 +11,7 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
+namespace {} // namespace
 
 TReferenceService::TReferenceService(const fs::path& folder)
     : db_((folder / "service.db").string()) {
@@ -29,7 +21,7 @@ TReferenceService::TReferenceService(const fs::path& folder)
         CORVALE_SERVER, std::vector<std::string>{"--db", db_, "--listen", "127.0.0.1:0"},
         testing_support::ChildSetup{.OutputFile = log.string()});
     Eventually([&] {
-        const std::string text = ReadFile(log);
+        const std::string text = testing_support::ReadText(log);
         const auto at = text.find("listening on 127.0.0.1:");
         if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
             Port = std::atoi(text.c_str() + at + std::strlen("listening on 127.0.0.1:"));

@@ -8,13 +8,13 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/QtWait.h"
+#include "tests/support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,13 +80,6 @@ std::size_t CountRequests(const LoopbackServer& service, const std::string& acti
     });
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class TStatusNotifierTest : public TProgramTest {
 protected:
     void SetUp() override {
@@ -116,7 +109,7 @@ protected:
         client = StartClient({}, environment, (folder / "client.log").string());
         ASSERT_TRUE(WaitFor([&] { return !host->Items().isEmpty(); }, 20s))
             << "the icon never registered with the watcher\n"
-            << ReadFile(folder / "client.log");
+            << testing_support::ReadText(folder / "client.log");
     }
 
     // The program may call the watcher while it ends, so the test keeps answering meanwhile.
@@ -169,7 +162,7 @@ TEST_F(TStatusNotifierTest, ActivateHidesAndShowsTheWindow) {
     Start();
     ASSERT_TRUE(WaitFor([&] { return MainWindow().has_value(); }))
         << "no main window\n"
-        << ReadFile(folder / "client.log");
+        << testing_support::ReadText(folder / "client.log");
     ASSERT_TRUE(host->Activate());
     EXPECT_TRUE(WaitFor([&] { return !MainWindow().has_value(); })) << "hidden";
     EXPECT_EQ(OpenCloseLabel(), QStringLiteral("Open"));
@@ -183,7 +176,7 @@ TEST_F(TStatusNotifierTest, ContextMenuOpensTheTrayMenu) {
     Start();
     ASSERT_TRUE(WaitFor([&] { return MainWindow().has_value(); }))
         << "no main window\n"
-        << ReadFile(folder / "client.log");
+        << testing_support::ReadText(folder / "client.log");
     const auto popups = [&] {
         std::vector<TXWindow> found;
         for (const TXWindow& window : VisibleWindows("--class", "^corvale$")) {
@@ -215,7 +208,7 @@ TEST_F(TStatusNotifierTest, EveryTrayCommandIsInTheExportedMenuAndWorks) {
     Start({"PATH=" + bin.string() + ":/usr/bin:/bin"});
     ASSERT_TRUE(WaitFor([&] { return MainWindow().has_value(); }))
         << "no main window\n"
-        << ReadFile(folder / "client.log");
+        << testing_support::ReadText(folder / "client.log");
     ASSERT_TRUE(WaitFor([&] { return CountRequests(service, "getip") >= 1; }));
 
     const auto menu = host->MenuLayout();
@@ -251,8 +244,9 @@ TEST_F(TStatusNotifierTest, EveryTrayCommandIsInTheExportedMenuAndWorks) {
 
     click(QStringLiteral("Home Page..."));
     EXPECT_TRUE(WaitFor([&] {
-        return ReadFile(folder / "opened").find("/tools/corvale/") != std::string::npos;
-    })) << ReadFile(folder / "opened");
+        return testing_support::ReadText(folder / "opened").find("/tools/corvale/") !=
+               std::string::npos;
+    })) << testing_support::ReadText(folder / "opened");
 
     click(QStringLiteral("Copy IP")); // its effect is on the clipboard, checked elsewhere
 
@@ -296,7 +290,7 @@ public:
             _exit(127);
         }
         if (!Eventually([&] { return fs::exists(runtime_ / "wayland-test"); }, 10s)) {
-            failure_ = "weston did not start: " + ReadFile(log);
+            failure_ = "weston did not start: " + testing_support::ReadText(log);
         }
     }
     ~TWaylandSession() {
@@ -352,12 +346,13 @@ TEST_F(TWaylandTest, ShowsHidesThroughTheTrayAndEndsCleanly) {
     // A panel that asks the program to open the menu: the compositor places it.
     ASSERT_TRUE(host->ContextMenu());
     RunEventsFor(500ms);
-    EXPECT_TRUE(client->Running()) << ReadFile(folder / "client.log");
+    EXPECT_TRUE(client->Running()) << testing_support::ReadText(folder / "client.log");
     EXPECT_TRUE(ClientAnswers());
 
     client->Signal(SIGTERM);
-    EXPECT_EQ(ExitCode(), 0) << ReadFile(folder / "client.log");
-    EXPECT_NE(ReadFile(folder / "corvale.ini").find("[Columns]"), std::string::npos)
+    EXPECT_EQ(ExitCode(), 0) << testing_support::ReadText(folder / "client.log");
+    EXPECT_NE(testing_support::ReadText(folder / "corvale.ini").find("[Columns]"),
+              std::string::npos)
         << "the exit saved the settings";
 }
 
@@ -366,7 +361,7 @@ TEST_F(TWaylandTest, ExitFromTheExportedMenuEndsIt) {
     auto exit = Find(host->MenuLayout(), QStringLiteral("Exit"));
     ASSERT_TRUE(exit);
     ASSERT_TRUE(host->ClickMenuEntry(exit->Id));
-    EXPECT_EQ(ExitCode(), 0) << ReadFile(folder / "client.log");
+    EXPECT_EQ(ExitCode(), 0) << testing_support::ReadText(folder / "client.log");
 }
 
 } // namespace

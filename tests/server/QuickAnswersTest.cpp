@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <future>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -139,6 +140,48 @@ TEST(QuickAnswers, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
     server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe");
     EXPECT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.8"), "ERR Invalid ID or password");
     EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "(no host)");
+}
+
+// A report that the host's row already holds (the test clock stands still, so a repeat is
+// the same to the second) is answered without a transaction; one that changes the row, and
+// any report behind it, waits for the database, and arrives in the order sent.
+TEST(QuickAnswers, ARepeatedReportNeedsNoTransactionButNeverOvertakesOneStillQueued) {
+    RunningServer server;
+    server.AddAccount("jdoe", "s+cr/t=");
+    const std::uint16_t port = server.Port();
+    ASSERT_EQ(SetIp(port, kSecret, "PC", "192.0.2.7"), "OK");
+    // That commit wrote the log; the view's next check (every 50 ms) settles it.
+    std::this_thread::sleep_for(300ms);
+
+    // Another connection holds the write lock for less than the service's busy timeout.
+    server::Database blocker(server.DatabasePath());
+    blocker.Execute("BEGIN IMMEDIATE");
+    const auto report = [&](const std::string& ip) {
+        return std::async(std::launch::async, [&, ip] { return SetIp(port, kSecret, "PC", ip); });
+    };
+    auto repeat = report("192.0.2.7");
+    ASSERT_EQ(repeat.wait_for(2s), std::future_status::ready) << "a repeat waits for nothing";
+    EXPECT_EQ(repeat.get(), "OK");
+
+    auto change = report("192.0.2.8");
+    std::this_thread::sleep_for(300ms); // queued behind the lock by now
+    auto back = report("192.0.2.7");    // what the row held before the queued change
+    EXPECT_EQ(back.wait_for(300ms), std::future_status::timeout)
+        << "answered from a row that a queued report is about to change";
+    EXPECT_EQ(change.wait_for(0s), std::future_status::timeout) << "answered before its commit";
+    blocker.Execute("COMMIT");
+
+    EXPECT_EQ(change.get(), "OK");
+    EXPECT_EQ(back.get(), "OK");
+    EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "192.0.2.7") << "the last one sent";
+    EXPECT_EQ(GetIp(port, kSecret, "PC"), "OK 127.0.0.1 192.0.2.7");
+
+    server.SetNow(1'700'000'001);
+    EXPECT_EQ(SetIp(port, kSecret, "PC", "192.0.2.7"), "OK");
+    server::Database reader(server.DatabasePath());
+    server::Statement reported = reader.Prepare("SELECT reported FROM hosts WHERE name = 'PC'");
+    ASSERT_TRUE(reported.Step());
+    EXPECT_EQ(reported.Int(0), 1'700'000'001) << "a repeat a second later is written";
 }
 
 // Reads a download in small pieces, slowly at first, so that many are under way at once.

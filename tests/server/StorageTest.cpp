@@ -1,5 +1,6 @@
 #include "server/Storage.h"
 
+#include "server/MemoryView.h"
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
 
@@ -63,6 +64,51 @@ TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
     EXPECT_TRUE(storage.HostsOfferedTo(amy).empty());
     ASSERT_EQ(storage.AllHosts().size(), 1u);
     EXPECT_EQ(storage.AllHosts()[0].Owner, "amy");
+}
+
+// The memory view changes only the account concerned; after every change it must show what a
+// view loaded afresh from the file shows.
+TEST(Storage, TheMemoryViewFollowsEveryAccountChangeAsAFreshLoadWouldShowIt) {
+    testing_support::TempFolder folder;
+    const std::string path = folder / "view.db";
+    Storage storage(path, LowestCost());
+    const auto expectSameAsFresh = [&](const std::string& step) {
+        Storage fresh(path, LowestCost());
+        for (const std::string userId : {"jdoe", "JDoe", "amy", "zed"}) {
+            const auto mine = storage.View().FindLogin(userId);
+            const auto loaded = fresh.View().FindLogin(userId);
+            ASSERT_EQ(mine.has_value(), loaded.has_value()) << step << ": " << userId;
+            if (mine) {
+                EXPECT_EQ(mine->Account, loaded->Account) << step << ": " << userId;
+                EXPECT_EQ(mine->UserId, loaded->UserId) << step << ": " << userId;
+                EXPECT_EQ(mine->PasswordHash, loaded->PasswordHash) << step << ": " << userId;
+            }
+        }
+        for (const AccountKey account : {1, 2}) {
+            for (const std::string host : {"PC", "pc", "HOME"}) {
+                EXPECT_EQ(storage.View().RecordedAddress(account, host),
+                          fresh.View().RecordedAddress(account, host))
+                    << step << ": host " << host << " of account " << account;
+            }
+        }
+    };
+    ASSERT_EQ(storage.CreateAccount("JDoe", "s1", 1), CreateResult::Created);
+    ASSERT_EQ(storage.CreateAccount("amy", "s2", 1), CreateResult::Created);
+    ASSERT_EQ(storage.CreateAccount("jdoe", "other", 1), CreateResult::AlreadyExists);
+    expectSameAsFresh("created");
+    storage.RecordAddress(1, "PC", "192.0.2.7", 5, "");
+    storage.RecordAddress(2, "PC", "192.0.2.8", 5, "");
+    storage.RecordAddress(2, "HOME", "192.0.2.9", 5, "");
+    expectSameAsFresh("reported");
+    ASSERT_TRUE(storage.SetPassword("jdoe", "s3"));
+    ASSERT_FALSE(storage.SetPassword("zed", "s4"));
+    expectSameAsFresh("password changed");
+    EXPECT_TRUE(storage.Authenticate("jdoe", "s3"));
+    ASSERT_TRUE(storage.DeleteAccount("JDOE"));
+    ASSERT_FALSE(storage.DeleteAccount("zed"));
+    expectSameAsFresh("deleted");
+    EXPECT_EQ(storage.View().RecordedAddress(1, "PC"), "") << "the deleted account's host";
+    EXPECT_EQ(storage.View().RecordedAddress(2, "PC"), "192.0.2.8") << "another's, same name";
 }
 
 TEST(Storage, AnAccountHasABoundedNumberOfHosts) {

@@ -65,6 +65,11 @@ inline std::optional<std::string> ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The file's bytes; empty when it cannot be opened, for messages and logs that may be missing.
+inline std::string ReadText(const std::string& path) {
+    return ReadFile(path).value_or(std::string());
+}
+
 // Permission bits (and set-id bits) of a file.
 inline unsigned ModeOf(const std::string& path) {
     struct stat info {};
