@@ -176,6 +176,7 @@ private:
 
     void Dispatch() {
         answering_ = true;
+        SetDeadline(context_.Limits.ReplyTimeout); // the head's deadline ended with the head
         auto& request = parser_->get();
         request_.Method = std::string(request.method_string());
         request_.Target = std::string(request.target());

@@ -2,7 +2,9 @@
 // breaks it, while a normal client at the same time is answered as usual.
 
 #include "server/AddressGroup.h"
+#include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
+#include "util/uBase64.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -188,6 +190,30 @@ TEST(Limits, ASlowOrSilentHeadIsClosedAtItsDeadline) {
         client->ReadUntilClose(10s, closed);
         EXPECT_TRUE(closed) << "a silent connection is closed too";
     }
+}
+
+// The head deadline ends with the head: an answer that takes longer to make (here a report
+// waiting for a database another connection has locked) still reaches its client.
+TEST(Limits, AnAnswerSlowerThanTheHeadDeadlineStillArrives) {
+    auto setup = RunningServer::DefaultSetup();
+    setup.FrontEnd.Limits.HeadTimeout = 1s;
+    RunningServer server(setup);
+    server.AddAccount("jdoe", "secret");
+    const std::string report =
+        "GET /bin/corvale/cmd.php?action=setip&id=jdoe&pswd=" + ScramblePassword("secret") +
+        "&host=PC&ip=192.0.2.";
+    ASSERT_EQ(Body(server_test::RawExchange(server.Port(), report + "7 HTTP/1.0\r\n\r\n")), "OK");
+
+    server::Database blocker(server.DatabasePath());
+    blocker.Execute("BEGIN IMMEDIATE"); // for less than the service's busy timeout
+    RawClient client(server.Port());
+    ASSERT_TRUE(client.Send(report + "8 HTTP/1.0\r\n\r\n"));
+    std::this_thread::sleep_for(2500ms);
+    blocker.Execute("COMMIT");
+    bool closed = false;
+    const std::string response = client.ReadUntilClose(10s, closed);
+    EXPECT_EQ(Body(response), "OK") << "cut off at the head's deadline";
+    EXPECT_TRUE(closed);
 }
 
 TEST(Limits, ConnectionsAreCappedPerAddressAndInAll) {
