@@ -143,6 +143,12 @@ public:
             others.emplace_back([&context = loops_[i]->Context] { context.run(); });
         }
         First().Context.run();
+        // The first loop ends once the stop found no connection left (or its grace ran out);
+        // one accepted elsewhere while it looked has no deadline round any more, so the other
+        // loops end now rather than wait for it.
+        for (std::size_t i = 1; i < loops_.size(); ++i) {
+            loops_[i]->Context.stop();
+        }
         keepRunning.clear();
         for (std::thread& thread : others) {
             thread.join();
