@@ -143,6 +143,12 @@ public:
             others.emplace_back([&context = loops_[i]->Context] { context.run(); });
         }
         First().Context.run();
+        // The first loop ends once the stop found no connection left (or its grace ran out);
+        // one accepted elsewhere while it looked has no deadline round any more, so the other
+        // loops end now rather than wait for it.
+        for (std::size_t i = 1; i < loops_.size(); ++i) {
+            loops_[i]->Context.stop();
+        }
         keepRunning.clear();
         for (std::thread& thread : others) {
             thread.join();
@@ -272,7 +278,9 @@ private:
     void CheckDeadlines() {
         deadlineRound_->expires_after(kDeadlineRound);
         deadlineRound_->async_wait([this](beast::error_code ec) {
-            if (ec) {
+            // A round that had come due as the stop found everything quiet must not arm the
+            // next one: the loop would never run out of work, and the stop never return.
+            if (ec || roundsOver_) {
                 return;
             }
             table_.ExpireOverdue(SessionControl::Clock::now());
@@ -283,6 +291,7 @@ private:
     void WaitUntilQuiet(std::chrono::steady_clock::time_point deadline) {
         if (table_.Count() == 0) {
             // Nothing left: the loops run out of work and Run() returns.
+            roundsOver_ = true;
             deadlineRound_->cancel();
             return;
         }
@@ -308,6 +317,7 @@ private:
 
     std::vector<std::unique_ptr<Loop>> loops_; // the first runs on the thread that calls Run()
     std::optional<net::steady_timer> deadlineRound_;
+    bool roundsOver_ = false; // on the first loop only
     std::optional<net::steady_timer> stopTimer_;
     net::thread_pool workers_;
     std::unique_ptr<net::ssl::context> tls_;
