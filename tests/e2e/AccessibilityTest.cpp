@@ -89,17 +89,21 @@ protected:
         WriteIni(settings);
         auto environment = bus->ClientEnvironment();
         environment.push_back("LC_ALL=C");
-        client = StartClient({}, environment);
+        client = StartClient({}, environment, ClientLog().string());
     }
-    // Reads the tree until `condition` holds for it; the last tree read either way.
+    fs::path ClientLog() const { return folder / "client.log"; }
+    // Reads the tree until `condition` holds for it; the last tree read either way. A program
+    // that has ended is a failure that says why, at once: its tree will never come.
     template <typename Condition> std::vector<TNode> TreeWhen(Condition condition) {
         std::vector<TNode> tree;
         Eventually(
             [&] {
                 tree = bus->Tree(kApplication);
-                return condition(tree);
+                return condition(tree) || !client->Running();
             },
             20s);
+        EXPECT_TRUE(client->Running()) << "the program ended:\n"
+                                       << testing_support::ReadText(ClientLog());
         return tree;
     }
     bool Press(const std::string& role, const std::string& name) {

@@ -1,15 +1,23 @@
 #include "TestTrayHost.h"
 
+#include "tests/support/QtWait.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDateTime>
 
+using namespace std::chrono_literals;
+
 namespace {
+
+// How long the panel waits for the icon to answer a call, before the run's scaling.
+constexpr std::chrono::milliseconds kReplyTimeout = 5s;
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
@@ -122,8 +130,15 @@ QDBusMessage TTestTrayHost::CallItem(const QString& path, const QString& interfa
     }
     QDBusMessage call = QDBusMessage::createMethodCall(items_.first(), path, interface, method);
     call.setArguments(arguments);
-    // Runs this thread's events meanwhile: the icon may call the watcher back.
-    return bus_.call(call, QDBus::BlockWithGui, 5000);
+    // Not QDBusConnection::call with QDBus::BlockWithGui: in this Qt it starts waiting for the
+    // reply only after handing the call to its bus thread, so a reply that is read in between
+    // is missed and the wait never ends (seen under load). The pending call says when it has
+    // its reply whenever it came; this thread's events run meanwhile, as the icon may call
+    // the watcher back.
+    const QDBusPendingCall pending =
+        bus_.asyncCall(call, static_cast<int>(testing_support::Scaled(kReplyTimeout).count()));
+    testing_support::WaitFor([&] { return pending.isFinished(); }, kReplyTimeout + 1s);
+    return pending.isFinished() ? pending.reply() : QDBusMessage();
 }
 
 QVariant TTestTrayHost::ItemProperty(const QString& name) {
