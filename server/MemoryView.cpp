@@ -55,12 +55,13 @@ std::string MemoryView::RecordedAddress(AccountKey account, std::string_view hos
     return found ? found->Address : std::string();
 }
 
-bool MemoryView::Holds(AccountKey account, std::string_view hostName, const Report& report) const {
+bool MemoryView::Holds(AccountKey account, std::string_view hostName, std::string_view address,
+                       UnixTime reported, std::string_view clientVersion) const {
     const std::string key = HostKey(hostName);
     std::shared_lock lock(mutex_);
     const Report* found = FindReport(account, key);
-    return found && found->Address == report.Address && found->Reported == report.Reported &&
-           found->ClientVersion == report.ClientVersion;
+    return found && found->Address == address && found->Reported == reported &&
+           found->ClientVersion == clientVersion;
 }
 
 void MemoryView::Replace(std::vector<LoginRecord> logins, std::vector<Host> hosts) {

@@ -34,8 +34,9 @@ public:
     std::optional<LoginRecord> FindLogin(std::string_view userId) const;
     // The address on record; empty when the host is unknown.
     std::string RecordedAddress(AccountKey account, std::string_view hostName) const;
-    // Whether the host's row holds this very report already.
-    bool Holds(AccountKey account, std::string_view hostName, const Report& report) const;
+    // Whether the host's row holds this very report already: address, time and version.
+    bool Holds(AccountKey account, std::string_view hostName, std::string_view address,
+               UnixTime reported, std::string_view clientVersion) const;
 
     void Replace(std::vector<LoginRecord> logins, std::vector<Host> hosts);
     void SetReport(AccountKey account, std::string_view hostName, Report report);

@@ -24,14 +24,14 @@ void Storage::QueueReport(AddressReport report, ReportDone done) {
 
 bool Storage::AlreadyRecorded(const AddressReport& report) {
     std::lock_guard lock(queueMutex_);
-    // A report waiting or being written may be for the same host, and a later one must not
-    // overtake it; the view shows every commit of the reports before (it changes before the
-    // writer reports itself idle).
-    // The log before the view: a commit by another connection (a changed password, a deleted
-    // account) would make the view's login and row stale.
+    // The view is trusted only when nothing can have changed the row behind it: no report is
+    // waiting or being written (it may be for the same host, and a later one must not overtake
+    // it; the view shows every commit before the writer reports itself idle), and nothing has
+    // been written to the log since the view was checked (another connection's changed
+    // password or deleted account would make its login and row stale).
     return queue_.empty() && !writing_ && !walWatch_->MayHaveChanged() &&
-           view_->Holds(report.Account, report.Host,
-                        {report.Address, report.Now, report.ClientVersion});
+           view_->Holds(report.Account, report.Host, report.Address, report.Now,
+                        report.ClientVersion);
 }
 
 void Storage::WaitForQueuedReports() {
