@@ -98,11 +98,6 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
 constexpr std::uint16_t kHttpPort = 80;
 constexpr std::uint16_t kHttpsPort = 443;
 
-std::string& TrustedAuthorities() {
-    static std::string path;
-    return path;
-}
-
 // A dotted address is used as it is; anything else is looked up by name, a first label with
 // a digit in it ("web1.example.org") included.
 std::optional<std::uint32_t> ServerAddress(const std::string& host) {
@@ -125,15 +120,6 @@ TNetLimits NetLimits() {
 void SetNetLimitsForTests(const TNetLimits& limits) {
     std::lock_guard lock(SeamMutex());
     CurrentLimits() = limits;
-}
-
-std::chrono::milliseconds NetTimeout() {
-    return NetLimits().PerRead;
-}
-
-void SetNetTimeoutForTests(std::chrono::milliseconds timeout) {
-    std::lock_guard lock(SeamMutex());
-    CurrentLimits().PerRead = timeout;
 }
 
 std::string BuildRequest(const std::string& host, const std::string& path) {
@@ -160,43 +146,31 @@ std::string HostField(const std::string& host, std::uint16_t port, std::uint16_t
 
 bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
             TMemoryBlock& buffer, std::size_t& size) {
-    return UrlGet(url, port, fileName, buffer, size, NetLimits());
+    TFetchResult result = Fetch({.Url = url, .Port = port, .FileName = fileName});
+    if (result.RequestSent && (fileName.empty() || !result.Ok)) {
+        buffer = std::move(result.Body);
+        size = buffer ? buffer->size() : 0;
+    }
+    return result.Ok;
 }
 
-bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
-            TMemoryBlock& buffer, std::size_t& size, std::chrono::milliseconds timeout) {
-    TNetLimits limits;
-    limits.PerRead = timeout;
-    return UrlGet(url, port, fileName, buffer, size, limits);
-}
-
-bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
-            TMemoryBlock& buffer, std::size_t& size, const TNetLimits& limits) {
-    return UrlGetWithReason(url, port, fileName, buffer, size, limits).ok;
-}
-
-void SetTrustedAuthorityFile(std::string path) {
-    std::lock_guard lock(SeamMutex());
-    TrustedAuthorities() = std::move(path);
-}
-
-TUrlGetResult UrlGetWithReason(const std::string& url, std::uint16_t port,
-                               const std::string& fileName, TMemoryBlock& buffer, std::size_t& size,
-                               const TNetLimits& limits) {
+TFetchResult Fetch(const TFetchRequest& request) {
     const auto startedAt = std::chrono::steady_clock::now();
-    const auto parts = SplitUrl(url);
+    const TNetLimits& limits = request.Limits;
+    const auto parts = SplitUrl(request.Url);
     if (!parts) {
         return {};
     }
-    const std::string request = BuildRequest(
-        HostField(parts->host, port, parts->secure ? kHttpsPort : kHttpPort), parts->path);
+    const std::string requestText = BuildRequest(
+        HostField(parts->host, request.Port, parts->secure ? kHttpsPort : kHttpPort), parts->path);
     const auto address = ServerAddress(parts->host);
     if (!address) {
         return {};
     }
     TExchangeLimits exchange{limits.PerRead, startedAt + limits.Exchange, limits.MemoryBody};
     auto connection = platform::TcpConnection::Connect(
-        *address, port, std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
+        *address, request.Port,
+        std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
     if (!connection) {
         return {};
     }
@@ -209,51 +183,36 @@ TUrlGetResult UrlGetWithReason(const std::string& url, std::uint16_t port,
         // The certificate names the host alone, never a port written after it.
         auto opened =
             platform::TlsStream::Open(*connection, parts->host.substr(0, parts->host.find(':')),
-                                      TrustedAuthorityFile(), handshakeEnd);
+                                      request.AuthorityFile, handshakeEnd);
         if (opened.outcome != platform::TlsStream::Outcome::Established) {
-            return {false, std::move(opened.reason)};
+            return {.SecureFailure = std::move(opened.reason)};
         }
         secure = std::move(opened.stream);
         stream = secure.get();
     }
 
-    const auto fail = [&] {
-        buffer.reset();
-        size = 0;
-        return TUrlGetResult{};
-    };
-
-    if (fileName.empty()) {
-        buffer.reset();
-        size = 0;
+    if (request.FileName.empty()) {
         MemorySink sink;
-        if (ExchangeOver(*stream, request, sink, exchange) != TExchangeEnd::Completed) {
-            return fail(); // the block received so far goes with the sink
+        if (ExchangeOver(*stream, requestText, sink, exchange) != TExchangeEnd::Completed) {
+            return {.RequestSent = true}; // the block received so far goes with the sink
         }
-        buffer = sink.Finish();
-        size = buffer->size();
-        return {true, {}};
+        return {.Ok = true, .RequestSent = true, .Body = sink.Finish()};
     }
 
-    FileSink sink(fileName);
+    FileSink sink(request.FileName);
     if (!sink.IsOpen()) {
         return {};
     }
     exchange.MaxBody = limits.FileBody;
-    const TExchangeEnd end = ExchangeOver(*stream, request, sink, exchange);
+    const TExchangeEnd end = ExchangeOver(*stream, requestText, sink, exchange);
     if (end != TExchangeEnd::Completed) {
         sink.Close(); // keeps what was written
         if (end == TExchangeEnd::TooLarge) {
-            std::remove(fileName.c_str()); // too large to be what was asked for
+            std::remove(request.FileName.c_str()); // too large to be what was asked for
         }
-        return fail();
+        return {.RequestSent = true};
     }
-    return {sink.Close(), {}};
-}
-
-std::string TrustedAuthorityFile() {
-    std::lock_guard lock(SeamMutex());
-    return TrustedAuthorities();
+    return {.Ok = sink.Close(), .RequestSent = true};
 }
 
 std::string ResolveHost(const std::string& name) {

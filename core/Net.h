@@ -28,41 +28,46 @@ struct TNetLimits {
     std::uint64_t FileBody = kMaxFileBody;
 };
 
-// The limits UrlGet uses when none are given: the defaults above unless a test has changed
-// them. Production code never changes them.
+// The limits a fetch uses unless it is given others: the defaults above unless a test has
+// changed them. Production code never changes them.
 TNetLimits NetLimits();
 void SetNetLimitsForTests(const TNetLimits& limits);
-// The per-read limit alone (the other limits keep their values).
-std::chrono::milliseconds NetTimeout();
-void SetNetTimeoutForTests(std::chrono::milliseconds timeout);
 
-// Fetches `url` ("scheme//host/path?query") from `port`. An empty `fileName` selects the
-// memory destination (`buffer`/`size` receive the body plus a zero byte); otherwise the body
-// is written to that file. True when the exchange ended normally; false when no request was
-// made, a read failed or timed out, the reply was cut off or too large, in which case
-// `buffer` is none and `size` 0. A file that grew past its limit is removed.
+// One GET. "https://" URLs go over TLS to the host on `Port`, checked against the
+// authorities of `AuthorityFile` (a PEM file; empty text for the system's).
+struct TFetchRequest {
+    std::string Url; // "scheme//host/path?query"
+    std::uint16_t Port = 80;
+    std::string FileName{}; // where the body goes; empty text: into memory, the result's Body
+    TNetLimits Limits = NetLimits();
+    std::string AuthorityFile{};
+};
+
+struct TFetchResult {
+    // The exchange ended normally: false when no request was made, a read failed or timed
+    // out, the reply was cut off or too large, or the file could not be written.
+    bool Ok = false;
+    // A connection was made (and secured when asked) and the exchange over it began.
+    bool RequestSent = false;
+    // The memory destination after a normal end: the body followed by one zero byte.
+    TMemoryBlock Body{};
+    // Why a secure connection was refused (the certificate or the handshake); empty when
+    // none was. A peer that does not answer in time is no refusal.
+    std::string SecureFailure{};
+};
+
+// A file that grew past its limit is removed; a file fetch that fails otherwise keeps what
+// was written.
+TFetchResult Fetch(const TFetchRequest& request);
+
+// Fetches `url` from `port` with the limits in force and the system's trusted authorities.
+// An empty `fileName` selects the memory destination (`buffer`/`size` receive the body plus a
+// zero byte); otherwise the body is written to that file. True when the exchange ended
+// normally. `buffer` and `size` keep the caller's values when no request went out; once one
+// did, a memory fetch sets them to the body (none and 0 when it failed) and a failed file
+// fetch to none and 0. A file that grew past its limit is removed.
 bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
             TMemoryBlock& buffer, std::size_t& size);
-bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
-            TMemoryBlock& buffer, std::size_t& size, const TNetLimits& limits);
-// The default limits with another per-read limit.
-bool UrlGet(const std::string& url, std::uint16_t port, const std::string& fileName,
-            TMemoryBlock& buffer, std::size_t& size, std::chrono::milliseconds timeout);
-
-// An "https://" URL is fetched the same way over TLS to the host on `port`; this result also
-// says why a secure connection was refused (the certificate or the handshake), which is
-// empty when none was refused. A peer that does not answer in time is no refusal.
-struct TUrlGetResult {
-    bool ok = false;
-    std::string secureFailure;
-};
-TUrlGetResult UrlGetWithReason(const std::string& url, std::uint16_t port,
-                               const std::string& fileName, TMemoryBlock& buffer, std::size_t& size,
-                               const TNetLimits& limits);
-
-// The trusted authorities for "https://" URLs: a PEM file, or empty for the system's.
-void SetTrustedAuthorityFile(std::string path);
-std::string TrustedAuthorityFile();
 
 // The first IPv4 address of `name` in dotted form, or empty text.
 std::string ResolveHost(const std::string& name);

@@ -1,7 +1,5 @@
 #include "core/uEndpoint.h"
 
-#include "core/Net.h"
-
 #include <charconv>
 #include <mutex>
 
@@ -76,7 +74,6 @@ TServiceEndpoint ServiceEndpoint() {
 }
 
 void SetServiceEndpoint(TServiceEndpoint endpoint) {
-    SetTrustedAuthorityFile(endpoint.AuthorityFile);
     std::lock_guard lock(endpointMutex);
     currentEndpoint = std::move(endpoint);
 }

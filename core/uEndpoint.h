@@ -34,8 +34,7 @@ inline TServiceEndpoint DefaultServiceEndpoint() {
 // including empty text.
 std::optional<TServiceEndpoint> ParseServiceEndpoint(std::string_view text);
 
-// The endpoint in use: the built-in default until start-up configures another. Setting it
-// also hands its trusted authorities to the transport.
+// The endpoint in use: the built-in default until start-up configures another.
 TServiceEndpoint ServiceEndpoint();
 void SetServiceEndpoint(TServiceEndpoint endpoint);
 

@@ -5,6 +5,7 @@
 #include "core/uDateTime.h"
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
+#include "core/uTasksFinish.h"
 #include "core/uTools.h"
 #include "util/Lib1.h"
 
@@ -53,36 +54,12 @@ std::string BuddyUrl(std::string_view action, const std::string& buddyId,
         action, {{"id", id}, {"pswd", pswd}, {"invid", buddyId}, {"v", VersionParameter()}});
 }
 
-// Runs the closing steps of a bulk update exactly once: when the task calls Finish, or when
-// it leaves the scope however it ends, so a list never stays "Getting..." or mid-update.
-class FinishOnce {
-public:
-    explicit FinishOnce(std::function<void()> finish) : finish_(std::move(finish)) {}
-    FinishOnce(const FinishOnce&) = delete;
-    FinishOnce& operator=(const FinishOnce&) = delete;
-    ~FinishOnce() {
-        try {
-            Finish();
-        } catch (...) {
-            // The window or the dialog is going away; there is nothing left to finish.
-        }
-    }
-    void Finish() {
-        if (auto finish = std::exchange(finish_, nullptr)) {
-            finish();
-        }
-    }
-
-private:
-    std::function<void()> finish_;
-};
-
 // The bulk update of LV2 with its panels; finishing shows "OK" and the row count.
-FinishOnce BeginBuddyListUpdate() {
+TFinishOnce BeginBuddyListUpdate() {
     WindowOps().SetStatusText(TStatusBar::SB2, 0, "Getting...");
     WindowOps().SetStatusText(TStatusBar::SB2, 2, "");
     WindowOps().BeginBuddyList();
-    return FinishOnce([] {
+    return TFinishOnce([] {
         WindowOps().EndBuddyList();
         WindowOps().SetStatusText(TStatusBar::SB2, 0, "OK");
         WindowOps().SetStatusText(TStatusBar::SB2, 2, std::to_string(WindowOps().BuddyRowCount()));
@@ -91,13 +68,31 @@ FinishOnce BeginBuddyListUpdate() {
 
 // The dialog's host list with its GettingHostList flag, cleared however the fetch ends (a
 // host number that is no valid integer ends the task, not the dialog's usefulness).
-FinishOnce BeginHostListUpdate(TInviteDialogLink dialog) {
+TFinishOnce BeginHostListUpdate(TInviteDialogLink dialog) {
     dialog->SetGettingHostList(true);
     dialog->BeginHostList();
-    return FinishOnce([dialog = std::move(dialog)] {
+    return TFinishOnce([dialog = std::move(dialog)] {
         dialog->EndHostList();
         dialog->SetGettingHostList(false);
     });
+}
+
+// Fetches one of the account's lists into a bulk update that is already open, each record
+// through `append`. A refusal closes the update before its error box is shown; an answer
+// logs the account in. An error in `append` ends the fetch there.
+void FetchAccountList(std::string_view action, TFinishOnce& update,
+                      const std::function<void(const std::string& record)>& append) {
+    const TReply reply = SplitReply(ServiceCall(AccountUrl(action)));
+    if (!reply.IsOK()) {
+        update.Finish();
+        ShowError(reply.Message);
+        return;
+    }
+    Vars.LoginID = Vars.UserID.Load();
+    for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
+        append(record);
+    }
+    update.Finish();
 }
 
 } // namespace
@@ -151,19 +146,11 @@ std::string BuddyDateTimeText(const std::string& field) {
 }
 
 void getbuddies(TTaskRec&) {
-    FinishOnce list = BeginBuddyListUpdate();
-    const TReply reply = SplitReply(ServiceCall(AccountUrl("getbuddies")));
-    if (!reply.IsOK()) {
-        list.Finish();
-        ShowError(reply.Message);
-        return;
-    }
-    Vars.LoginID = Vars.UserID.Load();
-    for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
+    TFinishOnce list = BeginBuddyListUpdate();
+    FetchAccountList("getbuddies", list, [](const std::string& record) {
         const TBuddyRow row = ParseBuddyRecord(record);
         WindowOps().AppendBuddyRow(row.UserID, row.Host, row.Address, row.DateTime);
-    }
-    list.Finish();
+    });
 }
 
 void invite(TTaskRec& task) {
@@ -194,17 +181,9 @@ void gethostlist(TTaskRec& task) {
     if (!dialog) {
         return;
     }
-    FinishOnce hosts = BeginHostListUpdate(dialog);
-    const TReply reply = SplitReply(ServiceCall(AccountUrl("gethostlist")));
-    if (!reply.IsOK()) {
-        hosts.Finish();
-        ShowError(reply.Message);
-        return;
-    }
-    Vars.LoginID = Vars.UserID.Load();
-    for (const std::string& record : CutItems(reply.Message, kRecordSeparator)) {
+    TFinishOnce hosts = BeginHostListUpdate(dialog);
+    FetchAccountList("gethostlist", hosts, [&dialog](const std::string& record) {
         const THostRow row = ParseHostRecord(record); // a bad number ends the fetch here
         dialog->AppendHostRow(row.Host, row.Number);
-    }
-    hosts.Finish();
+    });
 }

@@ -6,28 +6,13 @@
 #include "core/uDateTime.h"
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
+#include "core/uTasksFinish.h"
 #include "core/uTools.h"
 #include "util/Lib1.h"
 
 namespace {
 
 constexpr unsigned kWaitBeforeReportMs = 100;
-
-// Re-arms Timer1 when the check ends, whichever way it ends, so that an unexpected error in
-// one check cannot switch the periodic checking off for good.
-class RestartTimerAtEnd {
-public:
-    RestartTimerAtEnd() = default;
-    RestartTimerAtEnd(const RestartTimerAtEnd&) = delete;
-    RestartTimerAtEnd& operator=(const RestartTimerAtEnd&) = delete;
-    ~RestartTimerAtEnd() {
-        try {
-            WindowOps().RestartTimerIfActive();
-        } catch (...) {
-            // The window is going away; there is no timer left to re-arm.
-        }
-    }
-};
 
 std::string GetIPUrl() {
     const std::string id = Vars.UserID, pswd = Vars.Password, host = Vars.HostName;
@@ -48,7 +33,10 @@ std::string SetIPUrl() {
 
 void getip(TTaskRec&) {
     WindowOps().StopTimer();
-    RestartTimerAtEnd restartTimer; // after an error box only once it is dismissed
+    // Timer1 is re-armed however the check ends, so that an unexpected error in one check
+    // cannot switch the periodic checking off for good; after an error box only once it is
+    // dismissed.
+    TFinishOnce restartTimer([] { WindowOps().RestartTimerIfActive(); });
 
     const TReply reply = SplitReply(ServiceCall(GetIPUrl()));
     const TDateTime answered = Now();

@@ -121,9 +121,12 @@ void dlupdate(TTaskRec&) {
         return;
     }
 
-    TMemoryBlock unused;
-    std::size_t size = 0;
-    if (!UrlGet(ServiceRequestUrl("dlupdate"), ServiceEndpoint().Port, package, unused, size)) {
+    const TServiceEndpoint endpoint = ServiceEndpoint();
+    if (!Fetch({.Url = ServiceRequestUrl("dlupdate"),
+                .Port = endpoint.Port,
+                .FileName = package,
+                .AuthorityFile = endpoint.AuthorityFile})
+             .Ok) {
         return; // no connection or a broken transfer: nothing to say
     }
     if (!platform::IsRegularFile(package)) {

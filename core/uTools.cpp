@@ -6,14 +6,13 @@
 #include <cstring>
 
 std::string ServiceCall(const std::string& url) {
-    TMemoryBlock buffer;
-    std::size_t size = 0;
-    const TUrlGetResult result =
-        UrlGetWithReason(url, ServiceEndpoint().Port, std::string(), buffer, size, NetLimits());
-    if (!result.secureFailure.empty()) {
-        return std::string(kSecureConnectionFailedReply) + result.secureFailure;
+    const TServiceEndpoint endpoint = ServiceEndpoint();
+    const TFetchResult result =
+        Fetch({.Url = url, .Port = endpoint.Port, .AuthorityFile = endpoint.AuthorityFile});
+    if (!result.SecureFailure.empty()) {
+        return std::string(kSecureConnectionFailedReply) + result.SecureFailure;
     }
-    return ReplyText(buffer); // the block decides, not the result flag
+    return ReplyText(result.Body); // the block decides, not the result flag
 }
 
 std::string ReplyText(const TMemoryBlock& block) {

@@ -12,8 +12,9 @@ inline constexpr std::string_view kServerTimeoutReply = "ERR -001:Server timeout
 inline constexpr std::string_view kSecureConnectionFailedReply =
     "ERR -004:Secure connection failed: ";
 
-// Sends one service request URL to the configured service port and returns the reply body,
-// or kServerTimeoutReply when nothing usable came back (kSecureConnectionFailedReply and the
+// Sends one service request URL to the configured service port (over TLS checked against the
+// configured authorities for a secure service) and returns the reply body, or
+// kServerTimeoutReply when nothing usable came back (kSecureConnectionFailedReply and the
 // reason when a secure connection was refused).
 std::string ServiceCall(const std::string& url);
 

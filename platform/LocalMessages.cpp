@@ -1,6 +1,7 @@
 #include "platform/LocalMessages.h"
 
 #include "platform/RuntimeDir.h"
+#include "platform/Socket.h"
 
 #include <cctype>
 #include <cerrno>
@@ -66,25 +67,6 @@ private:
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for `events` on `fd` until `deadline`; false on time-out or error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd p{fd, events, 0};
-        const int n = poll(&p, 1, static_cast<int>(left.count()));
-        if (n > 0) {
-            return true;
-        }
-        if (n < 0 && errno != EINTR) {
-            return false;
-        }
-    }
-}
-
 bool ConnectUnix(int fd, const std::string& path, Clock::time_point deadline) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -98,28 +80,12 @@ bool ConnectUnix(int fd, const std::string& path, Clock::time_point deadline) {
     if (errno != EINPROGRESS && errno != EAGAIN) {
         return false;
     }
-    if (!WaitFor(fd, POLLOUT, deadline)) {
+    if (!WaitUntilReady(fd, POLLOUT, deadline)) {
         return false;
     }
     int error = 0;
     socklen_t length = sizeof error;
     return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-}
-
-bool SendWhole(int fd, std::string_view bytes, Clock::time_point deadline) {
-    while (!bytes.empty()) {
-        const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!WaitFor(fd, POLLOUT, deadline)) {
-                return false;
-            }
-        } else {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Reads up to the first line feed (kept), or until the peer closes.
@@ -131,7 +97,7 @@ std::string ReceiveLine(int fd, Clock::time_point deadline) {
         if (n > 0) {
             line.append(buffer, static_cast<std::size_t>(n));
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!WaitFor(fd, POLLIN, deadline)) {
+            if (!WaitUntilReady(fd, POLLIN, deadline)) {
                 break;
             }
         } else {
@@ -201,7 +167,7 @@ std::optional<std::int64_t> SendLocalMessage(const std::string& path, std::uint3
     const auto deadline = Clock::now() + timeout;
     SocketFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (fd.get() < 0 || !ConnectUnix(fd.get(), path, deadline) ||
-        !SendWhole(fd.get(), FormatMessageRequest(message), deadline)) {
+        !SendAllBy(fd.get(), FormatMessageRequest(message), deadline)) {
         return std::nullopt;
     }
     return ParseMessageReply(ReceiveLine(fd.get(), deadline));

@@ -62,6 +62,22 @@ bool WaitUntilReady(int fd, short events, Deadline deadline) {
     }
 }
 
+bool SendAllBy(int fd, std::string_view bytes, Deadline deadline) {
+    while (!bytes.empty()) {
+        const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitUntilReady(fd, POLLOUT, deadline)) {
+                return false; // the peer took nothing more in time
+            }
+        } else if (!(sent < 0 && errno == EINTR)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 namespace {
 
 Deadline After(std::chrono::milliseconds timeout) {
@@ -129,19 +145,7 @@ TcpConnection::~TcpConnection() {
 }
 
 bool TcpConnection::SendAll(std::string_view bytes, Deadline deadline) {
-    while (!bytes.empty()) {
-        const ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitUntilReady(fd_, POLLOUT, deadline)) {
-                return false; // the peer took nothing more in time
-            }
-        } else if (!(sent < 0 && errno == EINTR)) {
-            return false;
-        }
-    }
-    return true;
+    return SendAllBy(fd_, bytes, deadline);
 }
 
 ReadResult TcpConnection::Receive(char* buffer, std::size_t capacity, Deadline deadline) {

@@ -24,6 +24,10 @@ std::optional<std::uint32_t> ParseDottedAddress(const std::string& text);
 // (an error or hang-up on the socket counts as ready: the next call reports it).
 bool WaitUntilReady(int fd, short events, Deadline deadline);
 
+// Sends every byte of `bytes` over the non-blocking socket `fd`, waiting for room until
+// `deadline`; false when the peer has not taken them all by then or the socket failed.
+bool SendAllBy(int fd, std::string_view bytes, Deadline deadline);
+
 class TcpConnection final : public ByteStream {
 public:
     using Timeout = std::chrono::milliseconds;

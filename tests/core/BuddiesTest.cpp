@@ -1,6 +1,5 @@
 // The buddy list, invitations, exclusions and the invite dialog's host list.
 
-#include "core/Net.h"
 #include "core/uTasks.h"
 #include "core/uTasksBuddies.h"
 #include "tests/core/TaskFixture.h"
@@ -232,7 +231,7 @@ TEST_F(BuddiesTest, TwoOverlappingFetchesLeaveTheRowsOfBothAndCountThemAll) {
 }
 
 TEST_F(BuddiesTest, TimeoutTextIsShownInTheErrorBoxOfEveryOperation) {
-    SetNetTimeoutForTests(200ms);
+    LimitEachRead(200ms);
     ScriptedReply silent;
     silent.ending = ScriptedReply::Ending::Hang;
     server_.SetFallback(silent);
@@ -325,7 +324,7 @@ TEST_F(HostListTest, DialogClosedBeforeTheReplyIsNotTouched) {
 }
 
 TEST_F(HostListTest, TimeoutTextIsShownAndTheFlagCleared) {
-    SetNetTimeoutForTests(200ms);
+    LimitEachRead(200ms);
     ScriptedReply silent;
     silent.ending = ScriptedReply::Ending::Hang;
     server_.Enqueue(silent);

@@ -1,6 +1,5 @@
 // The address check and report against a scripted service and the recording window.
 
-#include "core/Net.h"
 #include "core/uTasks.h"
 #include "core/uTasksIP.h"
 #include "tests/core/TaskFixture.h"
@@ -130,7 +129,7 @@ TEST_F(IPCheckTest, ReplyWithoutBlankIsAFailureWithAnEmptyMessage) {
 }
 
 TEST_F(IPCheckTest, ServerTimeoutIsShownAndTheTimerReArmedOnlyAfterTheBoxIsAnswered) {
-    SetNetTimeoutForTests(200ms);
+    LimitEachRead(200ms);
     ScriptedReply silent;
     silent.ending = ScriptedReply::Ending::Hang;
     server_.Enqueue(silent);

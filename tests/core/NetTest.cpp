@@ -36,24 +36,23 @@ const std::string kFixedRequestPart =
     "Host: \r\n"
     "Proxy-Connection: Keep-Alive\r\n\r\n";
 
-struct Fetched {
-    bool ok;
-    TMemoryBlock block;
-    std::size_t size;
-};
-
-Fetched FetchToMemory(std::uint16_t port, const std::string& path = "bin/x?a=1",
-                      std::chrono::milliseconds timeout = 5s) {
-    Fetched f{false, std::string("stale"), 99};
-    f.ok = UrlGet("http://127.0.0.1/" + path, port, "", f.block, f.size, timeout);
-    return f;
+// The default limits with another per-read limit.
+TNetLimits EachReadWithin(std::chrono::milliseconds perRead) {
+    TNetLimits limits;
+    limits.PerRead = perRead;
+    return limits;
 }
 
-std::string Body(const Fetched& f) {
-    EXPECT_TRUE(f.block.has_value());
-    EXPECT_EQ(f.size, f.block->size());
-    EXPECT_EQ(f.block->back(), '\0') << "the block ends with one zero byte";
-    return f.block->substr(0, f.block->size() - 1);
+TFetchResult FetchToMemory(std::uint16_t port, const std::string& path = "bin/x?a=1",
+                           std::chrono::milliseconds timeout = 5s) {
+    return Fetch(
+        {.Url = "http://127.0.0.1/" + path, .Port = port, .Limits = EachReadWithin(timeout)});
+}
+
+std::string Body(const TFetchResult& f) {
+    EXPECT_TRUE(f.Body.has_value());
+    EXPECT_EQ(f.Body->back(), '\0') << "the block ends with one zero byte";
+    return f.Body->substr(0, f.Body->size() - 1);
 }
 
 TEST(BuildRequest, FixedPartIs362Bytes) {
@@ -61,12 +60,12 @@ TEST(BuildRequest, FixedPartIs362Bytes) {
     EXPECT_EQ(BuildRequest("", ""), kFixedRequestPart);
 }
 
-TEST(UrlGet, SendsExactlyTheRequestBytes) {
+TEST(Fetch, SendsExactlyTheRequestBytes) {
     LoopbackServer server;
     const auto f =
         FetchToMemory(server.Port(), "bin/corvale/cmd.php?action=getip&id=jo+e&pswd=a/b=");
     ASSERT_TRUE(server.WaitForRequests(1));
-    EXPECT_TRUE(f.ok);
+    EXPECT_TRUE(f.Ok);
     EXPECT_EQ(server.Requests()[0],
               "GET /bin/corvale/cmd.php?action=getip&id=jo+e&pswd=a/b= HTTP/1.0\r\n"
               "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
@@ -81,12 +80,12 @@ TEST(UrlGet, SendsExactlyTheRequestBytes) {
                   "Proxy-Connection: Keep-Alive\r\n\r\n");
 }
 
-TEST(UrlGet, LongRequestIsSentWhole) {
+TEST(Fetch, LongRequestIsSentWhole) {
     LoopbackServer server;
     const std::string path = "p?x=" + std::string(100'000, 'y'); // far past 1024 bytes
     const auto f = FetchToMemory(server.Port(), path);
     ASSERT_TRUE(server.WaitForRequests(1));
-    EXPECT_TRUE(f.ok);
+    EXPECT_TRUE(f.Ok);
     EXPECT_EQ(server.Requests()[0], BuildRequest(HostField("127.0.0.1", server.Port()), path));
 }
 
@@ -101,18 +100,19 @@ void PrintTo(const ReplyCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class UrlGetReplies : public ::testing::TestWithParam<ReplyCase> {};
+class FetchReplies : public ::testing::TestWithParam<ReplyCase> {};
 
-TEST_P(UrlGetReplies, DeliversTheBody) {
+TEST_P(FetchReplies, DeliversTheBody) {
     LoopbackServer server;
     server.Enqueue(GetParam().reply);
     const auto f = FetchToMemory(server.Port(), "x", 2s);
-    EXPECT_EQ(f.ok, GetParam().ok);
+    EXPECT_EQ(f.Ok, GetParam().ok);
+    EXPECT_TRUE(f.RequestSent);
+    EXPECT_EQ(f.SecureFailure, "");
     if (GetParam().ok) {
         EXPECT_EQ(Body(f), GetParam().body);
     } else {
-        EXPECT_FALSE(f.block.has_value());
-        EXPECT_EQ(f.size, 0u);
+        EXPECT_FALSE(f.Body.has_value());
     }
 }
 
@@ -131,7 +131,7 @@ std::string kLengthHead(std::size_t length) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, UrlGetReplies,
+    Cases, FetchReplies,
     ::testing::Values(
         ReplyCase{"OnePiece", ScriptedReply::Http("OK 192.0.2.7"), true, "OK 192.0.2.7"},
         ReplyCase{"BodyKeepsTrailingCrLf", ScriptedReply::Http("OK 1.2.3.4\r\n"), true,
@@ -188,37 +188,79 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"StallsMidBody", Chunks({kHead + "OK"}, ScriptedReply::Ending::Hang), false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(UrlGet, BodyWithZeroBytesIsKeptInTheBlock) {
+TEST(Fetch, BodyWithZeroBytesIsKeptInTheBlock) {
     LoopbackServer server;
     server.Enqueue(ScriptedReply::Http(std::string("a\0b", 3)));
     const auto f = FetchToMemory(server.Port());
-    EXPECT_TRUE(f.ok);
+    EXPECT_TRUE(f.Ok);
     EXPECT_EQ(Body(f), std::string("a\0b", 3));
 }
 
-TEST(UrlGet, RefusedConnectionMakesNoRequest) {
-    Fetched f{false, std::string("stale"), 7};
-    EXPECT_FALSE(UrlGet("http://127.0.0.1/x", LoopbackServer::UnusedPort(), "", f.block, f.size));
-    // The buffer is only reset once the connection is up; a failed connect leaves the caller's.
-    EXPECT_EQ(f.size, 7u);
+TEST(Fetch, RefusedConnectionMakesNoRequest) {
+    const auto f = Fetch({.Url = "http://127.0.0.1/x", .Port = LoopbackServer::UnusedPort()});
+    EXPECT_FALSE(f.Ok);
+    EXPECT_FALSE(f.RequestSent);
+    EXPECT_FALSE(f.Body.has_value());
 }
 
-TEST(UrlGet, UrlWithoutPathSendsNothing) {
+TEST(Fetch, UrlWithoutPathSendsNothing) {
     LoopbackServer server;
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_FALSE(UrlGet("http://127.0.0.1", server.Port(), "", block, size));
+    const auto f = Fetch({.Url = "http://127.0.0.1", .Port = server.Port()});
+    EXPECT_FALSE(f.Ok);
+    EXPECT_FALSE(f.RequestSent);
     EXPECT_FALSE(server.WaitForRequests(1, 200ms));
 }
 
-TEST(UrlGet, UnresolvableHostFails) {
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_FALSE(UrlGet("http://no-such-host.invalid/x", 80, "", block, size, 2s));
-    EXPECT_FALSE(UrlGet("http://web1.no-such-host.invalid/x", 80, "", block, size, 2s));
+TEST(Fetch, UnresolvableHostFails) {
+    for (const char* url :
+         {"http://no-such-host.invalid/x", "http://web1.no-such-host.invalid/x"}) {
+        SCOPED_TRACE(url);
+        const auto f = Fetch({.Url = url, .Port = 80, .Limits = EachReadWithin(2s)});
+        EXPECT_FALSE(f.Ok);
+        EXPECT_FALSE(f.RequestSent);
+    }
 }
 
-TEST(UrlGet, TricklingPeerIsCutOffAtTheWholeExchangeLimit) {
+// The named function's out-parameters: the caller's values stay until a request went out.
+TEST(UrlGet, OutParametersFollowTheRequest) {
+    testing_support::TempFolder temp;
+    const std::string file = (temp.Path() / "download.bin").string();
+    LoopbackServer server;
+    ScriptedReply reset;
+    reset.chunks = {"HTTP/1.0 200 OK\r\nServer: te"};
+    reset.ending = ScriptedReply::Ending::Reset;
+    struct Case {
+        const char* what;
+        std::uint16_t port;
+        std::string fileName;
+        std::optional<ScriptedReply> reply;
+        bool ok;
+        TMemoryBlock block;
+        std::size_t size;
+    };
+    for (const Case& c : {Case{"memory body", server.Port(), "", ScriptedReply::Http("OK 1"), true,
+                               std::string("OK 1", 5), 5},
+                          Case{"memory failure", server.Port(), "", reset, false, std::nullopt, 0},
+                          Case{"no connection", LoopbackServer::UnusedPort(), "", std::nullopt,
+                               false, std::string("stale"), 7},
+                          Case{"file body", server.Port(), file, ScriptedReply::Http("MZ"), true,
+                               std::string("stale"), 7},
+                          Case{"file failure", server.Port(), file, reset, false, std::nullopt, 0},
+                          Case{"file not created", server.Port(), "/nonexistent-dir/f",
+                               std::nullopt, false, std::string("stale"), 7}}) {
+        SCOPED_TRACE(c.what);
+        if (c.reply) {
+            server.Enqueue(*c.reply);
+        }
+        TMemoryBlock block = std::string("stale");
+        std::size_t size = 7;
+        EXPECT_EQ(UrlGet("http://127.0.0.1/x", c.port, c.fileName, block, size), c.ok);
+        EXPECT_EQ(block, c.block);
+        EXPECT_EQ(size, c.size);
+    }
+}
+
+TEST(Fetch, TricklingPeerIsCutOffAtTheWholeExchangeLimit) {
     // Each byte comes well within the per-read limit; only the whole-exchange limit ends it.
     LoopbackServer server;
     ScriptedReply trickle = ScriptedReply::ByteByByte(kHead + std::string(40, 'x'));
@@ -227,18 +269,16 @@ TEST(UrlGet, TricklingPeerIsCutOffAtTheWholeExchangeLimit) {
     TNetLimits limits;
     limits.PerRead = 2s;
     limits.Exchange = 1s;
-    TMemoryBlock block = std::string("stale");
-    std::size_t size = 9;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(UrlGet("http://127.0.0.1/x", server.Port(), "", block, size, limits));
+    const auto f = Fetch({.Url = "http://127.0.0.1/x", .Port = server.Port(), .Limits = limits});
     const auto took = std::chrono::steady_clock::now() - started;
-    EXPECT_FALSE(block.has_value());
-    EXPECT_EQ(size, 0u);
+    EXPECT_FALSE(f.Ok);
+    EXPECT_FALSE(f.Body.has_value());
     EXPECT_GE(took, 900ms);
     EXPECT_LT(took, 3500ms) << "the exchange went on past its limit";
 }
 
-TEST(UrlGet, DefaultLimits) {
+TEST(NetLimits, Defaults) {
     const TNetLimits limits;
     EXPECT_EQ(limits.PerRead, 30s);
     EXPECT_EQ(limits.Exchange, 60s);
@@ -253,7 +293,7 @@ struct SizeCase {
     bool ok;
 };
 
-TEST(UrlGet, MemoryBodyStopsAtOneMebibyte) {
+TEST(Fetch, MemoryBodyStopsAtOneMebibyte) {
     for (const SizeCase& c :
          {SizeCase{"exactly the limit", kHead, kMaxMemoryBody, true},
           SizeCase{"2 MiB", kHead, 2 * kMaxMemoryBody, false},
@@ -269,12 +309,12 @@ TEST(UrlGet, MemoryBodyStopsAtOneMebibyte) {
         big.fillerBytes = c.bodyBytes;
         server.Enqueue(big);
         const auto f = FetchToMemory(server.Port(), "x", 5s);
-        EXPECT_EQ(f.ok, c.ok);
+        EXPECT_EQ(f.Ok, c.ok);
         if (c.ok) {
-            EXPECT_EQ(f.size, c.bodyBytes + 1);
+            ASSERT_TRUE(f.Body.has_value());
+            EXPECT_EQ(f.Body->size(), c.bodyBytes + 1);
         } else {
-            EXPECT_FALSE(f.block.has_value()) << "the block is freed";
-            EXPECT_EQ(f.size, 0u);
+            EXPECT_FALSE(f.Body.has_value()) << "the block is freed";
         }
     }
 }
@@ -302,7 +342,7 @@ private:
     std::vector<std::string> asked_;
 };
 
-TEST(UrlGet, HostsAreLookedUpByNameUnlessTheyAreDottedAddresses) {
+TEST(Fetch, HostsAreLookedUpByNameUnlessTheyAreDottedAddresses) {
     LoopbackServer server;
     PrivateResolver resolver({{"web1.corvale.test", "127.0.0.1"},
                               {"www.corvale.test", "127.0.0.1"},
@@ -319,11 +359,11 @@ TEST(UrlGet, HostsAreLookedUpByNameUnlessTheyAreDottedAddresses) {
                           Case{"9web.unknown.test", false, {"9web.unknown.test"}}}) {
         SCOPED_TRACE(c.host);
         const std::size_t before = resolver.Asked().size();
-        TMemoryBlock block;
-        std::size_t size = 0;
-        EXPECT_EQ(
-            UrlGet(std::string("http://") + c.host + "/x", server.Port(), "", block, size, 2s),
-            c.reached);
+        EXPECT_EQ(Fetch({.Url = std::string("http://") + c.host + "/x",
+                         .Port = server.Port(),
+                         .Limits = EachReadWithin(2s)})
+                      .Ok,
+                  c.reached);
         const auto asked = resolver.Asked();
         EXPECT_EQ(std::vector<std::string>(asked.begin() + static_cast<long>(before), asked.end()),
                   c.asked);
@@ -349,12 +389,11 @@ TEST(HostField, NamesThePortUnlessItIsTheDefault) {
     EXPECT_EQ(HostField("secure.example", 443, 443), "secure.example");
 }
 
-TEST(UrlGet, HostLineNamesANonDefaultPortAndNothingElseChanges) {
+TEST(Fetch, HostLineNamesANonDefaultPortAndNothingElseChanges) {
     LoopbackServer server;
-    TMemoryBlock block;
-    std::size_t size = 0;
-    ASSERT_TRUE(UrlGet("http://127.0.0.1/bin/corvale/cmd.php?action=clver", server.Port(), "",
-                       block, size));
+    ASSERT_TRUE(
+        Fetch({.Url = "http://127.0.0.1/bin/corvale/cmd.php?action=clver", .Port = server.Port()})
+            .Ok);
     ASSERT_TRUE(server.WaitForRequests(1));
     std::string expected = BuildRequest("127.0.0.1", "bin/corvale/cmd.php?action=clver");
     const std::string plainHost = "Host: 127.0.0.1\r\n";
@@ -363,9 +402,15 @@ TEST(UrlGet, HostLineNamesANonDefaultPortAndNothingElseChanges) {
     EXPECT_EQ(server.Requests()[0], expected);
 }
 
-class UrlGetToFile : public ::testing::Test {
+class FetchToFile : public ::testing::Test {
 protected:
     void SetUp() override { std::ofstream(path_) << "old content that must go"; }
+    TFetchResult FetchPackage(std::uint16_t port, std::chrono::milliseconds perRead = 30s) const {
+        return Fetch({.Url = "http://127.0.0.1/pkg",
+                      .Port = port,
+                      .FileName = path_.string(),
+                      .Limits = EachReadWithin(perRead)});
+    }
     std::string Content() const {
         std::ifstream in(path_, std::ios::binary);
         std::stringstream s;
@@ -376,7 +421,7 @@ protected:
     const std::filesystem::path path_ = temp_.Path() / "download.bin";
 };
 
-TEST_F(UrlGetToFile, WritesRawBodyWithoutHeaderEvenWhenSplit) {
+TEST_F(FetchToFile, WritesRawBodyWithoutHeaderEvenWhenSplit) {
     LoopbackServer server;
     std::string payload;
     for (int i = 0; i < 5000; ++i) {
@@ -384,55 +429,46 @@ TEST_F(UrlGetToFile, WritesRawBodyWithoutHeaderEvenWhenSplit) {
     }
     server.Enqueue(Chunks(
         {"HTTP/1.0 200 OK\r\nA: 1\r\n\r", "\n" + payload.substr(0, 3000), payload.substr(3000)}));
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_TRUE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size));
-    EXPECT_FALSE(block.has_value());
+    const auto f = FetchPackage(server.Port());
+    EXPECT_TRUE(f.Ok);
+    EXPECT_FALSE(f.Body.has_value());
     EXPECT_EQ(Content(), payload);
 }
 
-TEST_F(UrlGetToFile, ReadTimeoutFailsAndKeepsWhatWasWritten) {
+TEST_F(FetchToFile, ReadTimeoutFailsAndKeepsWhatWasWritten) {
     LoopbackServer server;
     server.Enqueue(Chunks({kHead + "partial"}, ScriptedReply::Ending::Hang));
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 300ms));
+    EXPECT_FALSE(FetchPackage(server.Port(), 300ms).Ok);
     EXPECT_EQ(Content(), "partial");
 }
 
-TEST_F(UrlGetToFile, BodyPastTheFileLimitFailsAndLeavesNoFile) {
+TEST_F(FetchToFile, BodyPastTheFileLimitFailsAndLeavesNoFile) {
     LoopbackServer server;
     ScriptedReply huge;
     huge.chunks = {kHead};
     huge.fillerBytes = 300ull * 1024 * 1024;
     server.Enqueue(huge);
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 20s));
+    EXPECT_FALSE(FetchPackage(server.Port(), 20s).Ok);
     EXPECT_FALSE(std::filesystem::exists(path_)) << "a package that is too large is removed";
 }
 
-TEST_F(UrlGetToFile, DeclaredLengthPastTheFileLimitFailsAtOnce) {
+TEST_F(FetchToFile, DeclaredLengthPastTheFileLimitFailsAtOnce) {
     LoopbackServer server;
     server.Enqueue(Chunks({kLengthHead(kMaxFileBody + 1) + "MZ"}, ScriptedReply::Ending::Hang));
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 5s));
+    EXPECT_FALSE(FetchPackage(server.Port(), 5s).Ok);
     EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
-TEST_F(UrlGetToFile, CutOffBeforeTheDeclaredLengthFailsAndKeepsWhatWasWritten) {
+TEST_F(FetchToFile, CutOffBeforeTheDeclaredLengthFailsAndKeepsWhatWasWritten) {
     LoopbackServer server;
     server.Enqueue(Chunks({kLengthHead(100) + "#!/bin/sh\n"}, ScriptedReply::Ending::Reset));
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size));
+    EXPECT_FALSE(FetchPackage(server.Port()).Ok);
     EXPECT_EQ(Content(), "#!/bin/sh\n");
 }
 
 // The header bytes written before the header end was seen are dropped through the open file
 // itself: the download works where /proc is not mounted.
-TEST_F(UrlGetToFile, HeaderBytesAreDroppedWithoutProc) {
+TEST_F(FetchToFile, HeaderBytesAreDroppedWithoutProc) {
     LoopbackServer server;
     server.Enqueue(Chunks({"HTTP/1.0 200 OK\r\nA: 1\r\n\r", "\nMZ body", " end"}));
     const pid_t child = ::fork();
@@ -444,11 +480,7 @@ TEST_F(UrlGetToFile, HeaderBytesAreDroppedWithoutProc) {
             ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0) {
             ::_exit(77);
         }
-        TMemoryBlock block;
-        std::size_t size = 0;
-        const bool ok =
-            UrlGet("http://127.0.0.1/pkg", server.Port(), path_.string(), block, size, 5s);
-        ::_exit(ok ? 0 : 1);
+        ::_exit(FetchPackage(server.Port(), 5s).Ok ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -460,11 +492,12 @@ TEST_F(UrlGetToFile, HeaderBytesAreDroppedWithoutProc) {
     EXPECT_EQ(Content(), "MZ body end");
 }
 
-TEST_F(UrlGetToFile, UncreatableFileFails) {
+TEST_F(FetchToFile, UncreatableFileFails) {
     LoopbackServer server;
-    TMemoryBlock block;
-    std::size_t size = 0;
-    EXPECT_FALSE(UrlGet("http://127.0.0.1/pkg", server.Port(), "/nonexistent-dir/f", block, size));
+    const auto f = Fetch(
+        {.Url = "http://127.0.0.1/pkg", .Port = server.Port(), .FileName = "/nonexistent-dir/f"});
+    EXPECT_FALSE(f.Ok);
+    EXPECT_FALSE(f.RequestSent);
 }
 
 TEST(HasNoDigit, Table) {

@@ -4,22 +4,23 @@
 #include "core/Net.h"
 #include "core/uEndpoint.h"
 #include "core/uTools.h"
+#include "tests/support/CertificateRefusals.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedNetLimits.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TlsPeers.h"
 
 #include <gtest/gtest.h>
-#include <openssl/ssl.h>
 
-using testing_support::CertificateRequest;
+using testing_support::CertificateRefusal;
 using testing_support::LoopbackServer;
 using testing_support::RawAnswerPeer;
+using testing_support::ScopedNetLimits;
 using testing_support::ScriptedReply;
 using testing_support::TempFolder;
 using testing_support::TestAuthority;
 using testing_support::TlsLoopbackServer;
-using testing_support::TlsPeerOptions;
 using namespace std::chrono_literals;
 
 namespace {
@@ -28,16 +29,23 @@ class SecureServiceCallTest : public ::testing::Test {
 protected:
     SecureServiceCallTest() {
         testing_support::WriteFile(authorityFile_, authority_.CertificatePem());
-        SetNetTimeoutForTests(2s);
     }
     ~SecureServiceCallTest() override {
-        SetNetTimeoutForTests(kDefaultNetTimeout);
         SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
     }
     void UseSecureService(std::uint16_t port, const std::string& host = "localhost") {
         SetServiceEndpoint({host, port, true, authorityFile_});
     }
+    // The update download as the update task asks for it.
+    TFetchResult DownloadTo(const std::string& target) const {
+        const TServiceEndpoint endpoint = ServiceEndpoint();
+        return Fetch({.Url = ServiceRequestUrl("dlupdate"),
+                      .Port = endpoint.Port,
+                      .FileName = target,
+                      .AuthorityFile = endpoint.AuthorityFile});
+    }
 
+    ScopedNetLimits limits_{2s};
     TempFolder folder_;
     TestAuthority authority_;
     std::string authorityFile_ = folder_ / "authority.pem";
@@ -76,51 +84,24 @@ TEST_F(SecureServiceCallTest, ReplyWithoutTheTlsCloseMessageEndsLikeAPlainClose)
     EXPECT_EQ(ServiceCall(ServiceRequestUrl("setip")), "OK");
 }
 
-struct Refusal {
-    const char* what;
-    CertificateRequest certificate;
-    TlsPeerOptions peer;
-    bool trusted;
-    const char* reply;
-};
-
 class SecureServiceRefusals : public SecureServiceCallTest,
-                              public ::testing::WithParamInterface<Refusal> {};
+                              public ::testing::WithParamInterface<CertificateRefusal> {};
 
 TEST_P(SecureServiceRefusals, GiveTheSecureConnectionText) {
-    const Refusal& c = GetParam();
+    const CertificateRefusal& c = GetParam();
     TestAuthority stranger("Unknown Authority");
-    TlsLoopbackServer secure(
-        c.trusted ? authority_.Issue(c.certificate) : stranger.Issue(c.certificate), c.peer);
+    TlsLoopbackServer secure(c.signedByTestAuthority ? authority_.Issue(c.certificate)
+                                                     : stranger.Issue(c.certificate),
+                             c.peer);
     UseSecureService(secure.Port());
-    EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), c.reply);
+    EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")),
+              std::string(kSecureConnectionFailedReply) + c.reason);
     EXPECT_TRUE(secure.Requests().empty()) << "no request leaves over a refused connection";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Peers, SecureServiceRefusals,
-    ::testing::Values(
-        Refusal{"OtherName",
-                {.dnsNames = {"other.example"}, .ipAddresses = {}},
-                {},
-                true,
-                "ERR -004:Secure connection failed: hostname mismatch"},
-        Refusal{"Expired",
-                {.validFromDays = -30, .validUntilDays = -1},
-                {},
-                true,
-                "ERR -004:Secure connection failed: certificate has expired"},
-        Refusal{"UnknownAuthority",
-                {},
-                {},
-                false,
-                "ERR -004:Secure connection failed: unable to get local issuer certificate"},
-        Refusal{"OnlyTls10",
-                {},
-                {TLS1_VERSION, TLS1_VERSION},
-                true,
-                "ERR -004:Secure connection failed: the server offers no TLS 1.2 or newer"}),
-    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Peers, SecureServiceRefusals,
+                         ::testing::ValuesIn(testing_support::CertificateRefusals()),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(SecureServiceCallTest, MessagePartIsWhatTheErrorBoxShows) {
     TlsLoopbackServer secure(authority_.Issue({.validFromDays = -30, .validUntilDays = -1}));
@@ -132,7 +113,7 @@ TEST_F(SecureServiceCallTest, MessagePartIsWhatTheErrorBoxShows) {
 
 TEST_F(SecureServiceCallTest, PeerThatNeverSpeaksTlsGivesTheTimeoutTextInTime) {
     RawAnswerPeer silent(std::nullopt);
-    SetNetTimeoutForTests(300ms);
+    const ScopedNetLimits quick(300ms);
     UseSecureService(silent.Port());
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(ServiceCall(ServiceRequestUrl("getip")), kServerTimeoutReply);
@@ -166,10 +147,7 @@ TEST_F(SecureServiceCallTest, UpdateDownloadArrivesByteForByte) {
     UseSecureService(secure.Port());
 
     const std::string target = folder_ / "update.exe";
-    TMemoryBlock unused;
-    std::size_t size = 0;
-    EXPECT_TRUE(
-        UrlGet(ServiceRequestUrl("dlupdate"), ServiceEndpoint().Port, target, unused, size));
+    EXPECT_TRUE(DownloadTo(target).Ok);
     EXPECT_EQ(testing_support::ReadFile(target), package);
 }
 
@@ -178,11 +156,26 @@ TEST_F(SecureServiceCallTest, RefusedDownloadCreatesNoFile) {
     TlsLoopbackServer secure(stranger.Issue());
     UseSecureService(secure.Port());
     const std::string target = folder_ / "update.exe";
-    TMemoryBlock unused;
-    std::size_t size = 0;
-    EXPECT_FALSE(
-        UrlGet(ServiceRequestUrl("dlupdate"), ServiceEndpoint().Port, target, unused, size));
+    const TFetchResult result = DownloadTo(target);
+    EXPECT_FALSE(result.Ok);
+    EXPECT_EQ(result.SecureFailure, "unable to get local issuer certificate");
     EXPECT_FALSE(testing_support::ReadFile(target).has_value());
+}
+
+// The authorities are the request's own: none given means the system's, whatever the
+// configured service names.
+TEST_F(SecureServiceCallTest, AuthorityFileComesWithTheRequest) {
+    TlsLoopbackServer secure(authority_.Issue());
+    secure.SetReply("HTTP/1.0 200 OK\r\n\r\nOK");
+    UseSecureService(secure.Port());
+    const std::string url = ServiceRequestUrl("clver");
+    const TFetchResult withSystemTrust = Fetch({.Url = url, .Port = secure.Port()});
+    EXPECT_FALSE(withSystemTrust.Ok);
+    EXPECT_EQ(withSystemTrust.SecureFailure, "unable to get local issuer certificate");
+    const TFetchResult withOwnTrust =
+        Fetch({.Url = url, .Port = secure.Port(), .AuthorityFile = authorityFile_});
+    EXPECT_TRUE(withOwnTrust.Ok);
+    EXPECT_EQ(withOwnTrust.Body, std::string("OK", 3));
 }
 
 } // namespace

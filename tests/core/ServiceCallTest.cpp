@@ -4,10 +4,12 @@
 #include "core/uEndpoint.h"
 #include "core/uTools.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedNetLimits.h"
 
 #include <gtest/gtest.h>
 
 using testing_support::LoopbackServer;
+using testing_support::ScopedNetLimits;
 using testing_support::ScriptedReply;
 using namespace std::chrono_literals;
 
@@ -15,14 +17,11 @@ namespace {
 
 class ServiceCallTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetServiceEndpoint({"127.0.0.1", server_.Port()});
-        SetNetTimeoutForTests(500ms);
-    }
+    void SetUp() override { SetServiceEndpoint({"127.0.0.1", server_.Port()}); }
     void TearDown() override {
-        SetNetLimitsForTests(TNetLimits{});
         SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
     }
+    ScopedNetLimits limits_{500ms};
     LoopbackServer server_;
 };
 
@@ -81,7 +80,7 @@ TEST_F(ServiceCallTest, PeerThatTricklesItsReplyEndsInTheTimeoutText) {
     TNetLimits limits;
     limits.PerRead = 1s; // every byte comes in time for the per-read limit
     limits.Exchange = 800ms;
-    SetNetLimitsForTests(limits);
+    const ScopedNetLimits trickling(limits);
     ScriptedReply trickle = ScriptedReply::ByteByByte("HTTP/1.0 200 OK\r\n\r\nOK 192.0.2.7 x");
     trickle.gap = 150ms;
     server_.Enqueue(trickle);

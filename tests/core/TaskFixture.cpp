@@ -1,7 +1,5 @@
 #include "tests/core/TaskFixture.h"
 
-#include "core/Net.h"
-
 #include <filesystem>
 #include <mutex>
 
@@ -85,7 +83,7 @@ void TaskTest::TearDown() {
     SetWindowOps(nullptr);
     SetClockForTests({});
     TaskErrors::Uninstall();
-    SetNetLimitsForTests(TNetLimits{});
+    netLimits_.reset(); // once no task is left to use them
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
 }
 

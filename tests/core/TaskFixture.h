@@ -10,8 +10,11 @@
 #include "core/uThreads.h"
 #include "tests/core/FakeWindow.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedNetLimits.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,10 +52,15 @@ protected:
     // The request targets the service received, in order of arrival.
     std::vector<std::string> Targets() const;
     void Reply(const std::string& body) { server_.Enqueue(ScriptedReply::Http(body)); }
+    // A shorter per-read limit for the rest of the test, its tasks included.
+    void LimitEachRead(std::chrono::milliseconds perRead) { netLimits_.emplace(perRead); }
 
     LoopbackServer server_;
     FakeWindow window_;
     int baselineThreads_ = 0;
+
+private:
+    std::optional<testing_support::ScopedNetLimits> netLimits_;
 };
 
 } // namespace corvale_test

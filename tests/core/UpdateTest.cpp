@@ -1,6 +1,5 @@
 // The version check and the self-update, run for real in a temporary folder.
 
-#include "core/Net.h"
 #include "core/uTasks.h"
 #include "core/uTasksUpdate.h"
 #include "tests/core/TaskFixture.h"
@@ -95,7 +94,7 @@ TEST_F(UpdateTest, RunsThePackageStartsTheUpdaterAndEndsTheProgram) {
 }
 
 TEST_F(UpdateTest, TransferThatBreaksOffEndsQuietly) {
-    SetNetTimeoutForTests(200ms);
+    LimitEachRead(200ms);
     ScriptedReply broken;
     broken.chunks = {"HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\necho half"};
     broken.ending = ScriptedReply::Ending::Hang;

@@ -3,6 +3,7 @@
 #include "platform/TlsStream.h"
 
 #include "platform/Socket.h"
+#include "tests/support/CertificateRefusals.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TlsPeers.h"
@@ -10,17 +11,15 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
-#include <openssl/ssl.h>
 
 using namespace std::chrono_literals;
 using platform::ReadStatus;
 using platform::TlsStream;
-using testing_support::CertificateRequest;
+using testing_support::CertificateRefusal;
 using testing_support::RawAnswerPeer;
 using testing_support::TempFolder;
 using testing_support::TestAuthority;
 using testing_support::TlsLoopbackServer;
-using testing_support::TlsPeerOptions;
 
 namespace {
 
@@ -91,18 +90,11 @@ TEST_F(TlsStreamTest, AcceptsAnAddressNamedInTheCertificate) {
     EXPECT_EQ(Handshake(server.Port(), "127.0.0.1").outcome, TlsStream::Outcome::Established);
 }
 
-struct Refusal {
-    const char* what;
-    CertificateRequest certificate;
-    TlsPeerOptions peer;
-    bool signedByTestAuthority;
-    const char* reason;
-};
-
-class TlsRefusalTest : public TlsStreamTest, public ::testing::WithParamInterface<Refusal> {};
+class TlsRefusalTest : public TlsStreamTest,
+                       public ::testing::WithParamInterface<CertificateRefusal> {};
 
 TEST_P(TlsRefusalTest, IsRefusedWithAShortReason) {
-    const Refusal& c = GetParam();
+    const CertificateRefusal& c = GetParam();
     TestAuthority stranger("Someone Else's Authority");
     const auto identity =
         c.signedByTestAuthority ? authority.Issue(c.certificate) : stranger.Issue(c.certificate);
@@ -114,36 +106,9 @@ TEST_P(TlsRefusalTest, IsRefusedWithAShortReason) {
     EXPECT_EQ(opened.reason, c.reason);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Peers, TlsRefusalTest,
-    ::testing::Values(
-        Refusal{"OtherName",
-                {.dnsNames = {"other.example"}, .ipAddresses = {}},
-                {},
-                true,
-                "hostname mismatch"},
-        Refusal{"Expired",
-                {.validFromDays = -30, .validUntilDays = -1},
-                {},
-                true,
-                "certificate has expired"},
-        Refusal{"NotYetValid",
-                {.validFromDays = 2, .validUntilDays = 30},
-                {},
-                true,
-                "certificate is not yet valid"},
-        Refusal{"UnknownAuthority", {}, {}, false, "unable to get local issuer certificate"},
-        Refusal{"OnlyTls10",
-                {},
-                {TLS1_VERSION, TLS1_VERSION},
-                true,
-                "the server offers no TLS 1.2 or newer"},
-        Refusal{"OnlyTls11",
-                {},
-                {TLS1_1_VERSION, TLS1_1_VERSION},
-                true,
-                "the server offers no TLS 1.2 or newer"}),
-    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Peers, TlsRefusalTest,
+                         ::testing::ValuesIn(testing_support::CertificateRefusals()),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(TlsStreamTest, AddressCheckedAgainstTheCertificatesAddresses) {
     TlsLoopbackServer server(authority.Issue({.dnsNames = {"localhost"}, .ipAddresses = {}}));

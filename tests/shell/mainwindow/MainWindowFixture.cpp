@@ -60,7 +60,9 @@ void TMainWindowTest::SetUp() {
     Vars.Password = std::string();
     Vars.LoginID = std::string();
     InitCompanionPath(Cfg.AppPath);
-    SetNetTimeoutForTests(2s);
+    TNetLimits limits;
+    limits.PerRead = 2s;
+    SetNetLimitsForTests(limits);
     // 6 December 2026, 12:30:05; the report's 100 ms wait is skipped.
     SetClockForTests(
         {[] { return 46362.0 + (12 * 3600 + 30 * 60 + 5) / 86400.0; }, [](unsigned) {}});
@@ -83,7 +85,7 @@ void TMainWindowTest::TearDown() {
     WaitUntilServiceIsQuiet();
     SetMessageBoxHook({});
     SetClockForTests({});
-    SetNetTimeoutForTests(kDefaultNetTimeout);
+    SetNetLimitsForTests(TNetLimits{});
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
 }
 
