@@ -36,7 +36,8 @@ public:
 
     T& Value() & { return std::get<0>(state_); }
     const T& Value() const& { return std::get<0>(state_); }
-    T&& Value() && { return std::get<0>(std::move(state_)); }
+    // By value, so that a loop over a temporary's value does not dangle.
+    T Value() && { return std::get<0>(std::move(state_)); }
     T& operator*() & { return Value(); }
     const T& operator*() const& { return Value(); }
     T* operator->() { return &Value(); }
