@@ -10,28 +10,35 @@ namespace {
 
 using namespace server;
 
+void ExpectUnavailable(const std::string& path, const std::string& told = {}) {
+    const auto opened = Storage::Open(path, LowestCost());
+    ASSERT_FALSE(opened) << path;
+    EXPECT_EQ(opened.Failure().Kind, ErrorKind::Unavailable) << path;
+    EXPECT_NE(opened.Failure().Message.find(told), std::string::npos) << opened.Failure().Message;
+}
+
 TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
     testing_support::TempFolder folder;
     const std::string path = folder / "keep.db";
     HostNumber number = 0;
     {
         Storage storage(path, LowestCost());
-        ASSERT_EQ(storage.CreateAccount("jdoe", "stored", 1), CreateResult::Created);
-        ASSERT_EQ(storage.CreateAccount("amy", "stored2", 1), CreateResult::Created);
-        const AccountKey jdoe = *storage.FindAccount("jdoe");
-        number = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "0.3.11.25");
-        ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {number}, 6).Result, OfferResult::Recorded);
-        storage.SetOfferedVersion("0.3.12.30");
+        ASSERT_EQ(storage.CreateAccount("jdoe", "stored", 1).Value(), CreateResult::Created);
+        ASSERT_EQ(storage.CreateAccount("amy", "stored2", 1).Value(), CreateResult::Created);
+        const AccountKey jdoe = *storage.FindAccount("jdoe").Value();
+        number = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "0.3.11.25").Value();
+        ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {number}, 6)->Result, OfferResult::Recorded);
+        ASSERT_TRUE(storage.SetOfferedVersion("0.3.12.30"));
     }
     Storage storage(path, LowestCost());
-    const AccountKey amy = *storage.Authenticate("amy", "stored2");
-    const auto offered = storage.HostsOfferedTo(amy);
+    const AccountKey amy = *storage.Authenticate("amy", "stored2").Value();
+    const auto offered = storage.HostsOfferedTo(amy).Value();
     ASSERT_EQ(offered.size(), 1u);
     EXPECT_EQ(offered[0].Number, number);
     EXPECT_EQ(offered[0].Owner, "jdoe");
     EXPECT_EQ(offered[0].Address, "192.0.2.7");
     EXPECT_EQ(offered[0].Reported, 5);
-    EXPECT_EQ(storage.OfferedVersion(), "0.3.12.30");
+    EXPECT_EQ(storage.OfferedVersion().Value(), "0.3.12.30");
 
     Database raw(path);
     Statement mode = raw.Prepare("PRAGMA journal_mode");
@@ -46,24 +53,25 @@ TEST(Storage, RefusesADatabaseOfANewerSchema) {
         Database raw(path);
         raw.Execute("PRAGMA user_version = 99");
     }
-    EXPECT_THROW(Storage{path}, StorageError);
+    ExpectUnavailable(path, "newer version");
 }
 
 TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
     testing_support::TempFolder folder;
     Storage storage(folder / "delete.db", LowestCost());
-    storage.CreateAccount("jdoe", "s", 1);
-    storage.CreateAccount("amy", "s", 1);
-    const AccountKey jdoe = *storage.FindAccount("jdoe");
-    const AccountKey amy = *storage.FindAccount("amy");
-    const HostNumber pc = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "");
-    storage.RecordAddress(amy, "HOME", "192.0.2.8", 5, "");
-    ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {pc}, 6).Result, OfferResult::Recorded);
+    ASSERT_EQ(storage.CreateAccount("jdoe", "s", 1).Value(), CreateResult::Created);
+    ASSERT_EQ(storage.CreateAccount("amy", "s", 1).Value(), CreateResult::Created);
+    const AccountKey jdoe = *storage.FindAccount("jdoe").Value();
+    const AccountKey amy = *storage.FindAccount("amy").Value();
+    const HostNumber pc = *storage.RecordAddress(jdoe, "PC", "192.0.2.7", 5, "").Value();
+    ASSERT_TRUE(storage.RecordAddress(amy, "HOME", "192.0.2.8", 5, "").Value());
+    ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {pc}, 6)->Result, OfferResult::Recorded);
 
-    ASSERT_TRUE(storage.DeleteAccount("JDOE"));
-    EXPECT_TRUE(storage.HostsOfferedTo(amy).empty());
-    ASSERT_EQ(storage.AllHosts().size(), 1u);
-    EXPECT_EQ(storage.AllHosts()[0].Owner, "amy");
+    ASSERT_TRUE(storage.DeleteAccount("JDOE").Value());
+    EXPECT_TRUE(storage.HostsOfferedTo(amy).Value().empty());
+    const auto hosts = storage.AllHosts().Value();
+    ASSERT_EQ(hosts.size(), 1u);
+    EXPECT_EQ(hosts[0].Owner, "amy");
 }
 
 // The memory view changes only the account concerned; after every change it must show what a
@@ -92,20 +100,20 @@ TEST(Storage, TheMemoryViewFollowsEveryAccountChangeAsAFreshLoadWouldShowIt) {
             }
         }
     };
-    ASSERT_EQ(storage.CreateAccount("JDoe", "s1", 1), CreateResult::Created);
-    ASSERT_EQ(storage.CreateAccount("amy", "s2", 1), CreateResult::Created);
-    ASSERT_EQ(storage.CreateAccount("jdoe", "other", 1), CreateResult::AlreadyExists);
+    ASSERT_EQ(storage.CreateAccount("JDoe", "s1", 1).Value(), CreateResult::Created);
+    ASSERT_EQ(storage.CreateAccount("amy", "s2", 1).Value(), CreateResult::Created);
+    ASSERT_EQ(storage.CreateAccount("jdoe", "other", 1).Value(), CreateResult::AlreadyExists);
     expectSameAsFresh("created");
-    storage.RecordAddress(1, "PC", "192.0.2.7", 5, "");
-    storage.RecordAddress(2, "PC", "192.0.2.8", 5, "");
-    storage.RecordAddress(2, "HOME", "192.0.2.9", 5, "");
+    ASSERT_TRUE(storage.RecordAddress(1, "PC", "192.0.2.7", 5, "").Value());
+    ASSERT_TRUE(storage.RecordAddress(2, "PC", "192.0.2.8", 5, "").Value());
+    ASSERT_TRUE(storage.RecordAddress(2, "HOME", "192.0.2.9", 5, "").Value());
     expectSameAsFresh("reported");
-    ASSERT_TRUE(storage.SetPassword("jdoe", "s3"));
-    ASSERT_FALSE(storage.SetPassword("zed", "s4"));
+    ASSERT_TRUE(storage.SetPassword("jdoe", "s3").Value());
+    ASSERT_FALSE(storage.SetPassword("zed", "s4").Value());
     expectSameAsFresh("password changed");
-    EXPECT_TRUE(storage.Authenticate("jdoe", "s3"));
-    ASSERT_TRUE(storage.DeleteAccount("JDOE"));
-    ASSERT_FALSE(storage.DeleteAccount("zed"));
+    EXPECT_TRUE(storage.Authenticate("jdoe", "s3").Value());
+    ASSERT_TRUE(storage.DeleteAccount("JDOE").Value());
+    ASSERT_FALSE(storage.DeleteAccount("zed").Value());
     expectSameAsFresh("deleted");
     EXPECT_EQ(storage.View().RecordedAddress(1, "PC"), "") << "the deleted account's host";
     EXPECT_EQ(storage.View().RecordedAddress(2, "PC"), "192.0.2.8") << "another's, same name";
@@ -114,31 +122,32 @@ TEST(Storage, TheMemoryViewFollowsEveryAccountChangeAsAFreshLoadWouldShowIt) {
 TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
     testing_support::TempFolder folder;
     Storage storage(folder / "bounded.db", LowestCost());
-    storage.CreateAccount("jdoe", "s", 1);
-    const AccountKey jdoe = *storage.FindAccount("jdoe");
+    ASSERT_EQ(storage.CreateAccount("jdoe", "s", 1).Value(), CreateResult::Created);
+    const AccountKey jdoe = *storage.FindAccount("jdoe").Value();
     for (std::int64_t i = 0; i < kMaxHostsPerAccount; ++i) {
-        ASSERT_TRUE(storage.RecordAddress(jdoe, "PC" + std::to_string(i), "", 1, ""));
+        ASSERT_TRUE(storage.RecordAddress(jdoe, "PC" + std::to_string(i), "", 1, "").Value());
     }
-    EXPECT_FALSE(storage.RecordAddress(jdoe, "ONE-MORE", "192.0.2.7", 2, ""));
-    EXPECT_TRUE(storage.RecordAddress(jdoe, "PC0", "192.0.2.7", 2, "")) << "known hosts report on";
-    EXPECT_EQ(storage.HostsOf(jdoe).size(), static_cast<std::size_t>(kMaxHostsPerAccount));
+    EXPECT_FALSE(storage.RecordAddress(jdoe, "ONE-MORE", "192.0.2.7", 2, "").Value());
+    EXPECT_TRUE(storage.RecordAddress(jdoe, "PC0", "192.0.2.7", 2, "").Value())
+        << "known hosts report on";
+    EXPECT_EQ(storage.HostsOf(jdoe).Value().size(), static_cast<std::size_t>(kMaxHostsPerAccount));
 }
 
 TEST(Storage, EmptyStoredPasswordNeverAuthenticates) {
     testing_support::TempFolder folder;
     Storage storage(folder / "empty.db");
-    storage.CreateAccount("blank", "", 1);
-    EXPECT_FALSE(storage.Authenticate("blank", ""));
+    ASSERT_EQ(storage.CreateAccount("blank", "", 1).Value(), CreateResult::Created);
+    EXPECT_FALSE(storage.Authenticate("blank", "").Value());
 }
 
-TEST(Storage, UnopenableFileIsAStorageError) {
+TEST(Storage, AFileThatCannotBeOpenedIsUnavailable) {
     testing_support::TempFolder folder;
-    EXPECT_THROW(Storage{folder / "missing/folder/x.db"}, StorageError);
+    ExpectUnavailable(folder / "missing/folder/x.db");
     const std::string notADatabase = folder / "text.db";
     std::FILE* file = std::fopen(notADatabase.c_str(), "w");
     std::fputs("this is not a database, just some text that is long enough to be read\n", file);
     std::fclose(file);
-    EXPECT_THROW(Storage{notADatabase}, StorageError);
+    ExpectUnavailable(notADatabase);
 }
 
 } // namespace
