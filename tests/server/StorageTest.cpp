@@ -1,10 +1,14 @@
 #include "server/Storage.h"
 
 #include "server/MemoryView.h"
+#include "server/ReportWriter.h"
+#include "server/ServiceActions.h"
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
 
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 
 namespace {
 
@@ -148,6 +152,168 @@ TEST(Storage, AFileThatCannotBeOpenedIsUnavailable) {
     std::fputs("this is not a database, just some text that is long enough to be read\n", file);
     std::fclose(file);
     ExpectUnavailable(notADatabase);
+}
+
+// An engine whose database is gone: everything fails, except the batch write of reports when
+// told to work; that one can be held at its start, to see what queues up behind it.
+class ScriptedEngine final : public StorageEngine {
+public:
+    // --- the batch write
+    bool failWrites = true;
+    std::vector<std::size_t> batchSizes;
+
+    void HoldWrites() {
+        std::lock_guard lock(mutex_);
+        held_ = true;
+    }
+    void WaitUntilAWriteIsHeld() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_; });
+    }
+    void ReleaseWrites() {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = false;
+        }
+        changed_.notify_all();
+    }
+    Result<std::vector<ReportOutcome>>
+    WriteReports(const std::vector<AddressReport>& reports) override {
+        std::unique_lock lock(mutex_);
+        waiting_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !held_; });
+        waiting_ = false;
+        batchSizes.push_back(reports.size());
+        if (failWrites) {
+            return Gone();
+        }
+        std::vector<ReportOutcome> outcomes;
+        for (const AddressReport& report : reports) {
+            outcomes.push_back(report.Host == "FULL" ? ReportOutcome::TooManyHosts
+                                                     : ReportOutcome::Recorded);
+        }
+        return outcomes;
+    }
+
+    // --- everything else fails
+    static Error Gone() { return Unavailable("disk I/O error"); }
+    HashCost Cost() const override { return LowestCost(); }
+    Result<CreateResult> CreateAccount(std::string_view, std::string_view, UnixTime) override {
+        return Gone();
+    }
+    Result<bool> SetPassword(std::string_view, std::string_view) override { return Gone(); }
+    Result<bool> DeleteAccount(std::string_view) override { return Gone(); }
+    Result<std::optional<LoginRecord>> FindLogin(std::string_view) override { return Gone(); }
+    Result<std::optional<AccountKey>> FindAccount(std::string_view) override { return Gone(); }
+    Result<std::vector<AccountSummary>> ListAccounts() override { return Gone(); }
+    Result<std::string> RecordedAddress(AccountKey, std::string_view) override { return Gone(); }
+    Result<std::optional<HostNumber>> RecordAddress(AccountKey, std::string_view, std::string_view,
+                                                    UnixTime, std::string_view) override {
+        return Gone();
+    }
+    Result<std::vector<HostRecord>> HostsOf(AccountKey) override { return Gone(); }
+    Result<std::vector<HostRecord>> AllHosts() override { return Gone(); }
+    Result<OfferOutcome> OfferHosts(AccountKey, std::string_view, const std::vector<HostNumber>&,
+                                    UnixTime) override {
+        return Gone();
+    }
+    Result<std::vector<HostRecord>> HostsOfferedTo(AccountKey) override { return Gone(); }
+    Result<std::int64_t> RemoveOffersBetween(AccountKey, AccountKey) override { return Gone(); }
+    Result<std::optional<std::string>> OfferedVersion() override { return Gone(); }
+    Result<void> SetOfferedVersion(std::optional<std::string>) override { return Gone(); }
+    Result<std::optional<std::string>> Package() override { return Gone(); }
+    Result<std::shared_ptr<const std::string>> SharedPackage() override { return Gone(); }
+    Result<std::optional<std::int64_t>> PackageSize() override { return Gone(); }
+    Result<void> SetPackage(std::optional<std::string>) override { return Gone(); }
+    const MemoryView& View() const override { return view_; }
+    bool ViewMayBeBehind() override { return false; }
+
+private:
+    MemoryView view_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false;
+    bool waiting_ = false;
+};
+
+AddressReport ReportFor(const std::string& host) {
+    return {1, "hash", host, "192.0.2.7", 5, ""};
+}
+
+// What the writer told, in the order it told it.
+struct Told {
+    std::mutex mutex;
+    std::vector<std::pair<std::string, ReportOutcome>> outcomes;
+    ReportDone For(const std::string& host) {
+        return [this, host](ReportOutcome outcome) {
+            std::lock_guard lock(mutex);
+            outcomes.emplace_back(host, outcome);
+        };
+    }
+};
+
+TEST(ReportWriter, ReportsArrivingDuringAWriteGoTogetherInTheNextAndEachIsToldInOrder) {
+    ScriptedEngine engine;
+    engine.failWrites = false;
+    Told told;
+    ReportWriter writer(engine);
+    engine.HoldWrites();
+    writer.Queue(ReportFor("A"), told.For("A"));
+    engine.WaitUntilAWriteIsHeld();
+    writer.Queue(ReportFor("B"), told.For("B"));
+    writer.Queue(ReportFor("FULL"), told.For("FULL"));
+    EXPECT_FALSE(writer.AlreadyRecorded(ReportFor("B"))) << "never while reports wait";
+    engine.ReleaseWrites();
+    writer.WaitUntilIdle();
+
+    EXPECT_EQ(engine.batchSizes, (std::vector<std::size_t>{1, 2}));
+    const std::vector<std::pair<std::string, ReportOutcome>> expected = {
+        {"A", ReportOutcome::Recorded},
+        {"B", ReportOutcome::Recorded},
+        {"FULL", ReportOutcome::TooManyHosts}};
+    EXPECT_EQ(told.outcomes, expected);
+}
+
+TEST(ReportWriter, AFailedWriteTellsEveryReportOfItsBatchAndStoppingWritesWhatIsQueued) {
+    ScriptedEngine engine;
+    Told told;
+    testing::internal::CaptureStderr();
+    {
+        ReportWriter writer(engine);
+        engine.HoldWrites();
+        writer.Queue(ReportFor("A"), told.For("A"));
+        engine.WaitUntilAWriteIsHeld();
+        writer.Queue(ReportFor("B"), told.For("B"));
+        writer.Queue(ReportFor("C"), told.For("C"));
+        engine.ReleaseWrites();
+    } // gone at once: what is queued is still written and told
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::vector<std::pair<std::string, ReportOutcome>> expected = {
+        {"A", ReportOutcome::Failed}, {"B", ReportOutcome::Failed}, {"C", ReportOutcome::Failed}};
+    EXPECT_EQ(told.outcomes, expected);
+    EXPECT_EQ(engine.batchSizes, (std::vector<std::size_t>{1, 2}));
+    EXPECT_NE(log.find("corvale-server: storage failure: disk I/O error\n"), std::string::npos)
+        << log;
+}
+
+// A failing database gives the client the same answer everywhere: try again later.
+TEST(FailingStorage, EveryServiceActionAnswersItWithUnavailable) {
+    ScriptedEngine engine;
+    ServiceActions actions(engine, UpdateOffer{{0, 3, 12, 30}, {}, {}}, [] { return 5; });
+    const std::string login = "&id=jdoe&pswd=c2VjcmV0";
+    for (const std::string& query :
+         {"?action=getip&host=PC" + login, "?action=setip&host=PC&ip=192.0.2.7" + login,
+          "?action=gethostlist" + login, "?action=getbuddies" + login,
+          "?action=invite&invid=amy&hl=1" + login, "?action=exclude&invid=amy" + login,
+          std::string("?action=clver"), std::string("?action=dlupdate")}) {
+        testing::internal::CaptureStderr();
+        const ServiceReply reply = actions.Handle("/bin/corvale/cmd.php" + query, "192.0.2.1");
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(reply.Status, 503) << query;
+        EXPECT_EQ(reply.Body, "ERR Service temporarily unavailable, try again later") << query;
+        EXPECT_EQ(log, "corvale-server: storage failure: disk I/O error\n") << query;
+    }
 }
 
 } // namespace
