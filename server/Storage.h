@@ -68,7 +68,7 @@ private:
     // Runs `body` with the lock held; a StorageError it throws comes back as Unavailable.
     template <typename Body> auto Locked(Body body) -> Result<decltype(body())>;
 
-    // With the lock held, from here on.
+    // With the lock held (or in the constructor, before any other thread), from here on.
     void Migrate();
     void HashKeptPasswords();
     void LoadView();
