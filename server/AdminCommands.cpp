@@ -74,7 +74,13 @@ std::optional<std::string> ReadPackageFile(const std::string& path, std::string&
 
 namespace {
 
-int AddAccount(Context& c, Storage& storage) {
+// A database failure, told as it is.
+int Failed(Context& c, const Error& error) {
+    c.err << "corvale-server: " << error.Message << '\n';
+    return kExitFailure;
+}
+
+int AddAccount(Context& c, StorageEngine& storage) {
     const std::string& userId = c.line.Arguments[0];
     if (!IsValidUserId(userId)) {
         return Usage(c, "a user ID consists of 1 to 32 letters, digits, \".\", \"_\" or \"-\"");
@@ -83,8 +89,11 @@ int AddAccount(Context& c, Storage& storage) {
     if (!password) {
         return kExitUsage;
     }
-    if (storage.CreateAccount(userId, ScramblePassword(*password), SystemNow()) ==
-        CreateResult::AlreadyExists) {
+    const auto created = storage.CreateAccount(userId, ScramblePassword(*password), SystemNow());
+    if (!created) {
+        return Failed(c, created.Failure());
+    }
+    if (*created == CreateResult::AlreadyExists) {
         c.err << "corvale-server: the user ID " << userId << " is taken\n";
         return kExitAccountExists;
     }
@@ -92,13 +101,17 @@ int AddAccount(Context& c, Storage& storage) {
     return kExitOk;
 }
 
-int SetPassword(Context& c, Storage& storage) {
+int SetPassword(Context& c, StorageEngine& storage) {
     const std::string& userId = c.line.Arguments[0];
     const auto password = CheckedPassword(c, 1);
     if (!password) {
         return kExitUsage;
     }
-    if (!storage.SetPassword(userId, ScramblePassword(*password))) {
+    const auto changed = storage.SetPassword(userId, ScramblePassword(*password));
+    if (!changed) {
+        return Failed(c, changed.Failure());
+    }
+    if (!*changed) {
         c.err << "corvale-server: no account " << userId << '\n';
         return kExitNoSuchAccount;
     }
@@ -106,9 +119,13 @@ int SetPassword(Context& c, Storage& storage) {
     return kExitOk;
 }
 
-int DeleteAccount(Context& c, Storage& storage) {
+int DeleteAccount(Context& c, StorageEngine& storage) {
     const std::string& userId = c.line.Arguments[0];
-    if (!storage.DeleteAccount(userId)) {
+    const auto deleted = storage.DeleteAccount(userId);
+    if (!deleted) {
+        return Failed(c, deleted.Failure());
+    }
+    if (!*deleted) {
         c.err << "corvale-server: no account " << userId << '\n';
         return kExitNoSuchAccount;
     }
@@ -116,27 +133,37 @@ int DeleteAccount(Context& c, Storage& storage) {
     return kExitOk;
 }
 
-int ListAccounts(Context& c, Storage& storage) {
-    for (const AccountSummary& account : storage.ListAccounts()) {
+int ListAccounts(Context& c, StorageEngine& storage) {
+    const auto accounts = storage.ListAccounts();
+    if (!accounts) {
+        return Failed(c, accounts.Failure());
+    }
+    for (const AccountSummary& account : *accounts) {
         c.out << account.UserId << '\t' << account.HostCount << '\t'
               << FormatRecordTime(account.Created) << '\n';
     }
     return kExitOk;
 }
 
-int ListHosts(Context& c, Storage& storage) {
-    std::vector<HostRecord> hosts;
+int ListHosts(Context& c, StorageEngine& storage) {
+    Result<std::vector<HostRecord>> hosts = std::vector<HostRecord>();
     if (c.line.Arguments.empty()) {
         hosts = storage.AllHosts();
     } else {
         const auto account = storage.FindAccount(c.line.Arguments[0]);
         if (!account) {
+            return Failed(c, account.Failure());
+        }
+        if (!*account) {
             c.err << "corvale-server: no account " << c.line.Arguments[0] << '\n';
             return kExitNoSuchAccount;
         }
-        hosts = storage.HostsOf(*account);
+        hosts = storage.HostsOf(**account);
     }
-    for (const HostRecord& host : hosts) {
+    if (!hosts) {
+        return Failed(c, hosts.Failure());
+    }
+    for (const HostRecord& host : *hosts) {
         c.out << host.Owner << '\t' << host.Number << '\t' << host.Name << '\t' << host.Address
               << '\t' << (host.Reported ? FormatRecordTime(*host.Reported) : std::string()) << '\t'
               << host.ClientVersion << '\n';
@@ -144,10 +171,12 @@ int ListHosts(Context& c, Storage& storage) {
     return kExitOk;
 }
 
-int SetVersion(Context& c, Storage& storage) {
+int SetVersion(Context& c, StorageEngine& storage) {
     const std::string& text = c.line.Arguments[0];
     if (text == "default") {
-        storage.SetOfferedVersion(std::nullopt);
+        if (const auto set = storage.SetOfferedVersion(std::nullopt); !set) {
+            return Failed(c, set.Failure());
+        }
         c.out << "offering the client's own version " << VersionText(c.clientVersion) << '\n';
         return kExitOk;
     }
@@ -155,12 +184,14 @@ int SetVersion(Context& c, Storage& storage) {
     if (!version) {
         return Usage(c, "a version is four numbers joined by \".\", e.g. 0.3.12.30");
     }
-    storage.SetOfferedVersion(VersionText(*version));
+    if (const auto set = storage.SetOfferedVersion(VersionText(*version)); !set) {
+        return Failed(c, set.Failure());
+    }
     c.out << "offering version " << VersionText(*version) << '\n';
     return kExitOk;
 }
 
-int SetPackage(Context& c, Storage& storage) {
+int SetPackage(Context& c, StorageEngine& storage) {
     std::string error;
     auto bytes = ReadPackageFile(c.line.Arguments[0], error);
     if (!bytes) {
@@ -168,22 +199,34 @@ int SetPackage(Context& c, Storage& storage) {
         return kExitFailure;
     }
     const std::size_t size = bytes->size();
-    storage.SetPackage(std::move(bytes));
+    if (const auto set = storage.SetPackage(std::move(bytes)); !set) {
+        return Failed(c, set.Failure());
+    }
     c.out << "stored the update package (" << size << " bytes)\n";
     return kExitOk;
 }
 
-int ClearPackage(Context& c, Storage& storage) {
-    storage.SetPackage(std::nullopt);
+int ClearPackage(Context& c, StorageEngine& storage) {
+    if (const auto set = storage.SetPackage(std::nullopt); !set) {
+        return Failed(c, set.Failure());
+    }
     c.out << "no update package is offered\n";
     return kExitOk;
 }
 
-int ShowOffer(Context& c, Storage& storage) {
+int ShowOffer(Context& c, StorageEngine& storage) {
     ServiceActions actions(storage, UpdateOffer{c.clientVersion, {}, {}});
-    c.out << "version\t" << VersionText(actions.OfferedVersion()) << '\n';
+    const auto version = actions.OfferedVersion();
+    if (!version) {
+        return Failed(c, version.Failure());
+    }
+    c.out << "version\t" << VersionText(*version) << '\n';
     const auto size = actions.PackageSize();
-    c.out << "package\t" << (size ? std::to_string(*size) + " bytes" : std::string("none")) << '\n';
+    if (!size) {
+        return Failed(c, size.Failure());
+    }
+    c.out << "package\t" << (*size ? std::to_string(**size) + " bytes" : std::string("none"))
+          << '\n';
     return kExitOk;
 }
 
@@ -200,7 +243,7 @@ int StoredPassword(Context& c) {
 struct StorageCommand {
     std::size_t MinArgs;
     std::size_t MaxArgs;
-    int (*Run)(Context&, Storage&);
+    int (*Run)(Context&, StorageEngine&);
 };
 
 const std::map<std::string_view, StorageCommand>& StorageCommands() {
@@ -237,13 +280,11 @@ int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion
     if (line.Arguments.size() < command.MinArgs || line.Arguments.size() > command.MaxArgs) {
         return Usage(c, "wrong number of arguments for " + line.Command);
     }
-    try {
-        Storage storage(line.Database);
-        return command.Run(c, storage);
-    } catch (const StorageError& error) {
-        err << "corvale-server: " << error.what() << '\n';
-        return kExitFailure;
+    const auto storage = Storage::Open(line.Database);
+    if (!storage) {
+        return Failed(c, storage.Failure());
     }
+    return command.Run(c, **storage);
 }
 
 } // namespace server

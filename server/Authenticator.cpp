@@ -8,7 +8,7 @@
 
 namespace server {
 
-Authenticator::Authenticator(Storage& storage, AuthenticatorOptions options)
+Authenticator::Authenticator(StorageEngine& storage, AuthenticatorOptions options)
     : storage_(storage), cache_(options.CacheCapacity), throttle_(options.Limits),
       checks_(std::clamp(options.ParallelChecks, 1, 256)) {}
 
@@ -38,29 +38,33 @@ std::optional<LoginRecord> Authenticator::Remembered(std::string_view userId,
     return record;
 }
 
-LoginResult Authenticator::Login(std::string_view userId, std::string_view password,
-                                 std::string_view peerAddress) {
-    const auto record = storage_.FindLogin(userId);
+Result<LoginResult> Authenticator::Login(std::string_view userId, std::string_view password,
+                                         std::string_view peerAddress) {
+    const auto found = storage_.FindLogin(userId);
+    if (!found) {
+        return found.Failure();
+    }
+    const std::optional<LoginRecord>& record = *found;
     if (password.empty()) {
-        return {}; // no password never matches, and is not worth a check
+        return LoginResult{}; // no password never matches, and is not worth a check
     }
     if (record) {
         if (const auto account = cache_.Find(*record, password)) {
-            return {LoginOutcome::Accepted, *account};
+            return LoginResult{LoginOutcome::Accepted, *account};
         }
     }
     const auto now = LoginThrottle::Clock::now();
     const std::string client = AddressGroup(std::string(peerAddress));
     if (!throttle_.MayTry(userId, client, now)) {
-        return {LoginOutcome::Throttled};
+        return LoginResult{LoginOutcome::Throttled};
     }
     const bool match = FullCheck(record ? record->PasswordHash : UnknownAccountHash(), password);
     if (!record || !match) {
         throttle_.RecordFailure(userId, client, LoginThrottle::Clock::now());
-        return {};
+        return LoginResult{};
     }
     cache_.Remember(*record, password);
-    return {LoginOutcome::Accepted, record->Account};
+    return LoginResult{LoginOutcome::Accepted, record->Account};
 }
 
 } // namespace server

@@ -6,7 +6,8 @@
 
 #include "server/CredentialCache.h"
 #include "server/LoginThrottle.h"
-#include "server/Storage.h"
+#include "server/Result.h"
+#include "server/StorageEngine.h"
 
 #include <atomic>
 #include <cstdint>
@@ -34,10 +35,11 @@ struct LoginResult {
 
 class Authenticator {
 public:
-    Authenticator(Storage& storage, AuthenticatorOptions options);
+    Authenticator(StorageEngine& storage, AuthenticatorOptions options);
 
-    LoginResult Login(std::string_view userId, std::string_view password,
-                      std::string_view peerAddress);
+    // Unavailable when the database could not be read.
+    Result<LoginResult> Login(std::string_view userId, std::string_view password,
+                              std::string_view peerAddress);
 
     // A login proven lately, from memory alone (no database read, no hash check): the record
     // it was proven against, or none, when only Login can tell.
@@ -51,7 +53,7 @@ private:
     bool FullCheck(const std::string& hash, std::string_view password);
     const std::string& UnknownAccountHash();
 
-    Storage& storage_;
+    StorageEngine& storage_;
     CredentialCache cache_;
     LoginThrottle throttle_;
     std::counting_semaphore<256> checks_;

@@ -5,7 +5,7 @@
 // away), and it counts only while the account still has the password hash it was checked
 // against: a password changed or an account deleted, by this process or by another, ends it.
 
-#include "server/Storage.h"
+#include "server/StorageEngine.h"
 
 #include <array>
 #include <cstddef>

@@ -51,8 +51,8 @@ struct Loop {
 
 class HttpFrontEnd::Engine {
 public:
-    Engine(Storage& storage, ServiceActions& actions, FrontEndOptions options)
-        : storage_(storage), options_(options),
+    Engine(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
+        : reports_(actions.Reports()), options_(options),
           routes_(storage, actions, RouteOptions{options.SignupOpen}),
           table_(options.Limits.MaxConnections, options.Limits.MaxConnectionsPerAddress),
           workers_(static_cast<std::size_t>(std::max(1, options.Threads))) {
@@ -74,8 +74,8 @@ public:
     }
 
     ~Engine() {
-        storage_.WaitForQueuedReports(); // nothing may post to a loop once it is gone
-        workers_.join();                 // answers under way finish before their sessions go
+        reports_.WaitUntilIdle(); // nothing may post to a loop once it is gone
+        workers_.join();          // answers under way finish before their sessions go
     }
 
     bool UseCertificate(const std::string& chain, const std::string& key, std::string& error) {
@@ -307,7 +307,7 @@ private:
 
     // Declared before the loops: sessions still queued in them are destroyed with them, and
     // they give their tickets back to the table and use the context until then.
-    Storage& storage_;
+    ReportWriter& reports_;
     FrontEndOptions options_;
     HttpRoutes routes_;
     ConnectionTable table_;
@@ -323,7 +323,7 @@ private:
     std::unique_ptr<net::ssl::context> tls_;
 };
 
-HttpFrontEnd::HttpFrontEnd(Storage& storage, ServiceActions& actions, FrontEndOptions options)
+HttpFrontEnd::HttpFrontEnd(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
     : engine_(std::make_unique<Engine>(storage, actions, options)) {}
 
 HttpFrontEnd::~HttpFrontEnd() {

@@ -7,7 +7,7 @@
 
 #include "server/HttpLimits.h"
 #include "server/ServiceActions.h"
-#include "server/Storage.h"
+#include "server/StorageEngine.h"
 
 #include <atomic>
 #include <cstdint>
@@ -28,7 +28,7 @@ struct FrontEndOptions {
 
 class HttpFrontEnd {
 public:
-    HttpFrontEnd(Storage& storage, ServiceActions& actions, FrontEndOptions options);
+    HttpFrontEnd(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options);
     ~HttpFrontEnd();
     HttpFrontEnd(const HttpFrontEnd&) = delete;
     HttpFrontEnd& operator=(const HttpFrontEnd&) = delete;

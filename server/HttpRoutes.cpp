@@ -169,7 +169,7 @@ std::string FormValue(std::string_view form, std::string_view key) {
     return {};
 }
 
-HttpRoutes::HttpRoutes(Storage& storage, ServiceActions& actions, RouteOptions options)
+HttpRoutes::HttpRoutes(StorageEngine& storage, ServiceActions& actions, RouteOptions options)
     : storage_(storage), actions_(actions), options_(options) {}
 
 HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
@@ -190,8 +190,12 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
         return ServiceAnswer(actions_.Handle(request.Target, request.Peer));
     }
     if (path == kHomePath) {
-        return Html({200, HomePage(actions_.OfferedVersion(), actions_.PackageSize(),
-                                   options_.SignupOpen)});
+        const auto version = actions_.OfferedVersion();
+        const auto size = actions_.PackageSize();
+        if (!version || !size) {
+            return FailureAnswer(500); // as for any request that fails on the way
+        }
+        return Html({200, HomePage(*version, *size, options_.SignupOpen)});
     }
     if (IsHomeAlias(path)) {
         HttpAnswer answer;
@@ -203,7 +207,11 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
     if (post) {
         const SignupInput input{FormValue(request.Body, "id"), FormValue(request.Body, "password"),
                                 FormValue(request.Body, "repeat")};
-        return Html(SubmitSignup(storage_, input, options_.SignupOpen, SystemNow()));
+        auto page = SubmitSignup(storage_, input, options_.SignupOpen, SystemNow());
+        if (!page) {
+            return FailureAnswer(500); // as for any request that fails on the way
+        }
+        return Html(std::move(*page));
     }
     return Html(SignupPage(options_.SignupOpen));
 }

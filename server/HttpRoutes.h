@@ -4,7 +4,7 @@
 // request in and the answer out.
 
 #include "server/ServiceActions.h"
-#include "server/Storage.h"
+#include "server/StorageEngine.h"
 
 #include <functional>
 #include <memory>
@@ -48,7 +48,7 @@ std::string FormValue(std::string_view form, std::string_view key);
 
 class HttpRoutes {
 public:
-    HttpRoutes(Storage& storage, ServiceActions& actions, RouteOptions options);
+    HttpRoutes(StorageEngine& storage, ServiceActions& actions, RouteOptions options);
     HttpAnswer Answer(const HttpRequestInfo& request);
     // The service script's requests that need neither the database nor a hash check are
     // answered here and now, on the caller's thread (ServiceActions::AnswerQuickly); `later`
@@ -57,7 +57,7 @@ public:
                               std::function<void(std::optional<HttpAnswer>)> later);
 
 private:
-    Storage& storage_;
+    StorageEngine& storage_;
     ServiceActions& actions_;
     RouteOptions options_;
 };

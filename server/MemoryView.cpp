@@ -1,6 +1,7 @@
 #include "server/MemoryView.h"
 
 #include <mutex>
+#include <variant>
 
 namespace server {
 
@@ -64,14 +65,18 @@ bool MemoryView::Holds(AccountKey account, std::string_view hostName, std::strin
            found->ClientVersion == clientVersion;
 }
 
-void MemoryView::Replace(std::vector<LoginRecord> logins, std::vector<Host> hosts) {
+void MemoryView::OnCommitted(StoredChange change) {
+    std::visit([this](auto& what) { Apply(what); }, change);
+}
+
+void MemoryView::Apply(change::Reloaded& reloaded) {
     std::unordered_map<std::string, LoginRecord> newLogins;
-    for (LoginRecord& login : logins) {
+    for (LoginRecord& login : reloaded.Logins) {
         std::string key = LoginKey(login.UserId);
         newLogins.emplace(std::move(key), std::move(login));
     }
     std::unordered_map<AccountKey, Hosts> newHosts;
-    for (Host& host : hosts) {
+    for (HostState& host : reloaded.Hosts) {
         newHosts[host.Account].emplace(HostKey(host.Name), std::move(host.Last));
     }
     std::unique_lock lock(mutex_);
@@ -79,23 +84,23 @@ void MemoryView::Replace(std::vector<LoginRecord> logins, std::vector<Host> host
     hosts_.swap(newHosts);
 }
 
-void MemoryView::SetReport(AccountKey account, std::string_view hostName, Report report) {
-    std::string key = HostKey(hostName);
+void MemoryView::Apply(change::ReportSet& set) {
+    std::string key = HostKey(set.Host);
     std::unique_lock lock(mutex_);
-    hosts_[account][std::move(key)] = std::move(report);
+    hosts_[set.Account][std::move(key)] = std::move(set.Last);
 }
 
-void MemoryView::SetLogin(LoginRecord login) {
-    std::string key = LoginKey(login.UserId);
+void MemoryView::Apply(change::LoginSet& set) {
+    std::string key = LoginKey(set.Login.UserId);
     std::unique_lock lock(mutex_);
-    logins_[std::move(key)] = std::move(login);
+    logins_[std::move(key)] = std::move(set.Login);
 }
 
-void MemoryView::RemoveAccount(AccountKey account, std::string_view userId) {
-    const std::string key = LoginKey(userId);
+void MemoryView::Apply(change::AccountRemoved& removed) {
+    const std::string key = LoginKey(removed.UserId);
     std::unique_lock lock(mutex_);
     logins_.erase(key);
-    hosts_.erase(account);
+    hosts_.erase(removed.Account);
 }
 
 } // namespace server

@@ -1,12 +1,12 @@
 #pragma once
 // What the hot requests read, held in memory beside the database: every account's login
-// record and what every host's row holds of its last report. Storage loads it when it opens,
-// changes it after each of its own commits, in commit order, and loads it again whenever another
-// connection changed the database; so the address check and a remembered login need no database
-// read, and a report that would change nothing needs no write. Safe from any thread; lookups share
-// a lock, changes take it alone.
+// record and what every host's row holds of its last report. The storage engine tells it each
+// committed change, in commit order, through OnCommitted alone: its own commits one by one, and
+// another connection's as a whole new load; so the address check and a remembered login need no
+// database read, and a report that would change nothing needs no write. Safe from any thread;
+// lookups share a lock, changes take it alone.
 
-#include "server/Storage.h"
+#include "server/StorageEngine.h"
 
 #include <optional>
 #include <shared_mutex>
@@ -19,17 +19,7 @@ namespace server {
 
 class MemoryView {
 public:
-    // A host's last report, as its row holds it.
-    struct Report {
-        std::string Address;
-        std::optional<UnixTime> Reported;
-        std::string ClientVersion;
-    };
-    struct Host {
-        AccountKey Account = 0;
-        std::string Name;
-        Report Last;
-    };
+    using Report = HostReport;
 
     std::optional<LoginRecord> FindLogin(std::string_view userId) const;
     // The address on record; empty when the host is unknown.
@@ -38,14 +28,14 @@ public:
     bool Holds(AccountKey account, std::string_view hostName, std::string_view address,
                UnixTime reported, std::string_view clientVersion) const;
 
-    void Replace(std::vector<LoginRecord> logins, std::vector<Host> hosts);
-    void SetReport(AccountKey account, std::string_view hostName, Report report);
-    // A new account, or one whose password changed.
-    void SetLogin(LoginRecord login);
-    // A deleted account: its login and all its hosts.
-    void RemoveAccount(AccountKey account, std::string_view userId);
+    // The one way in for changes: called by the engine after each commit, in commit order.
+    void OnCommitted(StoredChange change);
 
 private:
+    void Apply(change::LoginSet& set);
+    void Apply(change::AccountRemoved& removed);
+    void Apply(change::ReportSet& set);
+    void Apply(change::Reloaded& reloaded);
     // User IDs and host names compare as the database compares them: ASCII case ignored.
     static std::string LoginKey(std::string_view userId);
     static std::string HostKey(std::string_view hostName);

@@ -57,6 +57,14 @@ std::optional<std::string_view> UncleanName(const ServiceQuery& query) {
     return std::nullopt;
 }
 
+// A database failure: the client is asked to try again later, and the failure is logged.
+ServiceReply StorageFailure(const Error& error) {
+    std::cerr << "corvale-server: storage failure: " << error.Message << '\n';
+    ServiceReply reply = Failure(kUnavailable);
+    reply.Status = 503;
+    return reply;
+}
+
 std::string ClientVersionOf(const ServiceQuery& query) {
     const auto v = query.Find("v");
     return v && ParseVersion(*v) ? std::string(*v) : std::string();
@@ -92,10 +100,10 @@ std::string NormalizePeerAddress(std::string_view peer) {
     return std::string(peer);
 }
 
-ServiceActions::ServiceActions(Storage& storage, UpdateOffer offer, Clock clock,
+ServiceActions::ServiceActions(StorageEngine& storage, UpdateOffer offer, Clock clock,
                                AuthenticatorOptions logins)
     : storage_(storage), offer_(std::move(offer)), clock_(std::move(clock)),
-      authenticator_(storage, logins) {
+      authenticator_(storage, logins), reports_(storage) {
     if (offer_.PackageOverride) {
         packageOverride_ = std::make_shared<const std::string>(std::move(*offer_.PackageOverride));
         offer_.PackageOverride.reset();
@@ -110,14 +118,7 @@ ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view
     if (const auto refusal = UncleanName(*parsed.Query)) {
         return Failure(*refusal);
     }
-    try {
-        return Dispatch(*parsed.Query, NormalizePeerAddress(peerAddress));
-    } catch (const StorageError& error) {
-        std::cerr << "corvale-server: storage failure: " << error.what() << '\n';
-        ServiceReply reply = Failure(kUnavailable);
-        reply.Status = 503;
-        return reply;
-    }
+    return Dispatch(*parsed.Query, NormalizePeerAddress(peerAddress));
 }
 
 QuickAnswer ServiceActions::AnswerQuickly(std::string_view rawTarget, std::string_view peerAddress,
@@ -190,13 +191,13 @@ QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& 
     AddressReport report{login->Account,     std::move(login->PasswordHash),
                          std::string(*host), std::string(*address),
                          clock_(),           ClientVersionOf(query)};
-    if (storage_.AlreadyRecorded(report)) {
+    if (reports_.AlreadyRecorded(report)) {
         // A repeat within the same second, as overlapping checks of one client send: the
         // row holds it, committed, so the answer needs no transaction.
         reply = Ok();
         return QuickAnswer::Ready;
     }
-    storage_.QueueReport(std::move(report), [later = std::move(later)](ReportOutcome outcome) {
+    reports_.Queue(std::move(report), [later = std::move(later)](ReportOutcome outcome) {
         switch (outcome) {
         case ReportOutcome::Recorded:
             return later(Ok());
@@ -242,10 +243,13 @@ ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_vie
         if (action != name) {
             continue;
         }
-        const LoginResult login = Authenticate(query, peer);
-        switch (login.Outcome) {
+        const auto login = Authenticate(query, peer);
+        if (!login) {
+            return StorageFailure(login.Failure());
+        }
+        switch (login->Outcome) {
         case LoginOutcome::Accepted:
-            return run(*this, query, login.Account);
+            return run(*this, query, login->Account);
         case LoginOutcome::Throttled:
             return Failure(kTooManyFailures);
         case LoginOutcome::Refused:
@@ -256,11 +260,11 @@ ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_vie
     return Failure("Unknown action");
 }
 
-LoginResult ServiceActions::Authenticate(const ServiceQuery& query, std::string_view peer) {
+Result<LoginResult> ServiceActions::Authenticate(const ServiceQuery& query, std::string_view peer) {
     const auto id = query.Find("id");
     const auto password = query.Find("pswd");
     if (!id || !password || !IsValidUserId(*id)) {
-        return {};
+        return LoginResult{};
     }
     return authenticator_.Login(*id, *password, peer);
 }
@@ -272,9 +276,16 @@ ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view p
     std::string recorded;
     const auto host = query.Find("host");
     if (host && IsValidHostName(*host)) {
-        const LoginResult login = Authenticate(query, peer);
-        if (login.Outcome == LoginOutcome::Accepted) {
-            recorded = storage_.RecordedAddress(login.Account, *host);
+        const auto login = Authenticate(query, peer);
+        if (!login) {
+            return StorageFailure(login.Failure());
+        }
+        if (login->Outcome == LoginOutcome::Accepted) {
+            auto address = storage_.RecordedAddress(login->Account, *host);
+            if (!address) {
+                return StorageFailure(address.Failure());
+            }
+            recorded = std::move(*address);
         }
     }
     std::string data(peer);
@@ -295,23 +306,36 @@ ServiceReply ServiceActions::SetIp(const ServiceQuery& query, AccountKey account
     if (!IsValidAddressReport(*address)) {
         return Failure("Invalid address");
     }
-    if (!storage_.RecordAddress(account, *host, *address, clock_(), ClientVersionOf(query))) {
+    const auto number =
+        storage_.RecordAddress(account, *host, *address, clock_(), ClientVersionOf(query));
+    if (!number) {
+        return StorageFailure(number.Failure());
+    }
+    if (!*number) {
         return Failure("Too many hosts for this account");
     }
     return Ok();
 }
 
 ServiceReply ServiceActions::GetHostList(AccountKey account) {
+    const auto hosts = storage_.HostsOf(account);
+    if (!hosts) {
+        return StorageFailure(hosts.Failure());
+    }
     std::string records;
-    for (const HostRecord& host : storage_.HostsOf(account)) {
+    for (const HostRecord& host : *hosts) {
         records += std::to_string(host.Number) + ',' + host.Name + ';';
     }
     return Ok(records);
 }
 
 ServiceReply ServiceActions::GetBuddies(AccountKey account) {
+    const auto hosts = storage_.HostsOfferedTo(account);
+    if (!hosts) {
+        return StorageFailure(hosts.Failure());
+    }
     std::string records;
-    for (const HostRecord& host : storage_.HostsOfferedTo(account)) {
+    for (const HostRecord& host : *hosts) {
         // A host that never reported has no address, and then no date either.
         const bool hasAddress = host.Reported && !host.Address.empty();
         records += host.Owner + ',' + host.Address + ',' +
@@ -334,7 +358,11 @@ ServiceReply ServiceActions::Invite(const ServiceQuery& query, AccountKey accoun
     if (!hosts) {
         return Failure("Invalid host list");
     }
-    const OfferOutcome outcome = storage_.OfferHosts(account, *buddy, *hosts, clock_());
+    const auto offered = storage_.OfferHosts(account, *buddy, *hosts, clock_());
+    if (!offered) {
+        return StorageFailure(offered.Failure());
+    }
+    const OfferOutcome& outcome = *offered;
     switch (outcome.Result) {
     case OfferResult::Recorded:
         return Ok();
@@ -355,42 +383,65 @@ ServiceReply ServiceActions::Exclude(const ServiceQuery& query, AccountKey accou
     }
     const auto other = storage_.FindAccount(*buddy);
     if (!other) {
+        return StorageFailure(other.Failure());
+    }
+    if (!*other) {
         return Failure(Named("Unknown user ID", *buddy));
     }
-    if (storage_.RemoveOffersBetween(account, *other) == 0) {
+    const auto removed = storage_.RemoveOffersBetween(account, **other);
+    if (!removed) {
+        return StorageFailure(removed.Failure());
+    }
+    if (*removed == 0) {
         return Failure(Named("Not in your buddy list", *buddy));
     }
     return Ok();
 }
 
-ProductVersion ServiceActions::OfferedVersion() {
+Result<ProductVersion> ServiceActions::OfferedVersion() {
     if (offer_.VersionOverride) {
         return *offer_.VersionOverride;
     }
-    if (const auto stored = storage_.OfferedVersion()) {
-        if (const auto version = ParseVersion(*stored)) {
+    const auto stored = storage_.OfferedVersion();
+    if (!stored) {
+        return stored.Failure();
+    }
+    if (*stored) {
+        if (const auto version = ParseVersion(**stored)) {
             return *version;
         }
     }
     return offer_.DefaultVersion;
 }
 
-std::optional<std::int64_t> ServiceActions::PackageSize() {
+Result<std::optional<std::int64_t>> ServiceActions::PackageSize() {
     if (packageOverride_) {
-        return static_cast<std::int64_t>(packageOverride_->size());
+        return std::optional<std::int64_t>(static_cast<std::int64_t>(packageOverride_->size()));
     }
     return storage_.PackageSize();
 }
 
 ServiceReply ServiceActions::Clver() {
-    return Ok(VersionLines(OfferedVersion()));
+    const auto version = OfferedVersion();
+    if (!version) {
+        return StorageFailure(version.Failure());
+    }
+    return Ok(VersionLines(*version));
 }
 
 ServiceReply ServiceActions::Dlupdate() {
     ServiceReply reply;
     reply.ContentType = "application/octet-stream";
     // Shared, never copied: many downloads at once cost one package's memory.
-    reply.Package = packageOverride_ ? packageOverride_ : storage_.SharedPackage();
+    if (packageOverride_) {
+        reply.Package = packageOverride_;
+    } else {
+        auto stored = storage_.SharedPackage();
+        if (!stored) {
+            return StorageFailure(stored.Failure());
+        }
+        reply.Package = std::move(*stored);
+    }
     if (!reply.Package) {
         reply.Status = 404; // an empty body: nothing for the client to save and run
         return reply;

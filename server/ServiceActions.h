@@ -3,8 +3,10 @@
 // the data, or with "ERR" and a short message that the client shows to its user.
 
 #include "server/Authenticator.h"
+#include "server/ReportWriter.h"
+#include "server/Result.h"
 #include "server/ServiceQuery.h"
-#include "server/Storage.h"
+#include "server/StorageEngine.h"
 #include "server/Version.h"
 
 #include <functional>
@@ -48,7 +50,7 @@ using LaterReply = std::function<void(std::optional<ServiceReply>)>;
 
 class ServiceActions {
 public:
-    ServiceActions(Storage& storage, UpdateOffer offer, Clock clock = SystemNow,
+    ServiceActions(StorageEngine& storage, UpdateOffer offer, Clock clock = SystemNow,
                    AuthenticatorOptions logins = {});
 
     ServiceReply Handle(std::string_view rawTarget, std::string_view peerAddress);
@@ -60,9 +62,11 @@ public:
                               ServiceReply& reply, LaterReply later);
 
     // What the service currently offers, for the web pages as well.
-    ProductVersion OfferedVersion();
-    std::optional<std::int64_t> PackageSize();
+    Result<ProductVersion> OfferedVersion();
+    Result<std::optional<std::int64_t>> PackageSize();
     Authenticator& Logins() { return authenticator_; }
+    // The queue of address reports for the writing thread.
+    ReportWriter& Reports() { return reports_; }
 
 private:
     ServiceReply Dispatch(const ServiceQuery& query, std::string_view peer);
@@ -74,15 +78,16 @@ private:
     ServiceReply Exclude(const ServiceQuery& query, AccountKey account);
     ServiceReply Clver();
     ServiceReply Dlupdate();
-    LoginResult Authenticate(const ServiceQuery& query, std::string_view peer);
+    Result<LoginResult> Authenticate(const ServiceQuery& query, std::string_view peer);
     QuickAnswer QuickGetIp(const ServiceQuery& query, const std::string& peer, ServiceReply& reply);
     QuickAnswer QuickSetIp(const ServiceQuery& query, ServiceReply& reply, LaterReply later);
 
-    Storage& storage_;
+    StorageEngine& storage_;
     UpdateOffer offer_;
     std::shared_ptr<const std::string> packageOverride_; // the offer's, shared by downloads
     Clock clock_;
     Authenticator authenticator_;
+    ReportWriter reports_; // last: its thread stops before the rest goes
 };
 
 } // namespace server

@@ -1,10 +1,8 @@
 #include "server/Storage.h"
 
-#include "server/MemoryView.h"
-
-#include <chrono>
 #include <iostream>
 #include <memory>
+#include <type_traits>
 
 namespace server {
 
@@ -12,9 +10,6 @@ namespace {
 
 // 1: passwords kept as the client sends them; 2: only their hashes.
 constexpr std::int64_t kSchemaVersion = 2;
-constexpr std::chrono::milliseconds kCheckpointInterval{500};
-// How soon a change made by another process (an administration command) reaches the view.
-constexpr std::chrono::milliseconds kViewPollInterval{50};
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE accounts(
@@ -50,8 +45,15 @@ constexpr std::string_view kPackageKey = "package";
 
 } // namespace
 
-Storage::Storage(const std::string& path, HashCost cost)
-    : path_(path), cost_(cost), db_(path), view_(std::make_unique<MemoryView>()) {
+Result<std::unique_ptr<Storage>> Storage::Open(const std::string& path, HashCost cost) {
+    try {
+        return std::make_unique<Storage>(path, cost);
+    } catch (const StorageError& error) {
+        return Unavailable(error.what());
+    }
+}
+
+Storage::Storage(const std::string& path, HashCost cost) : path_(path), cost_(cost), db_(path) {
     db_.Execute("PRAGMA busy_timeout = 5000");
     db_.Execute("PRAGMA journal_mode = WAL");
     db_.Execute("PRAGMA synchronous = NORMAL");
@@ -61,54 +63,56 @@ Storage::Storage(const std::string& path, HashCost cost)
     LoadView();
     // The log exists once the database has been read in its write-ahead mode.
     walWatch_ = std::make_unique<WalWatch>(path_ + "-wal");
-    checkpointer_ = std::thread([this] { CheckpointLoop(); });
-    writer_ = std::thread([this] { WriteLoop(); });
+    checkpointer_ = std::make_unique<Checkpointer>(path_, [this] { CatchUp(); });
 }
 
-Storage::~Storage() {
-    {
-        std::lock_guard lock(queueMutex_);
-        writerStopping_ = true;
+Storage::~Storage() = default;
+
+template <typename Body> auto Storage::Locked(Body body) -> Result<decltype(body())> {
+    try {
+        std::lock_guard lock(mutex_);
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            return {};
+        } else {
+            return body();
+        }
+    } catch (const StorageError& error) {
+        return Unavailable(error.what());
     }
-    queueWake_.notify_all();
-    writer_.join(); // writes every report still queued first
-    {
-        std::lock_guard lock(checkpointMutex_);
-        stopping_ = true;
-    }
-    checkpointWake_.notify_all();
-    checkpointer_.join();
+}
+
+void Storage::Committed(StoredChange change) {
+    view_.OnCommitted(std::move(change));
 }
 
 void Storage::LoadView() {
-    std::vector<LoginRecord> logins;
+    change::Reloaded all;
     {
         Statement query = db_.Prepare("SELECT id, user_id, password FROM accounts");
         while (query.Step()) {
-            logins.push_back({query.Int(0), query.Text(1), query.Text(2)});
+            all.Logins.push_back({query.Int(0), query.Text(1), query.Text(2)});
         }
     }
-    std::vector<MemoryView::Host> hosts;
     {
         Statement query =
             db_.Prepare("SELECT account, name, address, reported, client_version FROM hosts");
         while (query.Step()) {
-            MemoryView::Report last{query.Text(2), std::nullopt, query.Text(4)};
+            HostReport last{query.Text(2), std::nullopt, query.Text(4)};
             if (!query.IsNull(3)) {
                 last.Reported = query.Int(3);
             }
-            hosts.push_back({query.Int(0), query.Text(1), std::move(last)});
+            all.Hosts.push_back({query.Int(0), query.Text(1), std::move(last)});
         }
     }
     Statement version = db_.Prepare("PRAGMA data_version");
     dataVersion_ = version.Step() ? version.Int(0) : -1;
     package_.reset();
     packageRead_ = false;
-    view_->Replace(std::move(logins), std::move(hosts));
+    Committed(std::move(all));
 }
 
 // The change count moves only for commits made through other connections.
-// With the lock held, so checks never overlap.
 void Storage::LoadViewIfChangedElsewhere() {
     walWatch_->BeginCheck();
     std::int64_t now = -1;
@@ -122,34 +126,11 @@ void Storage::LoadViewIfChangedElsewhere() {
     walWatch_->EndCheck();
 }
 
-void Storage::CheckpointLoop() {
-    std::unique_ptr<Database> checkpoints;
-    auto nextCheckpoint = std::chrono::steady_clock::now() + kCheckpointInterval;
-    std::unique_lock lock(checkpointMutex_);
-    while (!checkpointWake_.wait_for(lock, kViewPollInterval, [this] { return stopping_; })) {
-        lock.unlock();
-        try {
-            std::lock_guard viewLock(mutex_);
-            LoadViewIfChangedElsewhere();
-        } catch (const StorageError& error) {
-            std::cerr << "corvale-server: reading changes failed: " << error.what() << '\n';
-        }
-        if (std::chrono::steady_clock::now() < nextCheckpoint) {
-            lock.lock();
-            continue;
-        }
-        nextCheckpoint = std::chrono::steady_clock::now() + kCheckpointInterval;
-        try {
-            if (!checkpoints) {
-                checkpoints = std::make_unique<Database>(path_);
-                checkpoints->Execute("PRAGMA busy_timeout = 5000");
-            }
-            // Passive: copies what it can without waiting for, or blocking, any request.
-            checkpoints->Execute("PRAGMA wal_checkpoint(PASSIVE)");
-        } catch (const StorageError& error) {
-            std::cerr << "corvale-server: checkpoint failed: " << error.what() << '\n';
-        }
-        lock.lock();
+void Storage::CatchUp() {
+    const auto caughtUp = Locked([this] { LoadViewIfChangedElsewhere(); });
+    if (!caughtUp) {
+        std::cerr << "corvale-server: reading changes failed: " << caughtUp.Failure().Message
+                  << '\n';
     }
 }
 
@@ -194,128 +175,159 @@ void Storage::HashKeptPasswords() {
     }
 }
 
-CreateResult Storage::CreateAccount(std::string_view userId, std::string_view storedPassword,
-                                    UnixTime now) {
+Result<CreateResult> Storage::CreateAccount(std::string_view userId,
+                                            std::string_view storedPassword, UnixTime now) {
     const std::string hash = HashPassword(storedPassword, cost_); // slow: outside the lock
-    std::lock_guard lock(mutex_);
-    Statement insert =
-        db_.Prepare("INSERT INTO accounts(user_id, password, created) VALUES(?1, ?2, ?3) "
-                    "ON CONFLICT(user_id) DO NOTHING RETURNING id");
-    insert.Bind(1, userId).Bind(2, hash).Bind(3, now);
-    if (!insert.Step()) {
-        return CreateResult::AlreadyExists;
-    }
-    const AccountKey account = insert.Int(0);
-    insert.Run(); // to its end, where the change is committed
-    // Only the changed account: reloading the whole view would cost time in the number of
-    // accounts, with the lock held.
-    view_->SetLogin({account, std::string(userId), hash});
-    return CreateResult::Created;
+    return Locked([&] {
+        Statement insert =
+            db_.Prepare("INSERT INTO accounts(user_id, password, created) VALUES(?1, ?2, ?3) "
+                        "ON CONFLICT(user_id) DO NOTHING RETURNING id");
+        insert.Bind(1, userId).Bind(2, hash).Bind(3, now);
+        if (!insert.Step()) {
+            return CreateResult::AlreadyExists;
+        }
+        const AccountKey account = insert.Int(0);
+        insert.Run(); // to its end, where the change is committed
+        // Only the changed account: reloading the whole view would cost time in the number of
+        // accounts, with the lock held.
+        Committed(change::LoginSet{{account, std::string(userId), hash}});
+        return CreateResult::Created;
+    });
 }
 
-bool Storage::SetPassword(std::string_view userId, std::string_view storedPassword) {
-    const std::string hash = HashPassword(storedPassword, cost_);
-    std::lock_guard lock(mutex_);
-    Statement update =
-        db_.Prepare("UPDATE accounts SET password = ?2 WHERE user_id = ?1 RETURNING id, user_id");
-    update.Bind(1, userId).Bind(2, hash);
-    if (!update.Step()) {
-        return false;
-    }
-    LoginRecord login{update.Int(0), update.Text(1), hash};
-    update.Run();
-    view_->SetLogin(std::move(login));
-    return true;
+Result<bool> Storage::SetPassword(std::string_view userId, std::string_view storedPassword) {
+    const std::string hash = HashPassword(storedPassword, cost_); // slow: outside the lock
+    return Locked([&] {
+        Statement update = db_.Prepare(
+            "UPDATE accounts SET password = ?2 WHERE user_id = ?1 RETURNING id, user_id");
+        update.Bind(1, userId).Bind(2, hash);
+        if (!update.Step()) {
+            return false;
+        }
+        LoginRecord login{update.Int(0), update.Text(1), hash};
+        update.Run();
+        Committed(change::LoginSet{std::move(login)});
+        return true;
+    });
 }
 
-bool Storage::DeleteAccount(std::string_view userId) {
-    std::lock_guard lock(mutex_);
-    Statement remove = db_.Prepare("DELETE FROM accounts WHERE user_id = ?1 RETURNING id, user_id");
-    remove.Bind(1, userId);
-    if (!remove.Step()) {
-        return false;
-    }
-    const AccountKey account = remove.Int(0);
-    const std::string storedUserId = remove.Text(1);
-    remove.Run();
-    view_->RemoveAccount(account, storedUserId); // its hosts went with it
-    return true;
+Result<bool> Storage::DeleteAccount(std::string_view userId) {
+    return Locked([&] {
+        Statement remove =
+            db_.Prepare("DELETE FROM accounts WHERE user_id = ?1 RETURNING id, user_id");
+        remove.Bind(1, userId);
+        if (!remove.Step()) {
+            return false;
+        }
+        change::AccountRemoved removed{remove.Int(0), remove.Text(1)};
+        remove.Run();
+        Committed(std::move(removed)); // its hosts went with it
+        return true;
+    });
 }
 
-std::optional<AccountKey> Storage::Authenticate(std::string_view userId,
-                                                std::string_view storedPassword) {
-    const auto login = FindLogin(userId);
-    if (!login || storedPassword.empty() || !VerifyPassword(login->PasswordHash, storedPassword)) {
-        return std::nullopt;
-    }
-    return login->Account;
+Result<std::optional<LoginRecord>> Storage::FindLogin(std::string_view userId) {
+    return Locked([&]() -> std::optional<LoginRecord> {
+        Statement query =
+            db_.Prepare("SELECT id, user_id, password FROM accounts WHERE user_id = ?1");
+        query.Bind(1, userId);
+        if (!query.Step()) {
+            return std::nullopt;
+        }
+        return LoginRecord{query.Int(0), query.Text(1), query.Text(2)};
+    });
 }
 
-std::optional<LoginRecord> Storage::FindLogin(std::string_view userId) {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare("SELECT id, user_id, password FROM accounts WHERE user_id = ?1");
-    query.Bind(1, userId);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return LoginRecord{query.Int(0), query.Text(1), query.Text(2)};
+Result<std::optional<AccountKey>> Storage::FindAccount(std::string_view userId) {
+    return Locked([&]() -> std::optional<AccountKey> {
+        Statement query = db_.Prepare("SELECT id FROM accounts WHERE user_id = ?1");
+        query.Bind(1, userId);
+        if (!query.Step()) {
+            return std::nullopt;
+        }
+        return query.Int(0);
+    });
 }
 
-std::optional<AccountKey> Storage::FindAccount(std::string_view userId) {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare("SELECT id FROM accounts WHERE user_id = ?1");
-    query.Bind(1, userId);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return query.Int(0);
+Result<std::vector<AccountSummary>> Storage::ListAccounts() {
+    return Locked([&] {
+        Statement query = db_.Prepare(
+            "SELECT a.user_id, a.created, (SELECT count(*) FROM hosts h WHERE h.account = a.id) "
+            "FROM accounts a ORDER BY a.user_id");
+        std::vector<AccountSummary> accounts;
+        while (query.Step()) {
+            accounts.push_back({query.Text(0), query.Int(1), query.Int(2)});
+        }
+        return accounts;
+    });
 }
 
-std::string Storage::UserIdOf(AccountKey account) {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare("SELECT user_id FROM accounts WHERE id = ?1");
+Result<std::string> Storage::RecordedAddress(AccountKey account, std::string_view hostName) {
+    return Locked([&] {
+        Statement query = db_.Prepare("SELECT address FROM hosts WHERE account = ?1 AND name = ?2");
+        query.Bind(1, account).Bind(2, hostName);
+        return query.Step() ? query.Text(0) : std::string();
+    });
+}
+
+Result<std::optional<HostNumber>> Storage::RecordAddress(AccountKey account,
+                                                         std::string_view hostName,
+                                                         std::string_view address, UnixTime now,
+                                                         std::string_view clientVersion) {
+    return Locked([&] {
+        Transaction transaction(db_);
+        const auto number = WriteAddress(account, hostName, address, now, clientVersion);
+        transaction.Commit();
+        if (number) {
+            Committed(change::ReportSet{account,
+                                        std::string(hostName),
+                                        {std::string(address), now, std::string(clientVersion)}});
+        }
+        return number;
+    });
+}
+
+Result<std::vector<ReportOutcome>>
+Storage::WriteReports(const std::vector<AddressReport>& reports) {
+    return Locked([&] {
+        std::vector<ReportOutcome> outcomes(reports.size(), ReportOutcome::Failed);
+        Transaction transaction(db_);
+        // Another process may have changed a password: the view must show it before the
+        // reports are checked against it.
+        LoadViewIfChangedElsewhere();
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            const AddressReport& report = reports[i];
+            if (!StillHasHash(report.Account, report.ProvenHash)) {
+                outcomes[i] = ReportOutcome::LoginChanged;
+                continue;
+            }
+            const auto number = WriteAddress(report.Account, report.Host, report.Address,
+                                             report.Now, report.ClientVersion);
+            outcomes[i] = number ? ReportOutcome::Recorded : ReportOutcome::TooManyHosts;
+        }
+        transaction.Commit();
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            if (outcomes[i] == ReportOutcome::Recorded) {
+                const AddressReport& report = reports[i];
+                Committed(change::ReportSet{report.Account,
+                                            report.Host,
+                                            {report.Address, report.Now, report.ClientVersion}});
+            }
+        }
+        return outcomes;
+    });
+}
+
+bool Storage::StillHasHash(AccountKey account, const std::string& hash) {
+    Statement query = db_.Prepare("SELECT password FROM accounts WHERE id = ?1");
     query.Bind(1, account);
-    return query.Step() ? query.Text(0) : std::string();
+    return query.Step() && query.Text(0) == hash;
 }
 
-std::vector<AccountSummary> Storage::ListAccounts() {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare(
-        "SELECT a.user_id, a.created, (SELECT count(*) FROM hosts h WHERE h.account = a.id) "
-        "FROM accounts a ORDER BY a.user_id");
-    std::vector<AccountSummary> accounts;
-    while (query.Step()) {
-        accounts.push_back({query.Text(0), query.Int(1), query.Int(2)});
-    }
-    return accounts;
-}
-
-std::string Storage::RecordedAddress(AccountKey account, std::string_view hostName) {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare("SELECT address FROM hosts WHERE account = ?1 AND name = ?2");
-    query.Bind(1, account).Bind(2, hostName);
-    return query.Step() ? query.Text(0) : std::string();
-}
-
-std::optional<HostNumber> Storage::RecordAddress(AccountKey account, std::string_view hostName,
-                                                 std::string_view address, UnixTime now,
-                                                 std::string_view clientVersion) {
-    std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    const auto number = RecordAddressLocked(account, hostName, address, now, clientVersion);
-    transaction.Commit();
-    if (number) {
-        view_->SetReport(account, hostName,
-                         {std::string(address), now, std::string(clientVersion)});
-    }
-    return number;
-}
-
-// Inside a transaction, with the lock held.
-std::optional<HostNumber> Storage::RecordAddressLocked(AccountKey account,
-                                                       std::string_view hostName,
-                                                       std::string_view address, UnixTime now,
-                                                       std::string_view clientVersion) {
+// Inside a transaction.
+std::optional<HostNumber> Storage::WriteAddress(AccountKey account, std::string_view hostName,
+                                                std::string_view address, UnixTime now,
+                                                std::string_view clientVersion) {
     // Update first and insert only when nothing matched: an upsert would use up a host
     // number on every report of a known host.
     HostNumber number = 0;
@@ -365,77 +377,82 @@ std::vector<HostRecord> Storage::ReadHosts(Statement& statement) {
     return hosts;
 }
 
-std::vector<HostRecord> Storage::HostsOf(AccountKey account) {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
-                                  " FROM hosts h JOIN accounts a ON a.id = h.account "
-                                  "WHERE h.account = ?1 ORDER BY h.number");
-    query.Bind(1, account);
-    return ReadHosts(query);
+Result<std::vector<HostRecord>> Storage::HostsOf(AccountKey account) {
+    return Locked([&] {
+        Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
+                                      " FROM hosts h JOIN accounts a ON a.id = h.account "
+                                      "WHERE h.account = ?1 ORDER BY h.number");
+        query.Bind(1, account);
+        return ReadHosts(query);
+    });
 }
 
-std::vector<HostRecord> Storage::AllHosts() {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
-                                  " FROM hosts h JOIN accounts a ON a.id = h.account "
-                                  "ORDER BY a.user_id, h.number");
-    return ReadHosts(query);
+Result<std::vector<HostRecord>> Storage::AllHosts() {
+    return Locked([&] {
+        Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
+                                      " FROM hosts h JOIN accounts a ON a.id = h.account "
+                                      "ORDER BY a.user_id, h.number");
+        return ReadHosts(query);
+    });
 }
 
-OfferOutcome Storage::OfferHosts(AccountKey owner, std::string_view buddyUserId,
-                                 const std::vector<HostNumber>& hosts, UnixTime now) {
-    std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    AccountKey buddy = 0;
-    {
-        Statement query = db_.Prepare("SELECT id FROM accounts WHERE user_id = ?1");
-        query.Bind(1, buddyUserId);
-        if (!query.Step()) {
-            return {OfferResult::UnknownBuddy};
+Result<OfferOutcome> Storage::OfferHosts(AccountKey owner, std::string_view buddyUserId,
+                                         const std::vector<HostNumber>& hosts, UnixTime now) {
+    return Locked([&]() -> OfferOutcome {
+        Transaction transaction(db_);
+        AccountKey buddy = 0;
+        {
+            Statement query = db_.Prepare("SELECT id FROM accounts WHERE user_id = ?1");
+            query.Bind(1, buddyUserId);
+            if (!query.Step()) {
+                return {OfferResult::UnknownBuddy};
+            }
+            buddy = query.Int(0);
         }
-        buddy = query.Int(0);
-    }
-    if (buddy == owner) {
-        return {OfferResult::SelfOffer};
-    }
-    for (const HostNumber host : hosts) {
-        Statement owned = db_.Prepare("SELECT 1 FROM hosts WHERE number = ?1 AND account = ?2");
-        owned.Bind(1, host).Bind(2, owner);
-        if (!owned.Step()) {
-            return {OfferResult::ForeignHost, host};
+        if (buddy == owner) {
+            return {OfferResult::SelfOffer};
         }
-    }
-    for (const HostNumber host : hosts) {
-        db_.Prepare("INSERT INTO offers(host, buddy, offered) VALUES(?1, ?2, ?3) "
-                    "ON CONFLICT(host, buddy) DO NOTHING")
-            .Bind(1, host)
-            .Bind(2, buddy)
-            .Bind(3, now)
+        for (const HostNumber host : hosts) {
+            Statement owned = db_.Prepare("SELECT 1 FROM hosts WHERE number = ?1 AND account = ?2");
+            owned.Bind(1, host).Bind(2, owner);
+            if (!owned.Step()) {
+                return {OfferResult::ForeignHost, host};
+            }
+        }
+        for (const HostNumber host : hosts) {
+            db_.Prepare("INSERT INTO offers(host, buddy, offered) VALUES(?1, ?2, ?3) "
+                        "ON CONFLICT(host, buddy) DO NOTHING")
+                .Bind(1, host)
+                .Bind(2, buddy)
+                .Bind(3, now)
+                .Run();
+        }
+        transaction.Commit();
+        return {OfferResult::Recorded};
+    });
+}
+
+Result<std::vector<HostRecord>> Storage::HostsOfferedTo(AccountKey account) {
+    return Locked([&] {
+        Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
+                                      " FROM offers o JOIN hosts h ON h.number = o.host "
+                                      "JOIN accounts a ON a.id = h.account "
+                                      "WHERE o.buddy = ?1 ORDER BY a.user_id, h.name, h.number");
+        query.Bind(1, account);
+        return ReadHosts(query);
+    });
+}
+
+Result<std::int64_t> Storage::RemoveOffersBetween(AccountKey a, AccountKey b) {
+    return Locked([&] {
+        db_.Prepare("DELETE FROM offers WHERE "
+                    "(buddy = ?2 AND host IN (SELECT number FROM hosts WHERE account = ?1)) OR "
+                    "(buddy = ?1 AND host IN (SELECT number FROM hosts WHERE account = ?2))")
+            .Bind(1, a)
+            .Bind(2, b)
             .Run();
-    }
-    transaction.Commit();
-    return {OfferResult::Recorded};
-}
-
-std::vector<HostRecord> Storage::HostsOfferedTo(AccountKey account) {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare(std::string("SELECT ") + kHostColumns +
-                                  " FROM offers o JOIN hosts h ON h.number = o.host "
-                                  "JOIN accounts a ON a.id = h.account "
-                                  "WHERE o.buddy = ?1 ORDER BY a.user_id, h.name, h.number");
-    query.Bind(1, account);
-    return ReadHosts(query);
-}
-
-std::int64_t Storage::RemoveOffersBetween(AccountKey a, AccountKey b) {
-    std::lock_guard lock(mutex_);
-    db_.Prepare("DELETE FROM offers WHERE "
-                "(buddy = ?2 AND host IN (SELECT number FROM hosts WHERE account = ?1)) OR "
-                "(buddy = ?1 AND host IN (SELECT number FROM hosts WHERE account = ?2))")
-        .Bind(1, a)
-        .Bind(2, b)
-        .Run();
-    return db_.Changes();
+        return db_.Changes();
+    });
 }
 
 std::optional<std::string> Storage::Setting(std::string_view key) {
@@ -459,47 +476,47 @@ void Storage::SetSetting(std::string_view key, std::optional<std::string_view> v
     }
 }
 
-std::optional<std::string> Storage::OfferedVersion() {
-    std::lock_guard lock(mutex_);
-    return Setting(kOfferedVersionKey);
+Result<std::optional<std::string>> Storage::OfferedVersion() {
+    return Locked([&] { return Setting(kOfferedVersionKey); });
 }
 
-void Storage::SetOfferedVersion(std::optional<std::string> version) {
-    std::lock_guard lock(mutex_);
-    SetSetting(kOfferedVersionKey, version);
+Result<void> Storage::SetOfferedVersion(std::optional<std::string> version) {
+    return Locked([&] { SetSetting(kOfferedVersionKey, version); });
 }
 
-std::optional<std::string> Storage::Package() {
-    std::lock_guard lock(mutex_);
-    return Setting(kPackageKey);
+Result<std::optional<std::string>> Storage::Package() {
+    return Locked([&] { return Setting(kPackageKey); });
 }
 
-std::optional<std::int64_t> Storage::PackageSize() {
-    std::lock_guard lock(mutex_);
-    Statement query = db_.Prepare("SELECT length(value) FROM settings WHERE key = ?1");
-    query.Bind(1, kPackageKey);
-    if (!query.Step()) {
-        return std::nullopt;
-    }
-    return query.Int(0);
+Result<std::optional<std::int64_t>> Storage::PackageSize() {
+    return Locked([&]() -> std::optional<std::int64_t> {
+        Statement query = db_.Prepare("SELECT length(value) FROM settings WHERE key = ?1");
+        query.Bind(1, kPackageKey);
+        if (!query.Step()) {
+            return std::nullopt;
+        }
+        return query.Int(0);
+    });
 }
 
-std::shared_ptr<const std::string> Storage::SharedPackage() {
-    std::lock_guard lock(mutex_);
-    LoadViewIfChangedElsewhere();
-    if (!packageRead_) {
-        auto bytes = Setting(kPackageKey);
-        package_ = bytes ? std::make_shared<const std::string>(std::move(*bytes)) : nullptr;
-        packageRead_ = true;
-    }
-    return package_;
+Result<std::shared_ptr<const std::string>> Storage::SharedPackage() {
+    return Locked([&] {
+        LoadViewIfChangedElsewhere();
+        if (!packageRead_) {
+            auto bytes = Setting(kPackageKey);
+            package_ = bytes ? std::make_shared<const std::string>(std::move(*bytes)) : nullptr;
+            packageRead_ = true;
+        }
+        return package_;
+    });
 }
 
-void Storage::SetPackage(std::optional<std::string> bytes) {
-    std::lock_guard lock(mutex_);
-    SetSetting(kPackageKey, bytes);
-    package_.reset();
-    packageRead_ = false;
+Result<void> Storage::SetPackage(std::optional<std::string> bytes) {
+    return Locked([&] {
+        SetSetting(kPackageKey, bytes);
+        package_.reset();
+        packageRead_ = false;
+    });
 }
 
 } // namespace server

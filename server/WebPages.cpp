@@ -143,7 +143,8 @@ PageReply SignupPage(bool signupOpen) {
     return {200, Page("Create a CorvaleID", SignupFormBody({}, {}))};
 }
 
-PageReply SubmitSignup(Storage& storage, const SignupInput& input, bool signupOpen, UnixTime now) {
+Result<PageReply> SubmitSignup(StorageEngine& storage, const SignupInput& input, bool signupOpen,
+                               UnixTime now) {
     if (!signupOpen) {
         return ClosedPage();
     }
@@ -160,8 +161,11 @@ PageReply SubmitSignup(Storage& storage, const SignupInput& input, bool signupOp
     }
     // The service keeps the password in the form the client sends, so that it compares the
     // two without ever seeing the typed text again.
-    if (storage.CreateAccount(input.UserId, ScramblePassword(input.Password), now) ==
-        CreateResult::AlreadyExists) {
+    const auto created = storage.CreateAccount(input.UserId, ScramblePassword(input.Password), now);
+    if (!created) {
+        return created.Failure();
+    }
+    if (*created == CreateResult::AlreadyExists) {
         return FormWithError(409, "This user ID is taken. Choose another.", input.UserId);
     }
     std::string body = "<h1>Your CorvaleID is ready</h1>\n<p>Your user ID is <strong>";
@@ -170,7 +174,7 @@ PageReply SubmitSignup(Storage& storage, const SignupInput& input, bool signupOp
             "Save.</p>\n<p><a href=\"";
     body += kHomePath;
     body += "\">Back to the Corvale home page</a></p>";
-    return {200, Page("Your CorvaleID is ready", body)};
+    return PageReply{200, Page("Your CorvaleID is ready", body)};
 }
 
 } // namespace server

@@ -2,7 +2,8 @@
 // The service's two web pages: the home and download page and the sign-up page. Plain HTML,
 // no script.
 
-#include "server/Storage.h"
+#include "server/Result.h"
+#include "server/StorageEngine.h"
 #include "server/Version.h"
 
 #include <cstdint>
@@ -30,6 +31,7 @@ std::string HomePage(const ProductVersion& offered, std::optional<std::int64_t> 
 // The empty sign-up form (or the notice that sign-up is closed).
 PageReply SignupPage(bool signupOpen);
 // Creates the account from a submitted form; the page says what happened.
-PageReply SubmitSignup(Storage& storage, const SignupInput& input, bool signupOpen, UnixTime now);
+Result<PageReply> SubmitSignup(StorageEngine& storage, const SignupInput& input, bool signupOpen,
+                               UnixTime now);
 
 } // namespace server

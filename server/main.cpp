@@ -97,13 +97,12 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
             return kExitFailure;
         }
     }
-    std::unique_ptr<Storage> storage;
-    try {
-        storage = std::make_unique<Storage>(line.Database);
-    } catch (const StorageError& error) {
-        std::cerr << "corvale-server: " << error.what() << '\n';
+    auto opened = Storage::Open(line.Database);
+    if (!opened) {
+        std::cerr << "corvale-server: " << opened.Failure().Message << '\n';
         return kExitFailure;
     }
+    const std::unique_ptr<Storage> storage = std::move(*opened);
     ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package});
     HttpFrontEnd frontEnd(*storage, actions,
                           FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,

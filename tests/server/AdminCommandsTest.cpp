@@ -44,8 +44,8 @@ TEST_F(AdminCommands, AddAccountFromArgumentOrStandardInput) {
     EXPECT_EQ(Run({"add-account", "amy"}, "p+ss\r\nignored\n").code, kExitOk);
 
     Storage storage(database);
-    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")));
-    EXPECT_TRUE(storage.Authenticate("amy", ScramblePassword("p+ss")))
+    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value());
+    EXPECT_TRUE(storage.Authenticate("amy", ScramblePassword("p+ss")).Value())
         << "the line end is not part of the password";
 }
 
@@ -71,7 +71,7 @@ TEST_F(AdminCommands, AccountMistakesHaveTheirOwnExitCodes) {
         EXPECT_FALSE(outcome.err.empty()) << args[0] << ": says nothing";
     }
     Storage storage(database);
-    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret"))) << "unchanged";
+    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value()) << "unchanged";
 }
 
 TEST_F(AdminCommands, PasswordChangeAndDeletion) {
@@ -79,15 +79,15 @@ TEST_F(AdminCommands, PasswordChangeAndDeletion) {
     EXPECT_EQ(Run({"set-password", "jdoe"}, "n3w\n").code, kExitOk);
     {
         Storage storage(database);
-        EXPECT_FALSE(storage.Authenticate("jdoe", ScramblePassword("secret")));
-        EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("n3w")));
-        const auto account = storage.FindAccount("jdoe");
-        storage.RecordAddress(*account, "PC", "192.0.2.7", 0, "");
+        EXPECT_FALSE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value());
+        EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("n3w")).Value());
+        const auto account = storage.FindAccount("jdoe").Value();
+        ASSERT_TRUE(storage.RecordAddress(*account, "PC", "192.0.2.7", 0, "").Value());
     }
     EXPECT_EQ(Run({"delete-account", "jdoe"}).code, kExitOk);
     Storage storage(database);
-    EXPECT_FALSE(storage.FindAccount("jdoe"));
-    EXPECT_TRUE(storage.AllHosts().empty()) << "its hosts go with it";
+    EXPECT_FALSE(storage.FindAccount("jdoe").Value());
+    EXPECT_TRUE(storage.AllHosts().Value().empty()) << "its hosts go with it";
 }
 
 TEST_F(AdminCommands, ListsAreTabSeparatedLines) {
@@ -95,9 +95,14 @@ TEST_F(AdminCommands, ListsAreTabSeparatedLines) {
     ASSERT_EQ(Run({"add-account", "amy", "pw"}).code, kExitOk);
     {
         Storage storage(database);
-        storage.RecordAddress(*storage.FindAccount("jdoe"), "OFFICE", "192.0.2.7", 1794405909,
-                              "0.3.11.25");
-        storage.RecordAddress(*storage.FindAccount("jdoe"), "LAPTOP", "", 1794405909, "");
+        ASSERT_TRUE(storage
+                        .RecordAddress(*storage.FindAccount("jdoe").Value(), "OFFICE", "192.0.2.7",
+                                       1794405909, "0.3.11.25")
+                        .Value());
+        ASSERT_TRUE(
+            storage
+                .RecordAddress(*storage.FindAccount("jdoe").Value(), "LAPTOP", "", 1794405909, "")
+                .Value());
     }
     const Outcome accounts = Run({"list-accounts"});
     EXPECT_EQ(accounts.code, kExitOk);
@@ -120,7 +125,7 @@ TEST_F(AdminCommands, OfferedVersionAndPackage) {
     EXPECT_EQ(Run({"set-package", packageFile}).code, kExitOk);
     EXPECT_EQ(Run({"set-version", "0.3.12.30"}).code, kExitOk);
     EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.12.30\npackage\t5 bytes\n");
-    EXPECT_EQ(Storage(database).Package(), std::string("MZ\0\1\2", 5));
+    EXPECT_EQ(Storage(database).Package().Value(), std::string("MZ\0\1\2", 5));
 
     EXPECT_EQ(Run({"clear-package"}).code, kExitOk);
     EXPECT_EQ(Run({"set-version", "default"}).code, kExitOk);

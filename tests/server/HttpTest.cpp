@@ -133,8 +133,8 @@ TEST(HttpFrontEnd, HomePageLinksSignupAndDownload) {
     EXPECT_EQ(page.find("action=dlupdate"), std::string::npos) << "no package, no link";
     EXPECT_NE(page.find("sends no e-mail"), std::string::npos);
 
-    server.Storage().SetPackage(std::string(1234, 'p'));
-    server.Storage().SetOfferedVersion("0.3.12.30");
+    ASSERT_TRUE(server.Storage().SetPackage(std::string(1234, 'p')));
+    ASSERT_TRUE(server.Storage().SetOfferedVersion("0.3.12.30"));
     page = RawExchange(server.Port(), "GET /tools/corvale/ HTTP/1.0\r\n\r\n");
     EXPECT_NE(page.find("href=\"/bin/corvale/cmd.php?action=dlupdate\""), std::string::npos);
     EXPECT_NE(page.find("1234 bytes"), std::string::npos);
@@ -159,8 +159,9 @@ TEST(HttpFrontEnd, SignupCreatesAnAccountWithTheStoredPassword) {
                                             "id=new.user&password=a%2Bb%26c&repeat=a%2Bb%26c"));
     EXPECT_EQ(StatusLine(done), "HTTP/1.1 200 OK") << done;
     EXPECT_NE(done.find("new.user"), std::string::npos);
-    EXPECT_TRUE(server.Storage().Authenticate("new.user", ScramblePassword("a+b&c")));
-    EXPECT_FALSE(server.Storage().Authenticate("new.user", "a+b&c")) << "never the typed text";
+    EXPECT_TRUE(server.Storage().Authenticate("new.user", ScramblePassword("a+b&c")).Value());
+    EXPECT_FALSE(server.Storage().Authenticate("new.user", "a+b&c").Value())
+        << "never the typed text";
 }
 
 TEST(HttpFrontEnd, SignupRefusesBadFormsAndShowsWhy) {
@@ -189,7 +190,7 @@ TEST(HttpFrontEnd, SignupRefusesBadFormsAndShowsWhy) {
         EXPECT_NE(page.find(c.says), std::string::npos) << c.name;
         EXPECT_EQ(page.find("<b>"), std::string::npos) << c.name << ": echoed unescaped";
     }
-    EXPECT_EQ(server.Storage().ListAccounts().size(), 1u);
+    EXPECT_EQ(server.Storage().ListAccounts().Value().size(), 1u);
 }
 
 TEST(HttpFrontEnd, ClosedSignupCreatesNothing) {
@@ -202,7 +203,7 @@ TEST(HttpFrontEnd, ClosedSignupCreatesNothing) {
     const std::string page = RawExchange(
         server.Port(), FormPost("/tools/corvale/signup.php", "id=someone&password=a&repeat=a"));
     EXPECT_EQ(StatusLine(page), "HTTP/1.1 403 Forbidden");
-    EXPECT_TRUE(server.Storage().ListAccounts().empty());
+    EXPECT_TRUE(server.Storage().ListAccounts().Value().empty());
     EXPECT_EQ(RawExchange(server.Port(), "GET /tools/corvale/ HTTP/1.0\r\n\r\n").find("signup.php"),
               std::string::npos);
 }

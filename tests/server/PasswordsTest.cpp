@@ -67,8 +67,8 @@ TEST(Passwords, AnOldDatabaseIsConvertedOnceAndEveryAccountStillLogsIn) {
     {
         Storage storage(path, LowestCost());
         for (const auto& [userId, stored] : accounts) {
-            EXPECT_TRUE(storage.Authenticate(userId, stored)) << userId;
-            EXPECT_FALSE(storage.Authenticate(userId, stored + "x")) << userId;
+            EXPECT_TRUE(storage.Authenticate(userId, stored).Value()) << userId;
+            EXPECT_FALSE(storage.Authenticate(userId, stored + "x").Value()) << userId;
         }
         firstHashes = PasswordColumn(path);
     }
@@ -79,7 +79,7 @@ TEST(Passwords, AnOldDatabaseIsConvertedOnceAndEveryAccountStillLogsIn) {
     }
     {
         Storage again(path, LowestCost());
-        EXPECT_TRUE(again.Authenticate("amy", "ab+cd/ef=="));
+        EXPECT_TRUE(again.Authenticate("amy", "ab+cd/ef==").Value());
     }
     EXPECT_EQ(PasswordColumn(path), firstHashes) << "converted once, not hashed again";
 }
@@ -88,15 +88,16 @@ TEST(Passwords, NewAccountsGetAnInteractiveCostHashOfTheStoredForm) {
     testing_support::TempFolder folder;
     const std::string path = folder / "cost.db";
     Storage storage(path);
-    storage.CreateAccount("jdoe", ScramblePassword("secret"), 1);
+    ASSERT_EQ(storage.CreateAccount("jdoe", ScramblePassword("secret"), 1).Value(),
+              CreateResult::Created);
     const std::string hash = PasswordColumn(path)["jdoe"];
     EXPECT_EQ(hash.rfind("$argon2id$v=19$m=65536,t=2,p=1$", 0), 0u) << hash;
-    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")));
+    EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value());
 
-    storage.SetPassword("jdoe", "n+w/=");
+    ASSERT_TRUE(storage.SetPassword("jdoe", "n+w/=").Value());
     EXPECT_TRUE(IsPasswordHash(PasswordColumn(path)["jdoe"]));
-    EXPECT_FALSE(storage.Authenticate("jdoe", ScramblePassword("secret")));
-    EXPECT_TRUE(storage.Authenticate("jdoe", "n+w/="));
+    EXPECT_FALSE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value());
+    EXPECT_TRUE(storage.Authenticate("jdoe", "n+w/=").Value());
 }
 
 class LoginTest : public ::testing::Test {
@@ -140,10 +141,12 @@ TEST_F(LoginTest, AChangedPasswordEndsTheRememberedLogin) {
     const std::string old = ScramblePassword("secret");
     ASSERT_EQ(SetIp("jdoe", old), "OK");
     // As the administration command does it, from another process: only the database changes.
-    Storage(server.DatabasePath(), LowestCost()).SetPassword("jdoe", ScramblePassword("new"));
+    ASSERT_TRUE(Storage(server.DatabasePath(), LowestCost())
+                    .SetPassword("jdoe", ScramblePassword("new"))
+                    .Value());
     EXPECT_EQ(SetIp("jdoe", old), "ERR Invalid ID or password");
     EXPECT_EQ(SetIp("jdoe", ScramblePassword("new")), "OK");
-    Storage(server.DatabasePath(), LowestCost()).DeleteAccount("jdoe");
+    ASSERT_TRUE(Storage(server.DatabasePath(), LowestCost()).DeleteAccount("jdoe").Value());
     EXPECT_EQ(SetIp("jdoe", ScramblePassword("new")), "ERR Invalid ID or password");
 }
 
@@ -179,11 +182,11 @@ TEST_F(LoginTest, FailedLoginsFromOneIPv6BlockAreLimitedTogether) {
     server.AddAccount("jdoe", "secret");
     Authenticator& logins = server.Actions().Logins();
     // Each try from another address of the same /64, as a client that owns the block could.
-    EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::1").Outcome, LoginOutcome::Refused);
-    EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::2").Outcome, LoginOutcome::Refused);
-    EXPECT_EQ(logins.Login("jdoe", ScramblePassword("secret"), "2001:db8:5:6:a::3").Outcome,
+    EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::1")->Outcome, LoginOutcome::Refused);
+    EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::2")->Outcome, LoginOutcome::Refused);
+    EXPECT_EQ(logins.Login("jdoe", ScramblePassword("secret"), "2001:db8:5:6:a::3")->Outcome,
               LoginOutcome::Throttled);
-    EXPECT_EQ(logins.Login("jdoe", ScramblePassword("secret"), "2001:db8:5:7::1").Outcome,
+    EXPECT_EQ(logins.Login("jdoe", ScramblePassword("secret"), "2001:db8:5:7::1")->Outcome,
               LoginOutcome::Accepted)
         << "the next block is not held";
 }

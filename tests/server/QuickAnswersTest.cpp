@@ -102,7 +102,7 @@ TEST(QuickAnswers, ReportsFromManyConnectionsAreCommittedBeforeTheirAnswerAndRea
     const std::string committed = CommittedAddress(server.DatabasePath(), "SHARED");
     EXPECT_EQ(GetIp(port, kSecret, "shared"), "OK 127.0.0.1 " + committed)
         << "after interleaved reports the view holds the last committed one";
-    EXPECT_EQ(server.Storage().RecordedAddress(1, "SHARED"), committed);
+    EXPECT_EQ(server.Storage().RecordedAddress(1, "SHARED").Value(), committed);
 }
 
 TEST(QuickAnswers, AChangeByAnotherProcessReachesTheAddressCheck) {
@@ -113,20 +113,24 @@ TEST(QuickAnswers, AChangeByAnotherProcessReachesTheAddressCheck) {
     ASSERT_EQ(GetIp(port, kSecret, "PC"), "OK 127.0.0.1 192.0.2.7");
 
     // As the administration commands do it: another connection changes only the database.
-    server::Storage(server.DatabasePath(), server::LowestCost())
-        .RecordAddress(1, "PC", "192.0.2.8", 1'700'000'100, "0.3.11.25");
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
+                    .RecordAddress(1, "PC", "192.0.2.8", 1'700'000'100, "0.3.11.25")
+                    .Value());
     EXPECT_TRUE(Eventually([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 192.0.2.8"; }))
         << "an address recorded elsewhere";
 
     const std::string renewed = ScramblePassword("new");
-    server::Storage(server.DatabasePath(), server::LowestCost()).SetPassword("jdoe", renewed);
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
+                    .SetPassword("jdoe", renewed)
+                    .Value());
     EXPECT_TRUE(Eventually([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 "; }))
         << "the old password no longer shows the address";
     EXPECT_EQ(GetIp(port, renewed, "PC"), "OK 127.0.0.1 192.0.2.8");
     EXPECT_EQ(SetIp(port, kSecret, "PC", "192.0.2.9"), "ERR Invalid ID or password");
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.9"), "OK");
 
-    server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe");
+    ASSERT_TRUE(
+        server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe").Value());
     EXPECT_TRUE(Eventually([&] { return GetIp(port, renewed, "PC") == "OK 127.0.0.1 "; }))
         << "a deleted account shows nothing";
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.10"), "ERR Invalid ID or password");
@@ -137,7 +141,8 @@ TEST(QuickAnswers, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
     server.AddAccount("jdoe", "s+cr/t=");
     ASSERT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.7"), "OK");
     // The view still has the old record for a moment; the writing thread must not trust it.
-    server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe");
+    ASSERT_TRUE(
+        server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe").Value());
     EXPECT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.8"), "ERR Invalid ID or password");
     EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "(no host)");
 }
@@ -232,7 +237,7 @@ TEST(Package, ManyDownloadsAtOnceEachGetTheWholePackage) {
         }
         RunningServer server(setup);
         if (!fromCommandLine) {
-            server.Storage().SetPackage(package);
+            ASSERT_TRUE(server.Storage().SetPackage(package));
         }
         std::vector<std::string> received(6);
         std::vector<std::thread> readers;
@@ -255,15 +260,15 @@ TEST(Package, ManyDownloadsAtOnceEachGetTheWholePackage) {
 TEST(Package, AChangedPackageIsDeliveredFromTheNextDownloadOn) {
     RunningServer server;
     const std::string request = "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n";
-    server.Storage().SetPackage(PackageOfSize(5000, 'a'));
+    ASSERT_TRUE(server.Storage().SetPackage(PackageOfSize(5000, 'a')));
     ASSERT_EQ(BodyOf(RawExchange(server.Port(), request)), PackageOfSize(5000, 'a'));
 
-    server.Storage().SetPackage(PackageOfSize(5000, 'b'));
+    ASSERT_TRUE(server.Storage().SetPackage(PackageOfSize(5000, 'b')));
     EXPECT_EQ(BodyOf(RawExchange(server.Port(), request)), PackageOfSize(5000, 'b'));
 
     // As set-package does it from another process.
-    server::Storage(server.DatabasePath(), server::LowestCost())
-        .SetPackage(PackageOfSize(6000, 'c'));
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
+                    .SetPackage(PackageOfSize(6000, 'c')));
     EXPECT_EQ(BodyOf(RawExchange(server.Port(), request)), PackageOfSize(6000, 'c'));
 
     const std::string head =

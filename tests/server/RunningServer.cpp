@@ -50,8 +50,8 @@ RunningServer::~RunningServer() {
 }
 
 void RunningServer::AddAccount(const std::string& userId, const std::string& typedPassword) {
-    if (storage_->CreateAccount(userId, ScramblePassword(typedPassword), now_) !=
-        server::CreateResult::Created) {
+    const auto created = storage_->CreateAccount(userId, ScramblePassword(typedPassword), now_);
+    if (!created || *created != server::CreateResult::Created) {
         throw std::runtime_error("account exists: " + userId);
     }
 }

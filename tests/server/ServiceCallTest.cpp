@@ -65,8 +65,9 @@ protected:
     }
     // The number the service gave the host, reported first if need be.
     std::string HostNumber(const std::string& userId, const std::string& host) {
-        const auto account = server.Storage().FindAccount(userId);
-        for (const auto& record : server.Storage().HostsOf(*account)) {
+        const auto account = server.Storage().FindAccount(userId).Value();
+        const auto hosts = server.Storage().HostsOf(*account).Value();
+        for (const auto& record : hosts) {
             if (record.Name == host) {
                 return std::to_string(record.Number);
             }
@@ -152,9 +153,10 @@ TEST_F(ServiceTest, EachNewHostGetsANewNumberAndKeepsIt) {
 }
 
 TEST_F(ServiceTest, AccountWithTheMostHostsCannotAddMore) {
-    const auto bob = *server.Storage().FindAccount("bob");
+    const auto bob = *server.Storage().FindAccount("bob").Value();
     for (std::int64_t i = 0; i < server::kMaxHostsPerAccount; ++i) {
-        ASSERT_TRUE(server.Storage().RecordAddress(bob, "PC" + std::to_string(i), "", 1, ""));
+        ASSERT_TRUE(
+            server.Storage().RecordAddress(bob, "PC" + std::to_string(i), "", 1, "").Value());
     }
     EXPECT_EQ(SetIp(kBob, "ONE-MORE", "192.0.2.7", "bob"), "ERR Too many hosts for this account");
     EXPECT_EQ(SetIp(kBob, "PC7", "192.0.2.7", "bob"), "OK");
@@ -265,7 +267,7 @@ TEST_F(ServiceTest, NamesThatAreNotCleanUtf8AreRefused) {
 // URL decoding would change.
 TEST_F(ServiceTest, StoredPasswordWithPlusSlashAndEqualsRoundTrips) {
     const std::string stored = "ab+cd/ef%2B==";
-    ASSERT_TRUE(server.Storage().SetPassword("jdoe", stored));
+    ASSERT_TRUE(server.Storage().SetPassword("jdoe", stored).Value());
 
     EXPECT_EQ(SetIp(stored, "OFFICE", "192.0.2.7"), "OK");
     EXPECT_EQ(GetIp("jdoe", stored, "OFFICE"), "OK 127.0.0.1 192.0.2.7");
@@ -282,7 +284,7 @@ TEST_F(ServiceTest, VersionCheckOffersTheClientsOwnVersionByDefault) {
                                  std::to_string(own.Build));
     EXPECT_EQ(Call("clver"), "OK 0\n3\n11\n25");
 
-    server.Storage().SetOfferedVersion("0.3.12.30");
+    ASSERT_TRUE(server.Storage().SetOfferedVersion("0.3.12.30"));
     EXPECT_EQ(Call("clver"), "OK 0\n3\n12\n30") << "the stored offer";
 }
 
@@ -291,8 +293,8 @@ TEST(ServiceOffer, CommandLineOfferWinsOverTheStoredOne) {
     setup.Offer.VersionOverride = server::ProductVersion{1, 0, 0, 2};
     setup.Offer.PackageOverride = std::string("from the command line");
     RunningServer server(setup);
-    server.Storage().SetOfferedVersion("0.3.12.30");
-    server.Storage().SetPackage(std::string("stored"));
+    ASSERT_TRUE(server.Storage().SetOfferedVersion("0.3.12.30"));
+    ASSERT_TRUE(server.Storage().SetPackage(std::string("stored")));
 
     EXPECT_EQ(Call("clver"), "OK 1\n0\n0\n2");
     TMemoryBlock block;
@@ -306,7 +308,7 @@ TEST_F(ServiceTest, DownloadDeliversTheStoredPackageByteForByte) {
     for (int i = 0; i < 70000; ++i) {
         package += static_cast<char>(i * 7 % 256); // zero bytes included
     }
-    server.Storage().SetPackage(package);
+    ASSERT_TRUE(server.Storage().SetPackage(package));
 
     const std::string file = server.Folder() / "cvlupf.exe";
     TMemoryBlock none;
@@ -330,8 +332,8 @@ TEST_F(ServiceTest, DownloadWithoutPackageIsNotFoundWithEmptyBody) {
     EXPECT_EQ(raw.rfind("HTTP/1.1 404 ", 0), 0u) << raw;
     EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n") << raw;
 
-    server.Storage().SetPackage(std::string("pkg"));
-    server.Storage().SetPackage(std::nullopt);
+    ASSERT_TRUE(server.Storage().SetPackage(std::string("pkg")));
+    ASSERT_TRUE(server.Storage().SetPackage(std::nullopt));
     EXPECT_EQ(server_test::RawExchange(server.Port(),
                                        "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n")
                   .rfind("HTTP/1.1 404 ", 0),
@@ -371,7 +373,8 @@ TEST_F(ServiceTest, ConcurrentReportsAndChecksLoseNoUpdate) {
     for (int t = 0; t < kThreads; ++t) {
         EXPECT_EQ(failures[t], "") << "thread " << t;
     }
-    const auto hosts = server.Storage().HostsOf(*server.Storage().FindAccount("jdoe"));
+    const auto hosts =
+        server.Storage().HostsOf(*server.Storage().FindAccount("jdoe").Value()).Value();
     ASSERT_EQ(hosts.size(), static_cast<std::size_t>(kThreads + 1)) << "one SHARED host";
     for (const auto& host : hosts) {
         if (host.Name != "SHARED") {
