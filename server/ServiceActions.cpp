@@ -1,6 +1,7 @@
 #include "server/ServiceActions.h"
 
 #include "server/MemoryView.h"
+#include "server/ServiceInput.h"
 #include "server/Validation.h"
 
 #include <arpa/inet.h>
@@ -12,7 +13,6 @@ namespace server {
 
 namespace {
 
-constexpr std::string_view kInvalidLogin = "Invalid ID or password";
 constexpr std::string_view kTooManyFailures = "Too many failed logins, try again later";
 constexpr std::string_view kUnavailable = "Service temporarily unavailable, try again later";
 
@@ -41,25 +41,6 @@ std::string Named(std::string_view prefix, std::string_view userId) {
         text += userId;
     }
     return text;
-}
-
-// Names are stored, compared and sent back in replies labelled UTF-8, so bytes that are no
-// text at all, or control characters, are refused before anything looks them up.
-std::optional<std::string_view> UncleanName(const ServiceQuery& query) {
-    static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
-        {"id", kInvalidLogin}, {"host", "Invalid host name"}, {"invid", "Invalid user ID"}};
-    for (const auto& [key, refusal] : kNames) {
-        const auto value = query.Find(key);
-        if (value && !IsCleanText(*value)) {
-            return refusal;
-        }
-    }
-    return std::nullopt;
-}
-
-std::string ClientVersionOf(const ServiceQuery& query) {
-    const auto v = query.Find("v");
-    return v && ParseVersion(*v) ? std::string(*v) : std::string();
 }
 
 } // namespace
@@ -102,16 +83,13 @@ ServiceActions::ServiceActions(Storage& storage, UpdateOffer offer, Clock clock,
     }
 }
 
-ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view peerAddress) {
-    QueryParse parsed = ParseServiceQuery(rawTarget);
-    if (!parsed.Query) {
-        return Failure(parsed.Error);
-    }
-    if (const auto refusal = UncleanName(*parsed.Query)) {
-        return Failure(*refusal);
+ServiceReply ServiceActions::ReplyTo(std::string_view rawTarget, std::string_view peerAddress) {
+    const Result<ServiceQuery> query = ReadServiceRequest(rawTarget);
+    if (!query) {
+        return Failure(query.Failure().Message);
     }
     try {
-        return Dispatch(*parsed.Query, NormalizePeerAddress(peerAddress));
+        return Dispatch(*query, NormalizePeerAddress(peerAddress));
     } catch (const StorageError& error) {
         std::cerr << "corvale-server: storage failure: " << error.what() << '\n';
         ServiceReply reply = Failure(kUnavailable);
@@ -120,29 +98,25 @@ ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view
     }
 }
 
-QuickAnswer ServiceActions::AnswerQuickly(std::string_view rawTarget, std::string_view peerAddress,
-                                          ServiceReply& reply, LaterReply later) {
-    QueryParse parsed = ParseServiceQuery(rawTarget);
-    if (!parsed.Query) {
-        reply = Failure(parsed.Error);
-        return QuickAnswer::Ready;
+QuickReply<ServiceReply> ServiceActions::ReplyQuickly(std::string_view rawTarget,
+                                                      std::string_view peerAddress,
+                                                      QueuedReplyDone<ServiceReply> later) {
+    const Result<ServiceQuery> query = ReadServiceRequest(rawTarget);
+    if (!query) {
+        return Failure(query.Failure().Message);
     }
-    if (const auto refusal = UncleanName(*parsed.Query)) {
-        reply = Failure(*refusal);
-        return QuickAnswer::Ready;
+    if (query->Action == "getip") {
+        return QuickGetIp(*query, NormalizePeerAddress(peerAddress));
     }
-    if (parsed.Query->Action == "getip") {
-        return QuickGetIp(*parsed.Query, NormalizePeerAddress(peerAddress), reply);
+    if (query->Action == "setip") {
+        return QuickSetIp(*query, std::move(later));
     }
-    if (parsed.Query->Action == "setip") {
-        return QuickSetIp(*parsed.Query, reply, std::move(later));
-    }
-    return QuickAnswer::NotQuick;
+    return ReplyOnWorker{};
 }
 
 // As GetIp, when no hash check is needed: no login offered, or one remembered.
-QuickAnswer ServiceActions::QuickGetIp(const ServiceQuery& query, const std::string& peer,
-                                       ServiceReply& reply) {
+QuickReply<ServiceReply> ServiceActions::QuickGetIp(const ServiceQuery& query,
+                                                    const std::string& peer) {
     std::string recorded;
     const auto host = query.Find("host");
     if (host && IsValidHostName(*host)) {
@@ -151,50 +125,40 @@ QuickAnswer ServiceActions::QuickGetIp(const ServiceQuery& query, const std::str
         if (id && password && !password->empty() && IsValidUserId(*id)) {
             const auto login = authenticator_.Remembered(*id, *password);
             if (!login) {
-                return QuickAnswer::NotQuick;
+                return ReplyOnWorker{};
             }
             recorded = storage_.View().RecordedAddress(login->Account, *host);
         }
     }
-    reply = Ok(peer + ' ' + recorded);
-    return QuickAnswer::Ready;
+    return Ok(peer + ' ' + recorded);
 }
 
 // As SetIp behind a remembered login; the writing thread checks that the login still holds.
-QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& reply,
-                                       LaterReply later) {
+QuickReply<ServiceReply> ServiceActions::QuickSetIp(const ServiceQuery& query,
+                                                    QueuedReplyDone<ServiceReply> later) {
     const auto id = query.Find("id");
     const auto password = query.Find("pswd");
     if (!id || !password || !IsValidUserId(*id)) {
-        reply = Failure(kInvalidLogin);
-        return QuickAnswer::Ready;
+        return Failure(kInvalidLogin);
     }
     auto login = authenticator_.Remembered(*id, *password);
     if (!login) {
-        return QuickAnswer::NotQuick; // a full check, or a refusal within the login limits
+        return ReplyOnWorker{}; // a full check, or a refusal within the login limits
     }
-    const auto host = query.Find("host");
-    if (!host || !IsValidHostName(*host)) {
-        reply = Failure("Invalid host name");
-        return QuickAnswer::Ready;
+    Result<HostReport> read = ReadAddressReport(query);
+    if (!read) {
+        return Failure(read.Failure().Message);
     }
-    const auto address = query.Find("ip");
-    if (!address) {
-        reply = Failure("Missing key: ip");
-        return QuickAnswer::Ready;
-    }
-    if (!IsValidAddressReport(*address)) {
-        reply = Failure("Invalid address");
-        return QuickAnswer::Ready;
-    }
-    AddressReport report{login->Account,     std::move(login->PasswordHash),
-                         std::string(*host), std::string(*address),
-                         clock_(),           ClientVersionOf(query)};
+    AddressReport report{login->Account,
+                         std::move(login->PasswordHash),
+                         std::string(read->Host),
+                         std::string(read->Address),
+                         clock_(),
+                         std::move(read->ClientVersion)};
     if (storage_.AlreadyRecorded(report)) {
         // A repeat within the same second, as overlapping checks of one client send: the
-        // row holds it, committed, so the answer needs no transaction.
-        reply = Ok();
-        return QuickAnswer::Ready;
+        // row holds it, committed, so the reply needs no transaction.
+        return Ok();
     }
     storage_.QueueReport(std::move(report), [later = std::move(later)](ReportOutcome outcome) {
         switch (outcome) {
@@ -203,7 +167,7 @@ QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& 
         case ReportOutcome::TooManyHosts:
             return later(Failure("Too many hosts for this account"));
         case ReportOutcome::LoginChanged:
-            return later(std::nullopt);
+            return later(ReplyOnWorker{});
         case ReportOutcome::Failed:
             break;
         }
@@ -211,7 +175,7 @@ QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& 
         failed.Status = 503;
         later(std::move(failed));
     });
-    return QuickAnswer::Queued;
+    return ReplyQueued{};
 }
 
 ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_view peer) {
@@ -284,18 +248,12 @@ ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view p
 }
 
 ServiceReply ServiceActions::SetIp(const ServiceQuery& query, AccountKey account) {
-    const auto host = query.Find("host");
-    if (!host || !IsValidHostName(*host)) {
-        return Failure("Invalid host name");
+    const Result<HostReport> read = ReadAddressReport(query);
+    if (!read) {
+        return Failure(read.Failure().Message);
     }
-    const auto address = query.Find("ip");
-    if (!address) {
-        return Failure("Missing key: ip");
-    }
-    if (!IsValidAddressReport(*address)) {
-        return Failure("Invalid address");
-    }
-    if (!storage_.RecordAddress(account, *host, *address, clock_(), ClientVersionOf(query))) {
+    const auto& [host, address, clientVersion] = *read;
+    if (!storage_.RecordAddress(account, host, address, clock_(), clientVersion)) {
         return Failure("Too many hosts for this account");
     }
     return Ok();
