@@ -120,10 +120,9 @@ QuickReply<ServiceReply> ServiceActions::QuickGetIp(const ServiceQuery& query,
     std::string recorded;
     const auto host = query.Find("host");
     if (host && IsValidHostName(*host)) {
-        const auto id = query.Find("id");
-        const auto password = query.Find("pswd");
-        if (id && password && !password->empty() && IsValidUserId(*id)) {
-            const auto login = authenticator_.Remembered(*id, *password);
+        const auto offered = ReadLogin(query);
+        if (offered && !offered->Password.empty()) {
+            const auto login = authenticator_.Remembered(offered->UserId, offered->Password);
             if (!login) {
                 return ReplyOnWorker{};
             }
@@ -136,12 +135,11 @@ QuickReply<ServiceReply> ServiceActions::QuickGetIp(const ServiceQuery& query,
 // As SetIp behind a remembered login; the writing thread checks that the login still holds.
 QuickReply<ServiceReply> ServiceActions::QuickSetIp(const ServiceQuery& query,
                                                     QueuedReplyDone<ServiceReply> later) {
-    const auto id = query.Find("id");
-    const auto password = query.Find("pswd");
-    if (!id || !password || !IsValidUserId(*id)) {
+    const auto offered = ReadLogin(query);
+    if (!offered) {
         return Failure(kInvalidLogin);
     }
-    auto login = authenticator_.Remembered(*id, *password);
+    auto login = authenticator_.Remembered(offered->UserId, offered->Password);
     if (!login) {
         return ReplyOnWorker{}; // a full check, or a refusal within the login limits
     }
@@ -221,12 +219,11 @@ ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_vie
 }
 
 LoginResult ServiceActions::Authenticate(const ServiceQuery& query, std::string_view peer) {
-    const auto id = query.Find("id");
-    const auto password = query.Find("pswd");
-    if (!id || !password || !IsValidUserId(*id)) {
+    const auto offered = ReadLogin(query);
+    if (!offered) {
         return {};
     }
-    return authenticator_.Login(*id, *password, peer);
+    return authenticator_.Login(offered->UserId, offered->Password, peer);
 }
 
 // The check needs no account. The address on record is given only to the account's owner:

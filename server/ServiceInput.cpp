@@ -32,6 +32,15 @@ Result<ServiceQuery> ReadServiceRequest(std::string_view rawTarget) {
     return query;
 }
 
+std::optional<OfferedLogin> ReadLogin(const ServiceQuery& query) {
+    const auto id = query.Find("id");
+    const auto password = query.Find("pswd");
+    if (!id || !password || !IsValidUserId(*id)) {
+        return std::nullopt;
+    }
+    return OfferedLogin{*id, *password};
+}
+
 Result<HostReport> ReadAddressReport(const ServiceQuery& query) {
     const auto host = query.Find("host");
     if (!host || !IsValidHostName(*host)) {

@@ -6,6 +6,7 @@
 #include "server/Result.h"
 #include "server/ServiceQuery.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,15 @@ inline constexpr std::string_view kInvalidLogin = "Invalid ID or password";
 // bytes that are no text at all, or control characters, are refused before anything looks
 // them up.
 Result<ServiceQuery> ReadServiceRequest(std::string_view rawTarget);
+
+// The login a request offers: a user ID that could exist, and the password as sent.
+struct OfferedLogin {
+    std::string_view UserId;
+    std::string_view Password;
+};
+// None when the user ID or the password is missing, or the user ID is malformed: such a login
+// is refused without a look at the accounts.
+std::optional<OfferedLogin> ReadLogin(const ServiceQuery& query);
 
 // What an address report says of a host; views into the query it was read from.
 struct HostReport {

@@ -48,6 +48,27 @@ const std::vector<ReportCase>& ReportCases() {
     return cases;
 }
 
+TEST(ServiceInput, ALoginIsOfferedOnlyWithAUserIdThatCouldExistAndAPassword) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"&id=jdoe&pswd=ab+c/d==", "jdoe:ab+c/d=="},
+        {"&id=J.Doe_2-x&pswd=", "J.Doe_2-x:"}, // an empty password is still one offered
+        {"&pswd=x", "(none)"},
+        {"&id=jdoe", "(none)"},
+        {"&id=&pswd=x", "(none)"},
+        {"&id=j%20doe&pswd=x", "(none)"},
+        {"&id=" + std::string(33, 'j') + "&pswd=x", "(none)"},
+    };
+    for (const auto& [keys, shown] : cases) {
+        const auto query = ParseServiceQuery("/bin/corvale/cmd.php?action=getip" + keys);
+        ASSERT_TRUE(query) << keys;
+        const auto login = ReadLogin(*query);
+        EXPECT_EQ(login ? std::string(login->UserId) + ':' + std::string(login->Password)
+                        : std::string("(none)"),
+                  shown)
+            << keys;
+    }
+}
+
 TEST(ServiceInput, AddressReportsAreReadOrRefusedWithTheFailureText) {
     for (const ReportCase& c : ReportCases()) {
         const auto query = ParseServiceQuery(kTarget + "x" + c.keys);
