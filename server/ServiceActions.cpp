@@ -227,7 +227,7 @@ LoginResult ServiceActions::Authenticate(const ServiceQuery& query, std::string_
 }
 
 // The check needs no account. The address on record is given only to the account's owner:
-// anyone else gets an empty record, which the client answers with a report that then fails
+// anyone else gets an empty record, which the client follows with a report that then fails
 // visibly, rather than learning where someone else's computer is.
 ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view peer) {
     std::string recorded;

@@ -4,6 +4,7 @@
 #include "server/AddressGroup.h"
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
+#include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using server_test::RunningServer;
+using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
 // A raw client connection, optionally from another loopback address than 127.0.0.1.
@@ -222,10 +224,7 @@ TEST(Limits, ConnectionsAreCappedPerAddressAndInAll) {
     setup.FrontEnd.Limits.MaxConnections = 6;
     RunningServer server(setup);
     const auto waitForCount = [&](std::size_t count) {
-        const auto deadline = Clock::now() + 10s;
-        while (server.FrontEnd().OpenConnections() != count && Clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
+        WaitUntil([&] { return server.FrontEnd().OpenConnections() == count; });
         return server.FrontEnd().OpenConnections();
     };
     std::vector<std::unique_ptr<RawClient>> held;
@@ -337,10 +336,7 @@ TEST(Limits, IPv6ClientsAreCappedPerAddressToo) {
     Ipv6Client first(server.Port());
     Ipv6Client second(server.Port());
     ASSERT_TRUE(first.Connected() && second.Connected());
-    const auto deadline = Clock::now() + 10s;
-    while (server.FrontEnd().OpenConnections() != 2 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
+    WaitUntil([&] { return server.FrontEnd().OpenConnections() == 2; });
     Ipv6Client third(server.Port());
     const std::string refused =
         third.Exchange("GET /bin/corvale/cmd.php?action=getip HTTP/1.0\r\n\r\n");

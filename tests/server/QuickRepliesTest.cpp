@@ -30,7 +30,7 @@ const std::string kSecret = ScramblePassword("s+cr/t=");
 
 std::string BodyOf(const std::string& response) {
     const auto end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string("(no answer)") : response.substr(end + 4);
+    return end == std::string::npos ? std::string("(no reply)") : response.substr(end + 4);
 }
 
 std::string Service(std::uint16_t port, const std::string& query) {
