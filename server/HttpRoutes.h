@@ -7,9 +7,7 @@
 #include "server/ServiceActions.h"
 #include "server/Storage.h"
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
