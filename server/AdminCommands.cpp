@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 
 namespace server {
 
@@ -43,31 +44,27 @@ std::optional<std::string> TypedPassword(Context& c, std::size_t index) {
     return password;
 }
 
-std::optional<std::string> CheckedPassword(Context& c, std::size_t index) {
+Result<std::string> CheckedPassword(Context& c, std::size_t index) {
     auto password = TypedPassword(c, index);
     if (!password || !IsValidTypedPassword(*password)) {
-        Usage(c, "the password must be 1 to 128 characters without control characters");
-        return std::nullopt;
+        return Refusal("the password must be 1 to 128 characters without control characters");
     }
-    return password;
+    return std::move(*password);
 }
 
 } // namespace
 
-std::optional<std::string> ReadPackageFile(const std::string& path, std::string& error) {
+Result<std::string> ReadPackageFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        error = "cannot read " + path;
-        return std::nullopt;
+        return Unavailable("cannot read " + path);
     }
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) {
-        error = "cannot read " + path;
-        return std::nullopt;
+        return Unavailable("cannot read " + path);
     }
     if (bytes.size() > kMaxPackageSize) {
-        error = path + " is larger than 64 MiB";
-        return std::nullopt;
+        return Refusal(path + " is larger than 64 MiB");
     }
     return bytes;
 }
@@ -87,7 +84,7 @@ int AddAccount(Context& c, StorageEngine& storage) {
     }
     const auto password = CheckedPassword(c, 1);
     if (!password) {
-        return kExitUsage;
+        return Usage(c, password.Failure().Message);
     }
     const auto created = storage.CreateAccount(userId, ScramblePassword(*password), SystemNow());
     if (!created) {
@@ -105,7 +102,7 @@ int SetPassword(Context& c, StorageEngine& storage) {
     const std::string& userId = c.line.Arguments[0];
     const auto password = CheckedPassword(c, 1);
     if (!password) {
-        return kExitUsage;
+        return Usage(c, password.Failure().Message);
     }
     const auto changed = storage.SetPassword(userId, ScramblePassword(*password));
     if (!changed) {
@@ -192,14 +189,13 @@ int SetVersion(Context& c, StorageEngine& storage) {
 }
 
 int SetPackage(Context& c, StorageEngine& storage) {
-    std::string error;
-    auto bytes = ReadPackageFile(c.line.Arguments[0], error);
+    auto bytes = ReadPackageFile(c.line.Arguments[0]);
     if (!bytes) {
-        c.err << "corvale-server: " << error << '\n';
+        c.err << "corvale-server: " << bytes.Failure().Message << '\n';
         return kExitFailure;
     }
     const std::size_t size = bytes->size();
-    if (const auto set = storage.SetPackage(std::move(bytes)); !set) {
+    if (const auto set = storage.SetPackage(std::move(bytes).Value()); !set) {
         return Failed(c, set.Failure());
     }
     c.out << "stored the update package (" << size << " bytes)\n";
@@ -233,7 +229,7 @@ int ShowOffer(Context& c, StorageEngine& storage) {
 int StoredPassword(Context& c) {
     const auto password = CheckedPassword(c, 0);
     if (!password) {
-        return kExitUsage;
+        return Usage(c, password.Failure().Message);
     }
     c.out << ScramblePassword(*password) << '\n';
     return kExitOk;

@@ -3,18 +3,18 @@
 // record, and the exit codes of CommandLine.h, so that scripts can drive them.
 
 #include "server/CommandLine.h"
+#include "server/Result.h"
 #include "server/Version.h"
 
 #include <istream>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 namespace server {
 
-// The bytes of an update package file (at most 64 MiB); none with `error` set otherwise.
-std::optional<std::string> ReadPackageFile(const std::string& path, std::string& error);
+// The bytes of an update package file (at most 64 MiB), or why there are none.
+Result<std::string> ReadPackageFile(const std::string& path);
 
 bool IsAdminCommand(std::string_view command);
 

@@ -62,44 +62,45 @@ bool TakesValue(std::string_view name) {
            FindNumberOption(name) != nullptr;
 }
 
-// Applies one option; the error text, or empty when it was fine.
-std::string ApplyOption(CommandLine& line, std::string_view name, const std::string& value,
-                        bool& listenSeen) {
+// Applies one option, or refuses its value.
+Result<void> ApplyOption(CommandLine& line, std::string_view name, const std::string& value,
+                         bool& listenSeen) {
     if (name == "--listen") {
         const auto address = ParseListenAddress(value);
         if (!address) {
-            return "invalid --listen address: " + value;
+            return Refusal("invalid --listen address: " + value);
         }
         if (line.SecondListen) {
-            return "--listen may be given twice at most";
+            return Refusal("--listen may be given twice at most");
         }
         (listenSeen ? line.SecondListen.emplace() : line.Listen) = *address;
         listenSeen = true;
     } else if (name == "--tls-cert" || name == "--tls-key") {
         if (value.empty()) {
-            return std::string(name) + " needs a file name";
+            return Refusal(std::string(name) + " needs a file name");
         }
         (name == "--tls-cert" ? line.TlsCertificateFile : line.TlsKeyFile) = value;
     } else if (name == "--db") {
         if (value.empty()) {
-            return "--db needs a file name";
+            return Refusal("--db needs a file name");
         }
         line.Database = value;
     } else if (name == "--offer-version") {
         line.OfferVersion = ParseVersion(value);
         if (!line.OfferVersion) {
-            return "invalid --offer-version (expected four numbers, e.g. 0.3.12.30): " + value;
+            return Refusal("invalid --offer-version (expected four numbers, e.g. 0.3.12.30): " +
+                           value);
         }
     } else if (name == "--package") {
         if (value.empty()) {
-            return "--package needs a file name";
+            return Refusal("--package needs a file name");
         }
         line.PackageFile = value;
     } else if (const NumberOption* option = FindNumberOption(name)) {
         const auto number = ParseNumber(value, option->Low, option->High);
         if (!number) {
-            return "invalid " + std::string(name) + " (" + std::to_string(option->Low) + " to " +
-                   std::to_string(option->High) + "): " + value;
+            return Refusal("invalid " + std::string(name) + " (" + std::to_string(option->Low) +
+                           " to " + std::to_string(option->High) + "): " + value);
         }
         option->Apply(line, *number);
     }
@@ -148,7 +149,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
     return address;
 }
 
-CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
+Result<CommandLine> ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     bool listenSeen = false;
     bool commandSeen = false;
@@ -177,18 +178,17 @@ CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
                 } else if (i + 1 < args.size()) {
                     value = args[++i];
                 } else {
-                    return {std::nullopt, name + " needs a value"};
+                    return Refusal(name + " needs a value");
                 }
-                if (std::string error = ApplyOption(line, name, value, listenSeen);
-                    !error.empty()) {
-                    return {std::nullopt, error};
+                if (Result<void> applied = ApplyOption(line, name, value, listenSeen); !applied) {
+                    return applied.Failure();
                 }
                 continue;
             } else {
-                return {std::nullopt, "unknown option: " + arg};
+                return Refusal("unknown option: " + arg);
             }
             if (equals != std::string::npos) {
-                return {std::nullopt, name + " takes no value"};
+                return Refusal(name + " takes no value");
             }
             continue;
         }
@@ -200,12 +200,12 @@ CommandLineParse ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
     if (line.TlsCertificateFile.has_value() != line.TlsKeyFile.has_value()) {
-        return {std::nullopt, "--tls-cert and --tls-key go together"};
+        return Refusal("--tls-cert and --tls-key go together");
     }
     if (line.SecondListen && !line.TlsCertificateFile) {
-        return {std::nullopt, "a second --listen serves HTTPS: give --tls-cert and --tls-key"};
+        return Refusal("a second --listen serves HTTPS: give --tls-cert and --tls-key");
     }
-    return {std::move(line), {}};
+    return line;
 }
 
 std::string HelpText() {

@@ -2,6 +2,7 @@
 // The command line of corvale-server: options, the command and its arguments, and the help.
 
 #include "server/HttpLimits.h"
+#include "server/Result.h"
 #include "server/Version.h"
 
 #include <cstdint>
@@ -47,14 +48,10 @@ struct CommandLine {
     bool ShowVersion = false;
 };
 
-struct CommandLineParse {
-    std::optional<CommandLine> Line;
-    std::string Error; // for the usage message when there is no line
-};
-
 // `args` without the program name. Options may stand before or after the command; "--" ends
-// them. Both "--name value" and "--name=value" are accepted.
-CommandLineParse ParseCommandLine(const std::vector<std::string>& args);
+// them. Both "--name value" and "--name=value" are accepted. A refusal's message is for the
+// usage message.
+Result<CommandLine> ParseCommandLine(const std::vector<std::string>& args);
 
 // "HOST:PORT", "HOST", ":PORT" or "[IPv6]:PORT"; port 0 picks a free one.
 std::optional<ListenAddress> ParseListenAddress(std::string_view text);

@@ -20,7 +20,7 @@ class SessionControl {
 public:
     using Clock = std::chrono::steady_clock;
     virtual ~SessionControl() = default;
-    // Ends the connection unless its request is already being answered; any thread.
+    // Ends the connection unless a reply to its request is already being made; any thread.
     virtual void Abort() = 0;
     // Whether the session's current step should have ended by `now`; any thread.
     virtual bool Overdue(Clock::time_point now) const = 0;

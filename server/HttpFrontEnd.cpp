@@ -4,7 +4,7 @@
 #include "server/ConnectionTable.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"
-#include "server/TlsListener.h"
+#include "server/TlsContext.h"
 
 #include <algorithm>
 #include <boost/asio/executor_work_guard.hpp>
@@ -25,7 +25,7 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-// How long a stop waits for the answers under way before it cuts them off.
+// How long a stop waits for the replies under way before it cuts them off.
 constexpr std::chrono::seconds kStopGrace{5};
 // How long accepting pauses when the system has no descriptor left for a new connection.
 constexpr std::chrono::milliseconds kAcceptBackOff{50};
@@ -49,9 +49,9 @@ struct Loop {
 
 } // namespace
 
-class HttpFrontEnd::Engine {
+class HttpFrontEnd::Impl {
 public:
-    Engine(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
+    Impl(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
         : reports_(actions.Reports()), options_(options),
           routes_(storage, actions, RouteOptions{options.SignupOpen}),
           table_(options.Limits.MaxConnections, options.Limits.MaxConnectionsPerAddress),
@@ -65,22 +65,27 @@ public:
         context_.Routes = &routes_;
         context_.Workers = &workers_;
         if (options.AccessLog) {
-            context_.Log = [this](const HttpRequestInfo& request, const HttpAnswer& answer) {
-                const std::string line = AccessLogLine(request, answer);
+            context_.Log = [this](const HttpRequestInfo& request, const HttpReply& reply) {
+                const std::string line = AccessLogLine(request, reply);
                 std::lock_guard lock(logMutex_);
                 *options_.AccessLog << line << std::endl;
             };
         }
     }
 
-    ~Engine() {
+    ~Impl() {
         reports_.WaitUntilIdle(); // nothing may post to a loop once it is gone
-        workers_.join();          // answers under way finish before their sessions go
+        workers_.join();          // replies under way finish before their sessions go
     }
 
-    bool UseCertificate(const std::string& chain, const std::string& key, std::string& error) {
-        tls_ = MakeTlsContext(chain, key, error);
-        return tls_ != nullptr;
+    Result<void> UseCertificate(const std::string& chain, const std::string& key) {
+        auto context = MakeTlsContext(chain, key);
+        if (!context) {
+            tls_.reset(); // no secure socket serves with what was refused
+            return context.Failure();
+        }
+        tls_ = std::move(context).Value();
+        return {};
     }
 
     std::uint16_t Bind(const std::string& host, std::uint16_t port, bool secure) {
@@ -324,38 +329,37 @@ private:
 };
 
 HttpFrontEnd::HttpFrontEnd(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
-    : engine_(std::make_unique<Engine>(storage, actions, options)) {}
+    : impl_(std::make_unique<Impl>(storage, actions, options)) {}
 
 HttpFrontEnd::~HttpFrontEnd() {
     Stop();
 }
 
 std::uint16_t HttpFrontEnd::Bind(const std::string& host, std::uint16_t port, bool secure) {
-    return engine_->Bind(host, port, secure);
+    return impl_->Bind(host, port, secure);
 }
 
-bool HttpFrontEnd::UseCertificate(const std::string& chain, const std::string& key,
-                                  std::string& error) {
-    return engine_->UseCertificate(chain, key, error);
+Result<void> HttpFrontEnd::UseCertificate(const std::string& chain, const std::string& key) {
+    return impl_->UseCertificate(chain, key);
 }
 
 bool HttpFrontEnd::Run() {
-    return engine_->Run();
+    return impl_->Run();
 }
 
 void HttpFrontEnd::Start() {
-    thread_ = std::thread([this] { engine_->Run(); });
+    thread_ = std::thread([this] { impl_->Run(); });
 }
 
 void HttpFrontEnd::Stop() {
-    engine_->Stop();
+    impl_->Stop();
     if (thread_.joinable()) {
         thread_.join();
     }
 }
 
 std::size_t HttpFrontEnd::OpenConnections() const {
-    return engine_->OpenConnections();
+    return impl_->OpenConnections();
 }
 
 } // namespace server

@@ -1,11 +1,12 @@
 #pragma once
 // The HTTP side of the reference service: the service script and the web pages on one or more
 // listening sockets. Event-driven: a few threads carry every connection through its reads and
-// writes, bounded by HttpLimits, while the answers (database work and password checks) are
-// made on a small pool of workers, so a slow disk never stalls accepting. Every answer closes
+// writes, bounded by HttpLimits, while the replies (database work and password checks) are
+// made on a small pool of workers, so a slow disk never stalls accepting. Every reply closes
 // its connection, as the client reads until the close.
 
 #include "server/HttpLimits.h"
+#include "server/Result.h"
 #include "server/ServiceActions.h"
 #include "server/StorageEngine.h"
 
@@ -19,7 +20,7 @@
 namespace server {
 
 struct FrontEndOptions {
-    int Threads = 8;   // workers that make answers
+    int Threads = 8;   // workers that make replies
     int IoThreads = 2; // threads that carry the connections
     bool SignupOpen = true;
     std::ostream* AccessLog = nullptr; // one line per request when set; never the query
@@ -37,26 +38,24 @@ public:
     // failure (also for a secure one before UseCertificate). A name is looked up and its
     // first address used. A secure socket serves HTTPS.
     std::uint16_t Bind(const std::string& host, std::uint16_t port, bool secure = false);
-    // The certificate chain and key (PEM text) for the secure sockets; false, with the reason
-    // in `error`, when they are unusable.
-    bool UseCertificate(const std::string& certificateChain, const std::string& key,
-                        std::string& error);
+    // The certificate chain and key (PEM text) for the secure sockets; a refusal that says
+    // why when they are unusable.
+    Result<void> UseCertificate(const std::string& certificateChain, const std::string& key);
     // Serves on the calling thread (and the other I/O threads) until Stop(); false when it
     // could not serve.
     bool Run();
     // Serves on a thread of its own until Stop().
     void Start();
-    // Stops accepting, ends connections still sending their request, lets the answers under
+    // Stops accepting, ends connections still sending their request, lets the replies under
     // way finish (a few seconds at most) and returns; safe from any thread.
     void Stop();
 
     // Connections open right now, refused ones included.
     std::size_t OpenConnections() const;
 
-    class Engine;
-
 private:
-    std::unique_ptr<Engine> engine_;
+    class Impl; // the sockets, loops and workers: Asio stays out of this header
+    std::unique_ptr<Impl> impl_;
     std::thread thread_;
 };
 

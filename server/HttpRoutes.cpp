@@ -3,6 +3,9 @@
 #include "server/ServiceQuery.h"
 #include "server/WebPages.h"
 
+#include <type_traits>
+#include <variant>
+
 namespace server {
 
 namespace {
@@ -70,24 +73,38 @@ std::string FormDecode(std::string_view text) {
     return decoded;
 }
 
-HttpAnswer Html(PageReply page) {
-    HttpAnswer answer;
-    answer.Status = page.Status;
-    answer.ContentType = kHtml;
-    answer.Body = std::move(page.Html);
-    return answer;
+HttpReply Html(PageReply page) {
+    HttpReply reply;
+    reply.Status = page.Status;
+    reply.ContentType = kHtml;
+    reply.Body = std::move(page.Html);
+    return reply;
 }
 
-HttpAnswer ServiceAnswer(ServiceReply reply) {
-    HttpAnswer answer;
-    answer.Status = reply.Status;
-    answer.ContentType = std::move(reply.ContentType);
-    answer.Body = std::move(reply.Body);
-    answer.SharedBody = std::move(reply.Package);
-    if (reply.IsPackage) {
-        answer.Headers.emplace_back("Content-Disposition", R"(attachment; filename="cvlupf.exe")");
+HttpReply FromService(ServiceReply service) {
+    HttpReply reply;
+    reply.Status = service.Status;
+    reply.ContentType = std::move(service.ContentType);
+    reply.Body = std::move(service.Body);
+    reply.SharedBody = std::move(service.Package);
+    if (service.IsPackage) {
+        reply.Headers.emplace_back("Content-Disposition", R"(attachment; filename="cvlupf.exe")");
     }
-    return answer;
+    return reply;
+}
+
+// The same outcome, with the service's reply (if made) as the HTTP reply.
+template <class Outcome, class Service> Outcome FromServiceOutcome(Service service) {
+    return std::visit(
+        [](auto&& alternative) -> Outcome {
+            using Alternative = std::decay_t<decltype(alternative)>;
+            if constexpr (std::is_same_v<Alternative, ServiceReply>) {
+                return FromService(std::move(alternative));
+            } else {
+                return alternative;
+            }
+        },
+        std::move(service));
 }
 
 } // namespace
@@ -129,7 +146,7 @@ std::string_view ReasonFor(int status) {
     }
 }
 
-HttpAnswer FailureAnswer(int status) {
+HttpReply FailureReply(int status) {
     // The client shows the text after "ERR": plain words it can put in a message box.
     static const std::pair<int, const char*> kMessages[] = {
         {400, "Bad request"},
@@ -144,15 +161,15 @@ HttpAnswer FailureAnswer(int status) {
         {503, "Too many connections, try again later"},
         {505, "HTTP version not supported"},
     };
-    HttpAnswer answer;
-    answer.Status = status;
-    answer.Body = "ERR HTTP status " + std::to_string(status);
+    HttpReply reply;
+    reply.Status = status;
+    reply.Body = "ERR HTTP status " + std::to_string(status);
     for (const auto& [code, message] : kMessages) {
         if (code == status) {
-            answer.Body = std::string("ERR ") + message;
+            reply.Body = std::string("ERR ") + message;
         }
     }
-    return answer;
+    return reply;
 }
 
 std::string FormValue(std::string_view form, std::string_view key) {
@@ -172,22 +189,22 @@ std::string FormValue(std::string_view form, std::string_view key) {
 HttpRoutes::HttpRoutes(StorageEngine& storage, ServiceActions& actions, RouteOptions options)
     : storage_(storage), actions_(actions), options_(options) {}
 
-HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
+HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
     const std::string_view path = PathOf(request.Target);
     const bool get = request.Method == "GET" || request.Method == "HEAD";
     const bool known =
         path == kServiceScript || path == kHomePath || path == kSignupPath || IsHomeAlias(path);
     if (!known) {
-        return FailureAnswer(404);
+        return FailureReply(404);
     }
     const bool post = request.Method == "POST" && path == kSignupPath;
     if (!get && !post) {
-        HttpAnswer answer = FailureAnswer(405);
-        answer.Headers.emplace_back("Allow", path == kSignupPath ? "GET, HEAD, POST" : "GET, HEAD");
-        return answer;
+        HttpReply reply = FailureReply(405);
+        reply.Headers.emplace_back("Allow", path == kSignupPath ? "GET, HEAD, POST" : "GET, HEAD");
+        return reply;
     }
     if (path == kServiceScript) {
-        return ServiceAnswer(actions_.Handle(request.Target, request.Peer));
+        return FromService(actions_.ReplyTo(request.Target, request.Peer));
     }
     if (path == kHomePath) {
         const auto version = actions_.OfferedVersion();
@@ -198,11 +215,11 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
         return Html({200, HomePage(*version, *size, options_.SignupOpen)});
     }
     if (IsHomeAlias(path)) {
-        HttpAnswer answer;
-        answer.Status = 301;
-        answer.Body = "Moved to " + std::string(kHomePath);
-        answer.Headers.emplace_back("Location", std::string(kHomePath));
-        return answer;
+        HttpReply reply;
+        reply.Status = 301;
+        reply.Body = "Moved to " + std::string(kHomePath);
+        reply.Headers.emplace_back("Location", std::string(kHomePath));
+        return reply;
     }
     if (post) {
         const SignupInput input{FormValue(request.Body, "id"), FormValue(request.Body, "password"),
@@ -216,36 +233,30 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
     return Html(SignupPage(options_.SignupOpen));
 }
 
-QuickAnswer HttpRoutes::AnswerQuickly(const HttpRequestInfo& request, HttpAnswer& answer,
-                                      std::function<void(std::optional<HttpAnswer>)> later) {
+QuickReply<HttpReply> HttpRoutes::ReplyQuickly(const HttpRequestInfo& request,
+                                               QueuedReplyDone<HttpReply> later) {
     if (PathOf(request.Target) != kServiceScript ||
         (request.Method != "GET" && request.Method != "HEAD")) {
-        return QuickAnswer::NotQuick;
+        return ReplyOnWorker{};
     }
-    ServiceReply reply;
-    const QuickAnswer quick = actions_.AnswerQuickly(
-        request.Target, request.Peer, reply,
-        [later = std::move(later)](std::optional<ServiceReply> done) {
-            later(done ? std::optional<HttpAnswer>(ServiceAnswer(std::move(*done))) : std::nullopt);
-        });
-    if (quick == QuickAnswer::Ready) {
-        answer = ServiceAnswer(std::move(reply));
-    }
-    return quick;
+    return FromServiceOutcome<QuickReply<HttpReply>>(actions_.ReplyQuickly(
+        request.Target, request.Peer, [later = std::move(later)](QueuedReply<ServiceReply> done) {
+            later(FromServiceOutcome<QueuedReply<HttpReply>>(std::move(done)));
+        }));
 }
 
-std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answer) {
+std::string AccessLogLine(const HttpRequestInfo& request, const HttpReply& reply) {
     const std::string_view target = request.Target;
     std::string line =
         request.Peer + " \"" + Printable(request.Method) + ' ' + Printable(PathOf(target));
     if (PathOf(target) == kServiceScript) {
-        if (const auto parsed = ParseServiceQuery(target);
-            parsed.Query && !parsed.Query->Action.empty() && IsPlainWord(parsed.Query->Action)) {
-            line += "?action=" + parsed.Query->Action;
+        if (const auto query = ParseServiceQuery(target);
+            query && !query->Action.empty() && IsPlainWord(query->Action)) {
+            line += "?action=" + query->Action;
         }
     }
-    line += "\" " + std::to_string(answer.Status) + ' ' +
-            std::to_string(answer.SharedBody ? answer.SharedBody->size() : answer.Body.size());
+    line += "\" " + std::to_string(reply.Status) + ' ' +
+            std::to_string(reply.SharedBody ? reply.SharedBody->size() : reply.Body.size());
     return line;
 }
 

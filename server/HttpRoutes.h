@@ -1,14 +1,13 @@
 #pragma once
-// What the service answers to one complete HTTP request: the service script, the web pages,
+// What the service replies to one complete HTTP request: the service script, the web pages,
 // their aliases, and failure replies. Knows nothing of sockets; the front end carries the
-// request in and the answer out.
+// request in and the reply out.
 
+#include "server/QuickReply.h"
 #include "server/ServiceActions.h"
 #include "server/StorageEngine.h"
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,12 +23,12 @@ struct HttpRequestInfo {
     std::string Peer;
 };
 
-struct HttpAnswer {
+struct HttpReply {
     int Status = 200;
     std::string ContentType = "text/plain; charset=utf-8";
     std::string Body;
     std::vector<std::pair<std::string, std::string>> Headers; // beyond type, length, close
-    // A large body shared with other answers (the update package), sent in place of Body.
+    // A large body shared with other replies (the update package), sent in place of Body.
     std::shared_ptr<const std::string> SharedBody;
 };
 
@@ -40,7 +39,7 @@ struct RouteOptions {
 // The reason phrase of a status line.
 std::string_view ReasonFor(int status);
 // A failure reply the client can show: "ERR " and the status's reason.
-HttpAnswer FailureAnswer(int status);
+HttpReply FailureReply(int status);
 
 // Decodes an application/x-www-form-urlencoded body ("+" is a blank, %XX a byte); the value of
 // `key`, empty when absent.
@@ -49,12 +48,11 @@ std::string FormValue(std::string_view form, std::string_view key);
 class HttpRoutes {
 public:
     HttpRoutes(StorageEngine& storage, ServiceActions& actions, RouteOptions options);
-    HttpAnswer Answer(const HttpRequestInfo& request);
-    // The service script's requests that need neither the database nor a hash check are
-    // answered here and now, on the caller's thread (ServiceActions::AnswerQuickly); `later`
-    // gets a queued one's answer, or none when Answer must make it after all.
-    QuickAnswer AnswerQuickly(const HttpRequestInfo& request, HttpAnswer& answer,
-                              std::function<void(std::optional<HttpAnswer>)> later);
+    HttpReply ReplyTo(const HttpRequestInfo& request);
+    // The service script's requests that need neither the database nor a hash check, on the
+    // caller's thread (ServiceActions::ReplyQuickly); `later` gets a queued one's reply.
+    QuickReply<HttpReply> ReplyQuickly(const HttpRequestInfo& request,
+                                       QueuedReplyDone<HttpReply> later);
 
 private:
     StorageEngine& storage_;
@@ -64,6 +62,6 @@ private:
 
 // One access log line (no line break): peer, method, path and the action, status and size.
 // Never a query value: the query carries the account's password.
-std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answer);
+std::string AccessLogLine(const HttpRequestInfo& request, const HttpReply& reply);
 
 } // namespace server

@@ -1,6 +1,6 @@
 #pragma once
 // One connection of the front end: read one request head (and a form's body) within the
-// limits, have the answer made off the event loop, send it with "Connection: close", close.
+// limits, have the reply made off the event loop, send it with "Connection: close", close.
 // The stream is a template parameter so that the same session serves plain TCP and streams
 // layered on it; StreamSteps says how a kind of stream starts and ends. Each step has a
 // deadline, which the front end's deadline round enforces (ConnectionTable::ExpireOverdue).
@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace server {
 
@@ -30,7 +31,7 @@ struct SessionContext {
     HttpLimits Limits;
     HttpRoutes* Routes = nullptr;
     boost::asio::thread_pool* Workers = nullptr;
-    std::function<void(const HttpRequestInfo&, const HttpAnswer&)> Log; // may be empty
+    std::function<void(const HttpRequestInfo&, const HttpReply&)> Log; // may be empty
 };
 
 // Plain TCP: nothing to do before the first byte or after the last.
@@ -48,7 +49,7 @@ public:
         : stream_(std::move(stream)), context_(context), ticket_(std::move(ticket)),
           peer_(std::move(peer)), buffer_(context.Limits.MaxHeadBytes) {}
 
-    // Reads and answers the request.
+    // Reads the request and replies to it.
     void Start() {
         ticket_.Attach(this->weak_from_this());
         SetDeadline(context_.Limits.HeadTimeout);
@@ -64,20 +65,20 @@ public:
     // Tells the client it was refused (the connection caps), without reading its request.
     void Refuse(int status) {
         ticket_.Attach(this->weak_from_this());
-        answering_ = true;
+        replying_ = true;
         SetDeadline(std::chrono::seconds(2));
         StreamSteps<Stream>::Begin(stream_,
                                    [self = this->shared_from_this(), status](beast::error_code ec) {
                                        if (ec) {
                                            return self->Close();
                                        }
-                                       self->Send(FailureAnswer(status), false, true);
+                                       self->Send(FailureReply(status), false, true);
                                    });
     }
 
     void Abort() override {
         boost::asio::post(stream_.get_executor(), [self = this->shared_from_this()] {
-            if (!self->answering_) {
+            if (!self->replying_) {
                 self->Close();
             }
         });
@@ -175,7 +176,7 @@ private:
     }
 
     void Dispatch() {
-        answering_ = true;
+        replying_ = true;
         SetDeadline(context_.Limits.ReplyTimeout); // the head's deadline ended with the head
         auto& request = parser_->get();
         request_.Method = std::string(request.method_string());
@@ -186,84 +187,83 @@ private:
         leftovers_ = buffer_.size() > 0;
         parser_.reset();
         buffer_.consume(buffer_.size());
-        HttpAnswer answer;
-        QuickAnswer quick = QuickAnswer::NotQuick;
+        QuickReply<HttpReply> quick = ReplyOnWorker{};
         try {
-            quick = context_.Routes->AnswerQuickly(
-                request_, answer,
-                [self = this->shared_from_this()](std::optional<HttpAnswer> later) {
-                    if (!later) {
-                        return self->AnswerOnWorker();
+            quick = context_.Routes->ReplyQuickly(
+                request_, [self = this->shared_from_this()](QueuedReply<HttpReply> later) {
+                    if (std::holds_alternative<ReplyOnWorker>(later)) {
+                        return self->ReplyFromWorker();
                     }
-                    self->Log(*later);
-                    boost::asio::post(self->stream_.get_executor(),
-                                      [self, answer = std::move(*later)]() mutable {
-                                          self->Reply(std::move(answer));
-                                      });
+                    self->PostReply(std::get<HttpReply>(std::move(later)));
                 });
         } catch (const std::exception&) {
-            quick = QuickAnswer::Ready;
-            answer = FailureAnswer(500);
+            quick = FailureReply(500);
         }
-        if (quick == QuickAnswer::Ready) {
-            Log(answer);
-            Reply(std::move(answer));
-        } else if (quick == QuickAnswer::NotQuick) {
-            AnswerOnWorker();
+        if (auto* reply = std::get_if<HttpReply>(&quick)) {
+            Log(*reply);
+            SendReply(std::move(*reply));
+        } else if (std::holds_alternative<ReplyOnWorker>(quick)) {
+            ReplyFromWorker();
         } // else the writing thread replies once the change is committed
     }
 
     // Database work and hash checks wait on a worker, never on the connection's thread.
-    void AnswerOnWorker() {
+    void ReplyFromWorker() {
         boost::asio::post(*context_.Workers, [self = this->shared_from_this()]() mutable {
-            HttpAnswer answer;
+            HttpReply reply;
             try {
-                answer = self->context_.Routes->Answer(self->request_);
+                reply = self->context_.Routes->ReplyTo(self->request_);
             } catch (const std::exception&) {
-                answer = FailureAnswer(500);
+                reply = FailureReply(500);
             }
-            self->Log(answer);
-            boost::asio::post(
-                self->stream_.get_executor(),
-                [self, answer = std::move(answer)]() mutable { self->Reply(std::move(answer)); });
+            self->PostReply(std::move(reply));
         });
     }
 
-    void Log(const HttpAnswer& answer) {
+    // From a worker or the writing thread: logged there, sent on the connection's own loop.
+    void PostReply(HttpReply reply) {
+        Log(reply);
+        boost::asio::post(stream_.get_executor(),
+                          [self = this->shared_from_this(), reply = std::move(reply)]() mutable {
+                              self->SendReply(std::move(reply));
+                          });
+    }
+
+    void Log(const HttpReply& reply) {
         if (context_.Log) {
-            context_.Log(request_, answer);
+            context_.Log(request_, reply);
         }
     }
 
-    void Reply(HttpAnswer answer) {
-        Send(std::move(answer), request_.Method == "HEAD", leftovers_);
+    void SendReply(HttpReply reply) {
+        Send(std::move(reply), request_.Method == "HEAD", leftovers_);
     }
 
-    // Answers a request that could not be read whole, then lets the client's rest drain.
+    // Replies to a request that could not be read whole, then lets the client's rest drain.
     void Fail(int status) {
-        answering_ = true;
+        replying_ = true;
         parser_.reset();
         buffer_.consume(buffer_.size());
-        Send(FailureAnswer(status), false, true);
+        Send(FailureReply(status), false, true);
     }
 
-    void Send(HttpAnswer answer, bool headOnly, bool drainAfter) {
-        if (answer.SharedBody) {
-            return SendShared(std::move(answer), headOnly, drainAfter);
+    void Send(HttpReply reply, bool headOnly, bool drainAfter) {
+        if (reply.SharedBody) {
+            return SendShared(std::move(reply), headOnly, drainAfter);
         }
         response_.emplace();
-        FillHead(*response_, answer, answer.Body.size());
+        FillHead(*response_, reply, reply.Body.size());
         if (!headOnly) {
-            response_->body() = std::move(answer.Body);
+            response_->body() = std::move(reply.Body);
         }
         Write(*response_, drainAfter);
     }
 
     // The body stays where it is, shared, and goes out in the pieces the socket takes.
-    void SendShared(HttpAnswer answer, bool headOnly, bool drainAfter) {
-        sharedBody_ = std::move(answer.SharedBody);
+    void SendShared(HttpReply reply, bool headOnly, bool drainAfter) {
+        sharedBody_ = std::move(reply.SharedBody);
         sharedResponse_.emplace();
-        FillHead(*sharedResponse_, answer, sharedBody_->size());
+        FillHead(*sharedResponse_, reply, sharedBody_->size());
         if (!headOnly) {
             sharedResponse_->body() = {sharedBody_->data(), sharedBody_->size()};
         }
@@ -271,13 +271,13 @@ private:
     }
 
     template <class Response>
-    static void FillHead(Response& response, const HttpAnswer& answer, std::size_t length) {
+    static void FillHead(Response& response, const HttpReply& reply, std::size_t length) {
         response.version(11);
-        response.result(static_cast<unsigned>(answer.Status));
-        const std::string_view reason = ReasonFor(answer.Status);
+        response.result(static_cast<unsigned>(reply.Status));
+        const std::string_view reason = ReasonFor(reply.Status);
         response.reason(beast::string_view(reason.data(), reason.size()));
-        response.set(http::field::content_type, answer.ContentType);
-        for (const auto& [name, value] : answer.Headers) {
+        response.set(http::field::content_type, reply.ContentType);
+        for (const auto& [name, value] : reply.Headers) {
             response.set(name, value);
         }
         response.set(http::field::connection, "close");
@@ -299,8 +299,8 @@ private:
             });
     }
 
-    // After the answer. When the client may still be sending, closing at once would reset
-    // the connection and could throw the answer away before the client read it; so the
+    // After the reply. When the client may still be sending, closing at once would reset
+    // the connection and could throw the reply away before the client read it; so the
     // sending side is shut and what still comes is read and dropped, for a short while.
     void Finish(bool drain) {
         StreamSteps<Stream>::End(
@@ -328,7 +328,7 @@ private:
             });
     }
 
-    // The answer, if any, is out; with nothing unread left, the close sends it on with the
+    // The reply, if any, is out; with nothing unread left, the close sends it on with the
     // end of the stream. Safe to call again.
     void Close() { Socket().close(); }
 
@@ -348,8 +348,8 @@ private:
     // The current step's deadline, in Clock ticks: written on the connection's loop, read by
     // the deadline round.
     std::atomic<Clock::rep> deadline_{Clock::duration::max().count()};
-    bool answering_ = false;
-    HttpRequestInfo request_; // once read whole; then only read, by whichever thread answers
+    bool replying_ = false;
+    HttpRequestInfo request_; // once read whole; then only read, by whichever thread replies
     bool leftovers_ = false;  // the client sent more than its request
 };
 

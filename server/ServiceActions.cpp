@@ -1,6 +1,7 @@
 #include "server/ServiceActions.h"
 
 #include "server/MemoryView.h"
+#include "server/ServiceInput.h"
 #include "server/Validation.h"
 
 #include <arpa/inet.h>
@@ -12,7 +13,6 @@ namespace server {
 
 namespace {
 
-constexpr std::string_view kInvalidLogin = "Invalid ID or password";
 constexpr std::string_view kTooManyFailures = "Too many failed logins, try again later";
 constexpr std::string_view kUnavailable = "Service temporarily unavailable, try again later";
 
@@ -43,31 +43,12 @@ std::string Named(std::string_view prefix, std::string_view userId) {
     return text;
 }
 
-// Names are stored, compared and sent back in replies labelled UTF-8, so bytes that are no
-// text at all, or control characters, are refused before anything looks them up.
-std::optional<std::string_view> UncleanName(const ServiceQuery& query) {
-    static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
-        {"id", kInvalidLogin}, {"host", "Invalid host name"}, {"invid", "Invalid user ID"}};
-    for (const auto& [key, refusal] : kNames) {
-        const auto value = query.Find(key);
-        if (value && !IsCleanText(*value)) {
-            return refusal;
-        }
-    }
-    return std::nullopt;
-}
-
 // A database failure: the client is asked to try again later, and the failure is logged.
 ServiceReply StorageFailure(const Error& error) {
     std::cerr << "corvale-server: storage failure: " << error.Message << '\n';
     ServiceReply reply = Failure(kUnavailable);
     reply.Status = 503;
     return reply;
-}
-
-std::string ClientVersionOf(const ServiceQuery& query) {
-    const auto v = query.Find("v");
-    return v && ParseVersion(*v) ? std::string(*v) : std::string();
 }
 
 } // namespace
@@ -110,92 +91,73 @@ ServiceActions::ServiceActions(StorageEngine& storage, UpdateOffer offer, Clock 
     }
 }
 
-ServiceReply ServiceActions::Handle(std::string_view rawTarget, std::string_view peerAddress) {
-    QueryParse parsed = ParseServiceQuery(rawTarget);
-    if (!parsed.Query) {
-        return Failure(parsed.Error);
+ServiceReply ServiceActions::ReplyTo(std::string_view rawTarget, std::string_view peerAddress) {
+    const Result<ServiceQuery> query = ReadServiceRequest(rawTarget);
+    if (!query) {
+        return Failure(query.Failure().Message);
     }
-    if (const auto refusal = UncleanName(*parsed.Query)) {
-        return Failure(*refusal);
-    }
-    return Dispatch(*parsed.Query, NormalizePeerAddress(peerAddress));
+    return Dispatch(*query, NormalizePeerAddress(peerAddress));
 }
 
-QuickAnswer ServiceActions::AnswerQuickly(std::string_view rawTarget, std::string_view peerAddress,
-                                          ServiceReply& reply, LaterReply later) {
-    QueryParse parsed = ParseServiceQuery(rawTarget);
-    if (!parsed.Query) {
-        reply = Failure(parsed.Error);
-        return QuickAnswer::Ready;
+QuickReply<ServiceReply> ServiceActions::ReplyQuickly(std::string_view rawTarget,
+                                                      std::string_view peerAddress,
+                                                      QueuedReplyDone<ServiceReply> later) {
+    const Result<ServiceQuery> query = ReadServiceRequest(rawTarget);
+    if (!query) {
+        return Failure(query.Failure().Message);
     }
-    if (const auto refusal = UncleanName(*parsed.Query)) {
-        reply = Failure(*refusal);
-        return QuickAnswer::Ready;
+    if (query->Action == "getip") {
+        return QuickGetIp(*query, NormalizePeerAddress(peerAddress));
     }
-    if (parsed.Query->Action == "getip") {
-        return QuickGetIp(*parsed.Query, NormalizePeerAddress(peerAddress), reply);
+    if (query->Action == "setip") {
+        return QuickSetIp(*query, std::move(later));
     }
-    if (parsed.Query->Action == "setip") {
-        return QuickSetIp(*parsed.Query, reply, std::move(later));
-    }
-    return QuickAnswer::NotQuick;
+    return ReplyOnWorker{};
 }
 
 // As GetIp, when no hash check is needed: no login offered, or one remembered.
-QuickAnswer ServiceActions::QuickGetIp(const ServiceQuery& query, const std::string& peer,
-                                       ServiceReply& reply) {
+QuickReply<ServiceReply> ServiceActions::QuickGetIp(const ServiceQuery& query,
+                                                    const std::string& peer) {
     std::string recorded;
     const auto host = query.Find("host");
     if (host && IsValidHostName(*host)) {
-        const auto id = query.Find("id");
-        const auto password = query.Find("pswd");
-        if (id && password && !password->empty() && IsValidUserId(*id)) {
-            const auto login = authenticator_.Remembered(*id, *password);
+        const auto offered = ReadLogin(query);
+        if (offered && !offered->Password.empty()) {
+            const auto login = authenticator_.Remembered(offered->UserId, offered->Password);
             if (!login) {
-                return QuickAnswer::NotQuick;
+                return ReplyOnWorker{};
             }
             recorded = storage_.View().RecordedAddress(login->Account, *host);
         }
     }
-    reply = Ok(peer + ' ' + recorded);
-    return QuickAnswer::Ready;
+    return Ok(peer + ' ' + recorded);
 }
 
 // As SetIp behind a remembered login; the writing thread checks that the login still holds.
-QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& reply,
-                                       LaterReply later) {
-    const auto id = query.Find("id");
-    const auto password = query.Find("pswd");
-    if (!id || !password || !IsValidUserId(*id)) {
-        reply = Failure(kInvalidLogin);
-        return QuickAnswer::Ready;
+QuickReply<ServiceReply> ServiceActions::QuickSetIp(const ServiceQuery& query,
+                                                    QueuedReplyDone<ServiceReply> later) {
+    const auto offered = ReadLogin(query);
+    if (!offered) {
+        return Failure(kInvalidLogin);
     }
-    auto login = authenticator_.Remembered(*id, *password);
+    auto login = authenticator_.Remembered(offered->UserId, offered->Password);
     if (!login) {
-        return QuickAnswer::NotQuick; // a full check, or a refusal within the login limits
+        return ReplyOnWorker{}; // a full check, or a refusal within the login limits
     }
-    const auto host = query.Find("host");
-    if (!host || !IsValidHostName(*host)) {
-        reply = Failure("Invalid host name");
-        return QuickAnswer::Ready;
+    Result<HostReport> read = ReadAddressReport(query);
+    if (!read) {
+        return Failure(read.Failure().Message);
     }
-    const auto address = query.Find("ip");
-    if (!address) {
-        reply = Failure("Missing key: ip");
-        return QuickAnswer::Ready;
-    }
-    if (!IsValidAddressReport(*address)) {
-        reply = Failure("Invalid address");
-        return QuickAnswer::Ready;
-    }
-    AddressReport report{login->Account,     std::move(login->PasswordHash),
-                         std::string(*host), std::string(*address),
-                         clock_(),           ClientVersionOf(query)};
+    AddressReport report{login->Account,
+                         std::move(login->PasswordHash),
+                         std::string(read->Host),
+                         std::string(read->Address),
+                         clock_(),
+                         std::move(read->ClientVersion)};
     if (reports_.AlreadyRecorded(report)) {
         // A repeat within the same second, as overlapping checks of one client send: the
-        // row holds it, committed, so the answer needs no transaction.
-        reply = Ok();
-        return QuickAnswer::Ready;
+        // row holds it, committed, so the reply needs no transaction.
+        return Ok();
     }
     reports_.Queue(std::move(report), [later = std::move(later)](ReportOutcome outcome) {
         switch (outcome) {
@@ -204,7 +166,7 @@ QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& 
         case ReportOutcome::TooManyHosts:
             return later(Failure("Too many hosts for this account"));
         case ReportOutcome::LoginChanged:
-            return later(std::nullopt);
+            return later(ReplyOnWorker{});
         case ReportOutcome::Failed:
             break;
         }
@@ -212,7 +174,7 @@ QuickAnswer ServiceActions::QuickSetIp(const ServiceQuery& query, ServiceReply& 
         failed.Status = 503;
         later(std::move(failed));
     });
-    return QuickAnswer::Queued;
+    return ReplyQueued{};
 }
 
 ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_view peer) {
@@ -261,16 +223,15 @@ ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_vie
 }
 
 Result<LoginResult> ServiceActions::Authenticate(const ServiceQuery& query, std::string_view peer) {
-    const auto id = query.Find("id");
-    const auto password = query.Find("pswd");
-    if (!id || !password || !IsValidUserId(*id)) {
+    const auto offered = ReadLogin(query);
+    if (!offered) {
         return LoginResult{};
     }
-    return authenticator_.Login(*id, *password, peer);
+    return authenticator_.Login(offered->UserId, offered->Password, peer);
 }
 
 // The check needs no account. The address on record is given only to the account's owner:
-// anyone else gets an empty record, which the client answers with a report that then fails
+// anyone else gets an empty record, which the client follows with a report that then fails
 // visibly, rather than learning where someone else's computer is.
 ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view peer) {
     std::string recorded;
@@ -295,19 +256,12 @@ ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view p
 }
 
 ServiceReply ServiceActions::SetIp(const ServiceQuery& query, AccountKey account) {
-    const auto host = query.Find("host");
-    if (!host || !IsValidHostName(*host)) {
-        return Failure("Invalid host name");
+    const Result<HostReport> read = ReadAddressReport(query);
+    if (!read) {
+        return Failure(read.Failure().Message);
     }
-    const auto address = query.Find("ip");
-    if (!address) {
-        return Failure("Missing key: ip");
-    }
-    if (!IsValidAddressReport(*address)) {
-        return Failure("Invalid address");
-    }
-    const auto number =
-        storage_.RecordAddress(account, *host, *address, clock_(), ClientVersionOf(query));
+    const auto& [host, address, clientVersion] = *read;
+    const auto number = storage_.RecordAddress(account, host, address, clock_(), clientVersion);
     if (!number) {
         return StorageFailure(number.Failure());
     }

@@ -3,6 +3,7 @@
 // the data, or with "ERR" and a short message that the client shows to its user.
 
 #include "server/Authenticator.h"
+#include "server/QuickReply.h"
 #include "server/ReportWriter.h"
 #include "server/Result.h"
 #include "server/ServiceQuery.h"
@@ -40,26 +41,17 @@ std::string FormatRecordTime(UnixTime time);
 // The peer as the client should see it: an IPv4-mapped IPv6 address in its dotted form.
 std::string NormalizePeerAddress(std::string_view peer);
 
-enum class QuickAnswer {
-    Ready,   // the reply is made
-    Queued,  // the reply comes later, once the database has committed the change
-    NotQuick // answer with Handle, away from the caller's thread
-};
-// Called once, on the writing thread; with no reply when Handle must answer after all.
-using LaterReply = std::function<void(std::optional<ServiceReply>)>;
-
 class ServiceActions {
 public:
     ServiceActions(StorageEngine& storage, UpdateOffer offer, Clock clock = SystemNow,
                    AuthenticatorOptions logins = {});
 
-    ServiceReply Handle(std::string_view rawTarget, std::string_view peerAddress);
-    // What can be answered without waiting for the database or a password hash check, so on
-    // the thread that carries the connection: a bad query, the address check, and an address
-    // report of a remembered login (queued for the writing thread). The reply is the one
-    // Handle would give.
-    QuickAnswer AnswerQuickly(std::string_view rawTarget, std::string_view peerAddress,
-                              ServiceReply& reply, LaterReply later);
+    ServiceReply ReplyTo(std::string_view rawTarget, std::string_view peerAddress);
+    // What needs neither the database nor a password hash check: a bad query, the address
+    // check, and an address report of a remembered login (queued for the writing thread,
+    // which gives `later` its reply). Every reply is the one ReplyTo would give.
+    QuickReply<ServiceReply> ReplyQuickly(std::string_view rawTarget, std::string_view peerAddress,
+                                          QueuedReplyDone<ServiceReply> later);
 
     // What the service currently offers, for the web pages as well.
     Result<ProductVersion> OfferedVersion();
@@ -79,8 +71,9 @@ private:
     ServiceReply Clver();
     ServiceReply Dlupdate();
     Result<LoginResult> Authenticate(const ServiceQuery& query, std::string_view peer);
-    QuickAnswer QuickGetIp(const ServiceQuery& query, const std::string& peer, ServiceReply& reply);
-    QuickAnswer QuickSetIp(const ServiceQuery& query, ServiceReply& reply, LaterReply later);
+    QuickReply<ServiceReply> QuickGetIp(const ServiceQuery& query, const std::string& peer);
+    QuickReply<ServiceReply> QuickSetIp(const ServiceQuery& query,
+                                        QueuedReplyDone<ServiceReply> later);
 
     StorageEngine& storage_;
     UpdateOffer offer_;

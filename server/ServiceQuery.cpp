@@ -11,10 +11,10 @@ std::optional<std::string_view> ServiceQuery::Find(std::string_view key) const {
     return std::nullopt;
 }
 
-QueryParse ParseServiceQuery(std::string_view rawTarget) {
+Result<ServiceQuery> ParseServiceQuery(std::string_view rawTarget) {
     const auto question = rawTarget.find('?');
     if (question == std::string_view::npos) {
-        return {std::nullopt, "Missing action"};
+        return Refusal("Missing action");
     }
     std::string_view rest = rawTarget.substr(question + 1);
     ServiceQuery query;
@@ -31,28 +31,28 @@ QueryParse ParseServiceQuery(std::string_view rawTarget) {
         const std::string_view value =
             equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
         if (key.empty() || key.size() > kMaxQueryKeyLength) {
-            return {std::nullopt, "Malformed request"};
+            return Refusal("Malformed request");
         }
         if (value.size() > kMaxQueryValueLength) {
-            return {std::nullopt, "Value too long: " + std::string(key)};
+            return Refusal("Value too long: " + std::string(key));
         }
         if (first) {
             if (key != "action") {
-                return {std::nullopt, "Missing action"};
+                return Refusal("Missing action");
             }
             query.Action = value;
             first = false;
             continue;
         }
         if (key == "action" || query.Find(key)) {
-            return {std::nullopt, "Duplicate key: " + std::string(key)};
+            return Refusal("Duplicate key: " + std::string(key));
         }
         query.Values.emplace_back(key, value);
     }
     if (first) {
-        return {std::nullopt, "Missing action"};
+        return Refusal("Missing action");
     }
-    return {std::move(query), {}};
+    return query;
 }
 
 } // namespace server

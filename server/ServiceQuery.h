@@ -3,6 +3,8 @@
 // values unencoded (a stored password holds "+", "/" and "="), so the query is cut at "&" and
 // each pair at its first "=", and nothing is percent- or plus-decoded.
 
+#include "server/Result.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -23,13 +25,9 @@ struct ServiceQuery {
     std::optional<std::string_view> Find(std::string_view key) const;
 };
 
-struct QueryParse {
-    std::optional<ServiceQuery> Query;
-    std::string Error; // why there is no query: a short text for the failure reply
-};
-
 // `rawTarget` is the request target as it came, e.g. "/bin/corvale/cmd.php?action=getip&id=x".
-// "action" must be the first key; keys may appear once each.
-QueryParse ParseServiceQuery(std::string_view rawTarget);
+// "action" must be the first key; keys may appear once each. A refusal's message is the short
+// text of the failure reply.
+Result<ServiceQuery> ParseServiceQuery(std::string_view rawTarget);
 
 } // namespace server

@@ -45,23 +45,16 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 // Reads the certificate and key at start-up, before anything is served: a key readable by
 // root only works this way.
-bool LoadCertificate(const CommandLine& line, HttpFrontEnd& frontEnd) {
+Result<void> LoadCertificate(const CommandLine& line, HttpFrontEnd& frontEnd) {
     const auto chain = ReadWholeFile(*line.TlsCertificateFile);
     if (!chain) {
-        std::cerr << "corvale-server: cannot read " << *line.TlsCertificateFile << '\n';
-        return false;
+        return Unavailable("cannot read " + *line.TlsCertificateFile);
     }
     const auto key = ReadWholeFile(*line.TlsKeyFile);
     if (!key) {
-        std::cerr << "corvale-server: cannot read " << *line.TlsKeyFile << '\n';
-        return false;
+        return Unavailable("cannot read " + *line.TlsKeyFile);
     }
-    std::string error;
-    if (!frontEnd.UseCertificate(*chain, *key, error)) {
-        std::cerr << "corvale-server: " << error << '\n';
-        return false;
-    }
-    return true;
+    return frontEnd.UseCertificate(*chain, *key);
 }
 
 bool Listen(HttpFrontEnd& frontEnd, const ListenAddress& address, bool secure) {
@@ -90,12 +83,12 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
 
     std::optional<std::string> package;
     if (line.PackageFile) {
-        std::string error;
-        package = ReadPackageFile(*line.PackageFile, error);
-        if (!package) {
-            std::cerr << "corvale-server: " << error << '\n';
+        auto bytes = ReadPackageFile(*line.PackageFile);
+        if (!bytes) {
+            std::cerr << "corvale-server: " << bytes.Failure().Message << '\n';
             return kExitFailure;
         }
+        package = std::move(bytes).Value();
     }
     auto opened = Storage::Open(line.Database);
     if (!opened) {
@@ -108,8 +101,11 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
                           FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
                                           line.AccessLog ? &std::cerr : nullptr, line.Limits});
     const bool secure = line.TlsCertificateFile.has_value();
-    if (secure && !LoadCertificate(line, frontEnd)) {
-        return kExitFailure;
+    if (secure) {
+        if (const Result<void> loaded = LoadCertificate(line, frontEnd); !loaded) {
+            std::cerr << "corvale-server: " << loaded.Failure().Message << '\n';
+            return kExitFailure;
+        }
     }
     // With a certificate and one address, that one serves HTTPS; with two, the second does.
     if (!Listen(frontEnd, line.Listen, secure && !line.SecondListen) ||
@@ -131,13 +127,14 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const CommandLineParse parsed =
+    const Result<CommandLine> parsed =
         ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.Line) {
-        std::cerr << "corvale-server: " << parsed.Error << "\nTry 'corvale-server --help'.\n";
+    if (!parsed) {
+        std::cerr << "corvale-server: " << parsed.Failure().Message
+                  << "\nTry 'corvale-server --help'.\n";
         return kExitUsage;
     }
-    const CommandLine& line = *parsed.Line;
+    const CommandLine& line = *parsed;
     InitCfg();
     const TProduct& product = Cfg.Product;
     const ProductVersion clientVersion{product.Major, product.Minor, product.Release,

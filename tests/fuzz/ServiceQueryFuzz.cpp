@@ -68,15 +68,15 @@ std::string Rebuilt(const server::ServiceQuery& query) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string target = fuzz::Text(data, size);
-    const server::QueryParse parse = server::ParseServiceQuery(target);
+    const server::Result<server::ServiceQuery> parse = server::ParseServiceQuery(target);
     const Outcome expected = PlainReading(target);
 
-    FUZZ_CHECK(parse.Query.has_value() == parse.Error.empty());
-    FUZZ_CHECK(parse.Error == expected.Error);
-    if (!parse.Query) {
+    FUZZ_CHECK(parse || !parse.Failure().Message.empty());
+    FUZZ_CHECK((parse ? std::string() : parse.Failure().Message) == expected.Error);
+    if (!parse) {
         return 0;
     }
-    const server::ServiceQuery& query = *parse.Query;
+    const server::ServiceQuery& query = *parse;
     FUZZ_CHECK(query.Action == expected.Query->Action);
     FUZZ_CHECK(query.Values == expected.Query->Values);
     for (const auto& [key, value] : query.Values) {
@@ -85,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!query.Find("action"));
 
     // The same query sent again in the client's own form reads the same.
-    const server::QueryParse again = server::ParseServiceQuery(Rebuilt(query));
-    FUZZ_CHECK(again.Query && again.Query->Action == query.Action &&
-               again.Query->Values == query.Values);
+    const server::Result<server::ServiceQuery> again = server::ParseServiceQuery(Rebuilt(query));
+    FUZZ_CHECK(again && again->Action == query.Action && again->Values == query.Values);
     return 0;
 }

@@ -28,10 +28,10 @@ protected:
     Outcome Run(std::vector<std::string> args, const std::string& input = "") {
         args.insert(args.begin(), {"--db", database});
         const auto parsed = ParseCommandLine(args);
-        EXPECT_TRUE(parsed.Line) << parsed.Error;
+        EXPECT_TRUE(parsed) << parsed.Failure().Message;
         std::istringstream in(input);
         std::ostringstream out, err;
-        const int code = RunAdminCommand(*parsed.Line, ProductVersion{0, 3, 11, 25}, in, out, err);
+        const int code = RunAdminCommand(*parsed, ProductVersion{0, 3, 11, 25}, in, out, err);
         return {code, out.str(), err.str()};
     }
 

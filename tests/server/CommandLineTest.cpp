@@ -45,15 +45,15 @@ TEST(CommandLine, ListenAddresses) {
 
 TEST(CommandLine, DefaultsServeOnLoopback8080) {
     const auto parsed = ParseCommandLine({});
-    ASSERT_TRUE(parsed.Line);
-    EXPECT_EQ(parsed.Line->Command, "serve");
-    EXPECT_EQ(parsed.Line->Listen.Host, "127.0.0.1");
-    EXPECT_EQ(parsed.Line->Listen.Port, 8080);
-    EXPECT_EQ(parsed.Line->Database, "corvale-server.db");
-    EXPECT_FALSE(parsed.Line->OfferVersion);
-    EXPECT_FALSE(parsed.Line->PackageFile);
-    EXPECT_TRUE(parsed.Line->SignupOpen);
-    EXPECT_FALSE(parsed.Line->AccessLog);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->Command, "serve");
+    EXPECT_EQ(parsed->Listen.Host, "127.0.0.1");
+    EXPECT_EQ(parsed->Listen.Port, 8080);
+    EXPECT_EQ(parsed->Database, "corvale-server.db");
+    EXPECT_FALSE(parsed->OfferVersion);
+    EXPECT_FALSE(parsed->PackageFile);
+    EXPECT_TRUE(parsed->SignupOpen);
+    EXPECT_FALSE(parsed->AccessLog);
 }
 
 TEST(CommandLine, OptionsBeforeAndAfterTheCommand) {
@@ -61,8 +61,8 @@ TEST(CommandLine, OptionsBeforeAndAfterTheCommand) {
         ParseCommandLine({"--db", "a.db", "add-account", "jdoe", "--listen=[::1]:99", "pw",
                           "--offer-version=0.3.12.30", "--package", "p.exe", "--threads", "3",
                           "--no-signup", "--access-log", "--", "--not-an-option"});
-    ASSERT_TRUE(parsed.Line) << parsed.Error;
-    const CommandLine& line = *parsed.Line;
+    ASSERT_TRUE(parsed) << parsed.Failure().Message;
+    const CommandLine& line = *parsed;
     EXPECT_EQ(line.Command, "add-account");
     EXPECT_EQ(line.Arguments, (std::vector<std::string>{"jdoe", "pw", "--not-an-option"}));
     EXPECT_EQ(line.Database, "a.db");
@@ -89,8 +89,8 @@ TEST(CommandLine, MistakesAreReported) {
     };
     for (const auto& [args, error] : cases) {
         const auto parsed = ParseCommandLine(args);
-        EXPECT_FALSE(parsed.Line) << args[0];
-        EXPECT_EQ(parsed.Error, error);
+        ASSERT_FALSE(parsed) << args[0];
+        EXPECT_EQ(parsed.Failure().Message, error);
     }
 }
 
@@ -117,7 +117,7 @@ TEST(CommandLine, HelpExplainsEveryOptionAndCommand) {
                                                {"--help"},
                                                {"-h"},
                                                {"--version"}}) {
-        EXPECT_TRUE(ParseCommandLine(args).Line) << args[0];
+        EXPECT_TRUE(ParseCommandLine(args)) << args[0];
     }
 }
 

@@ -1,4 +1,4 @@
-// The HTTP side seen on the wire: one answer per connection, failure replies for requests
+// The HTTP side seen on the wire: one reply per connection, failure replies for requests
 // that are not HTTP at all, and the two web pages.
 
 #include "core/Net.h"
@@ -35,7 +35,7 @@ std::string FormPost(const std::string& path, const std::string& form) {
            std::to_string(form.size()) + "\r\n\r\n" + form;
 }
 
-TEST(HttpFrontEnd, EveryAnswerSaysCloseAndClosesTheConnection) {
+TEST(HttpFrontEnd, EveryReplySaysCloseAndClosesTheConnection) {
     RunningServer server;
     const std::vector<std::pair<const char*, std::string>> requests = {
         {"the client's own request",
@@ -52,12 +52,12 @@ TEST(HttpFrontEnd, EveryAnswerSaysCloseAndClosesTheConnection) {
     };
     for (const auto& [name, request] : requests) {
         const std::string response = RawExchange(server.Port(), request);
-        ASSERT_FALSE(response.empty()) << name << ": no answer, or the connection stayed open";
+        ASSERT_FALSE(response.empty()) << name << ": no reply, or the connection stayed open";
         EXPECT_NE(Head(response).find("\r\nConnection: close\r\n"), std::string::npos)
             << name << "\n"
             << Head(response);
         EXPECT_EQ(response.find("HTTP/1.1", 1), std::string::npos)
-            << name << ": only one answer per connection";
+            << name << ": only one reply per connection";
     }
     const std::string client = RawExchange(server.Port(), requests[0].second);
     EXPECT_EQ(Body(client), "OK 127.0.0.1 ");

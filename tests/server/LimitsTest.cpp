@@ -1,9 +1,10 @@
-// The front end's bounds seen on the wire: each limit answers or closes the connection that
-// breaks it, while a normal client at the same time is answered as usual.
+// The front end's bounds seen on the wire: each limit replies to or closes the connection that
+// breaks it, while a normal client at the same time gets its reply as usual.
 
 #include "server/AddressGroup.h"
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
+#include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using server_test::RunningServer;
+using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
 // A raw client connection, optionally from another loopback address than 127.0.0.1.
@@ -82,12 +84,12 @@ std::string Body(const std::string& response) {
     return end == std::string::npos ? std::string() : response.substr(end + 4);
 }
 
-// A normal client's request, answered while the misbehaving connection is open.
-void ExpectNormalClientAnswered(const char* why) {
+// A normal client's request, replied to while the misbehaving connection is open.
+void ExpectNormalClientServed(const char* why) {
     EXPECT_EQ(server_test::Call("clver"), "OK 0\n3\n11\n25") << why;
 }
 
-TEST(Limits, OversizedRequestsAreAnsweredAndClosed) {
+TEST(Limits, OversizedRequestsGetAReplyAndAreClosed) {
     RunningServer server;
     struct Case {
         const char* name;
@@ -122,7 +124,7 @@ TEST(Limits, OversizedRequestsAreAnsweredAndClosed) {
     for (const Case& c : cases) {
         RawClient bad(server.Port());
         bad.Send(c.request);
-        ExpectNormalClientAnswered(c.name);
+        ExpectNormalClientServed(c.name);
         bool closed = false;
         const std::string response = bad.ReadUntilClose(10s, closed);
         EXPECT_EQ(StatusLine(response), c.status) << c.name;
@@ -148,14 +150,14 @@ TEST(Limits, AHeadThatNeverEndsIsRefusedAndClosed) {
             sent += line.size();
         }
     });
-    ExpectNormalClientAnswered("during the flood");
+    ExpectNormalClientServed("during the flood");
     bool closed = false;
     const std::string response = flood.ReadUntilClose(15s, closed);
     stop = true;
     sender.join();
     EXPECT_EQ(StatusLine(response), "HTTP/1.1 431 Request Header Fields Too Large");
     EXPECT_TRUE(closed) << "the flooding connection is closed";
-    ExpectNormalClientAnswered("after the flood");
+    ExpectNormalClientServed("after the flood");
 }
 
 TEST(Limits, ASlowOrSilentHeadIsClosedAtItsDeadline) {
@@ -178,13 +180,13 @@ TEST(Limits, ASlowOrSilentHeadIsClosedAtItsDeadline) {
             std::this_thread::sleep_for(200ms);
         }
     });
-    ExpectNormalClientAnswered("while 41 connections hold their heads back");
+    ExpectNormalClientServed("while 41 connections hold their heads back");
     bool closed = false;
     const std::string response = trickle.ReadUntilClose(10s, closed);
     const auto took = Clock::now() - start;
     sender.join();
     EXPECT_TRUE(closed);
-    EXPECT_EQ(response, "") << "a head not done in time gets no answer";
+    EXPECT_EQ(response, "") << "a head not done in time gets no reply";
     EXPECT_GE(took, 1500ms) << "the deadline counts from the connection, not each byte";
     for (auto& client : silent) {
         client->ReadUntilClose(10s, closed);
@@ -192,9 +194,9 @@ TEST(Limits, ASlowOrSilentHeadIsClosedAtItsDeadline) {
     }
 }
 
-// The head deadline ends with the head: an answer that takes longer to make (here a report
+// The head deadline ends with the head: a reply that takes longer to make (here a report
 // waiting for a database another connection has locked) still reaches its client.
-TEST(Limits, AnAnswerSlowerThanTheHeadDeadlineStillArrives) {
+TEST(Limits, AReplySlowerThanTheHeadDeadlineStillArrives) {
     auto setup = RunningServer::DefaultSetup();
     setup.FrontEnd.Limits.HeadTimeout = 1s;
     RunningServer server(setup);
@@ -222,10 +224,7 @@ TEST(Limits, ConnectionsAreCappedPerAddressAndInAll) {
     setup.FrontEnd.Limits.MaxConnections = 6;
     RunningServer server(setup);
     const auto waitForCount = [&](std::size_t count) {
-        const auto deadline = Clock::now() + 10s;
-        while (server.FrontEnd().OpenConnections() != count && Clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
+        WaitUntil([&] { return server.FrontEnd().OpenConnections() == count; });
         return server.FrontEnd().OpenConnections();
     };
     std::vector<std::unique_ptr<RawClient>> held;
@@ -246,9 +245,9 @@ TEST(Limits, ConnectionsAreCappedPerAddressAndInAll) {
         RawClient other(server.Port(), "127.0.0.2");
         other.Send("GET /bin/corvale/cmd.php?action=getip HTTP/1.0\r\n\r\n");
         EXPECT_EQ(Body(other.ReadUntilClose(10s, closed)), "OK 127.0.0.2 ")
-            << "another address is answered";
+            << "another address gets its reply";
     }
-    // The refusal and the answered client count until the server has closed them; the
+    // The refusal and the served client count until the server has closed them; the
     // connections past the total are only those held from here on.
     ASSERT_EQ(waitForCount(3), 3u);
 
@@ -262,7 +261,7 @@ TEST(Limits, ConnectionsAreCappedPerAddressAndInAll) {
 
     held.clear();
     ASSERT_EQ(waitForCount(0), 0u);
-    ExpectNormalClientAnswered("once the held connections are gone");
+    ExpectNormalClientServed("once the held connections are gone");
 }
 
 TEST(Limits, AnIPv6ClientIsCountedByItsSlash64) {
@@ -337,17 +336,14 @@ TEST(Limits, IPv6ClientsAreCappedPerAddressToo) {
     Ipv6Client first(server.Port());
     Ipv6Client second(server.Port());
     ASSERT_TRUE(first.Connected() && second.Connected());
-    const auto deadline = Clock::now() + 10s;
-    while (server.FrontEnd().OpenConnections() != 2 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
+    WaitUntil([&] { return server.FrontEnd().OpenConnections() == 2; });
     Ipv6Client third(server.Port());
     const std::string refused =
         third.Exchange("GET /bin/corvale/cmd.php?action=getip HTTP/1.0\r\n\r\n");
     EXPECT_EQ(StatusLine(refused), "HTTP/1.1 503 Service Unavailable");
-    const std::string answered =
+    const std::string replied =
         first.Exchange("GET /bin/corvale/cmd.php?action=getip HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(Body(answered), "OK ::1 ") << "the ones let in are answered as usual";
+    EXPECT_EQ(Body(replied), "OK ::1 ") << "the ones let in get their replies as usual";
 }
 
 } // namespace

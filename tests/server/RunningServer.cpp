@@ -35,10 +35,10 @@ RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_ / "servi
         throw std::runtime_error("cannot bind the test server");
     }
     if (!setup.TlsCertificate.empty()) {
-        std::string error;
-        if (!frontEnd_->UseCertificate(setup.TlsCertificate, setup.TlsKey, error) ||
-            (securePort_ = frontEnd_->Bind(setup.Host, 0, true)) == 0) {
-            throw std::runtime_error("cannot serve HTTPS in the test server: " + error);
+        const auto used = frontEnd_->UseCertificate(setup.TlsCertificate, setup.TlsKey);
+        if (!used || (securePort_ = frontEnd_->Bind(setup.Host, 0, true)) == 0) {
+            throw std::runtime_error("cannot serve HTTPS in the test server: " +
+                                     (used ? std::string() : used.Failure().Message));
         }
     }
     frontEnd_->Start();

@@ -91,22 +91,21 @@ TEST(SecureServiceCommandLine, ListenTwiceNeedsACertificate) {
     const auto parse = [](std::vector<std::string> args) { return server::ParseCommandLine(args); };
     const auto both = parse({"--listen", "127.0.0.1:8080", "--listen", "0.0.0.0:8443", "--tls-cert",
                              "c.pem", "--tls-key", "k.pem"});
-    ASSERT_TRUE(both.Line) << both.Error;
-    EXPECT_EQ(both.Line->Listen.Port, 8080);
-    ASSERT_TRUE(both.Line->SecondListen);
-    EXPECT_EQ(both.Line->SecondListen->Host, "0.0.0.0");
-    EXPECT_EQ(both.Line->SecondListen->Port, 8443);
-    EXPECT_EQ(both.Line->TlsKeyFile, "k.pem");
+    ASSERT_TRUE(both) << both.Failure().Message;
+    EXPECT_EQ(both->Listen.Port, 8080);
+    ASSERT_TRUE(both->SecondListen);
+    EXPECT_EQ(both->SecondListen->Host, "0.0.0.0");
+    EXPECT_EQ(both->SecondListen->Port, 8443);
+    EXPECT_EQ(both->TlsKeyFile, "k.pem");
 
-    EXPECT_FALSE(parse({"--listen", "127.0.0.1:1", "--listen", "127.0.0.1:2"}).Line);
-    EXPECT_FALSE(parse({"--tls-cert", "c.pem"}).Line);
-    EXPECT_FALSE(parse({"--tls-key", "k.pem"}).Line);
+    EXPECT_FALSE(parse({"--listen", "127.0.0.1:1", "--listen", "127.0.0.1:2"}));
+    EXPECT_FALSE(parse({"--tls-cert", "c.pem"}));
+    EXPECT_FALSE(parse({"--tls-key", "k.pem"}));
     EXPECT_FALSE(parse({"--listen", "a:1", "--listen", "b:2", "--listen", "c:3", "--tls-cert", "c",
-                        "--tls-key", "k"})
-                     .Line);
+                        "--tls-key", "k"}));
     const auto one = parse({"--tls-cert=c.pem", "--tls-key=k.pem"});
-    ASSERT_TRUE(one.Line) << one.Error;
-    EXPECT_FALSE(one.Line->SecondListen);
+    ASSERT_TRUE(one) << one.Failure().Message;
+    EXPECT_FALSE(one->SecondListen);
 }
 
 } // namespace

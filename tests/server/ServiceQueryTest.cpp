@@ -18,9 +18,9 @@ class ValidQuery : public ::testing::TestWithParam<QueryCase> {};
 TEST_P(ValidQuery, IsCutAtAmpersandsAndFirstEqualsWithoutDecoding) {
     const QueryCase& c = GetParam();
     const auto parsed = ParseServiceQuery(c.target);
-    ASSERT_TRUE(parsed.Query) << parsed.Error;
-    EXPECT_EQ(parsed.Query->Action, c.action);
-    EXPECT_EQ(parsed.Query->Values, c.values);
+    ASSERT_TRUE(parsed) << parsed.Failure().Message;
+    EXPECT_EQ(parsed->Action, c.action);
+    EXPECT_EQ(parsed->Values, c.values);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -59,8 +59,9 @@ class InvalidQuery : public ::testing::TestWithParam<BadQueryCase> {};
 
 TEST_P(InvalidQuery, IsRefusedWithAReason) {
     const auto parsed = ParseServiceQuery(GetParam().target);
-    EXPECT_FALSE(parsed.Query);
-    EXPECT_EQ(parsed.Error, GetParam().error);
+    ASSERT_FALSE(parsed);
+    EXPECT_EQ(parsed.Failure().Kind, server::ErrorKind::Invalid);
+    EXPECT_EQ(parsed.Failure().Message, GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -79,11 +80,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ServiceQuery, FindTellsAnEmptyValueFromAMissingKey) {
     const auto parsed = ParseServiceQuery("/x?action=getip&id=");
-    ASSERT_TRUE(parsed.Query);
-    ASSERT_TRUE(parsed.Query->Find("id"));
-    EXPECT_EQ(*parsed.Query->Find("id"), "");
-    EXPECT_FALSE(parsed.Query->Find("pswd"));
-    EXPECT_FALSE(parsed.Query->Find("action")) << "the action is not among the values";
+    ASSERT_TRUE(parsed);
+    ASSERT_TRUE(parsed->Find("id"));
+    EXPECT_EQ(*parsed->Find("id"), "");
+    EXPECT_FALSE(parsed->Find("pswd"));
+    EXPECT_FALSE(parsed->Find("action")) << "the action is not among the values";
 }
 
 } // namespace

@@ -1,15 +1,17 @@
-// The requests answered from memory (the address check, a report of a remembered login) and the
-// shared update package: what they answer must be what the database holds, a report is
-// answered only once it is committed, and changes made by another process reach them.
+// The requests replied to from memory (the address check, a report of a remembered login) and
+// the shared update package: what they reply must be what the database holds, a report gets its
+// reply only once it is committed, and changes made by another process reach them.
 
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
+#include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
+#include <latch>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -22,12 +24,13 @@ namespace {
 using namespace std::chrono_literals;
 using server_test::RawExchange;
 using server_test::RunningServer;
+using testing_support::WaitUntil;
 
 const std::string kSecret = ScramblePassword("s+cr/t=");
 
 std::string BodyOf(const std::string& response) {
     const auto end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string("(no answer)") : response.substr(end + 4);
+    return end == std::string::npos ? std::string("(no reply)") : response.substr(end + 4);
 }
 
 std::string Service(std::uint16_t port, const std::string& query) {
@@ -54,19 +57,7 @@ std::string CommittedAddress(const std::string& path, const std::string& host) {
     return query.Step() ? query.Text(0) : std::string("(no host)");
 }
 
-// Another process's change reaches the view within its polling interval, not at once.
-template <class Check> bool Eventually(Check check) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!check()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-TEST(QuickAnswers, ReportsFromManyConnectionsAreCommittedBeforeTheirAnswerAndReadBackAlike) {
+TEST(QuickReplies, ReportsFromManyConnectionsAreCommittedBeforeTheirReplyAndReadBackAlike) {
     RunningServer server;
     server.AddAccount("jdoe", "s+cr/t=");
     const std::uint16_t port = server.Port();
@@ -81,11 +72,11 @@ TEST(QuickAnswers, ReportsFromManyConnectionsAreCommittedBeforeTheirAnswerAndRea
             const std::string own = "PC" + std::to_string(t);
             for (int i = 0; i < kReports && failures[t].empty(); ++i) {
                 const std::string ip = "198.51." + std::to_string(t) + "." + std::to_string(i);
-                const std::string answer = SetIp(port, kSecret, own, ip);
-                if (answer != "OK") {
-                    failures[t] = own + " answered " + answer;
+                const std::string reply = SetIp(port, kSecret, own, ip);
+                if (reply != "OK") {
+                    failures[t] = own + " replied " + reply;
                 } else if (CommittedAddress(server.DatabasePath(), own) != ip) {
-                    failures[t] = own + ": answered before its report was committed";
+                    failures[t] = own + ": replied to before its report was committed";
                 } else if (GetIp(port, kSecret, own) != "OK 127.0.0.1 " + ip) {
                     failures[t] = own + ": the address check does not show the report";
                 }
@@ -105,7 +96,8 @@ TEST(QuickAnswers, ReportsFromManyConnectionsAreCommittedBeforeTheirAnswerAndRea
     EXPECT_EQ(server.Storage().RecordedAddress(1, "SHARED").Value(), committed);
 }
 
-TEST(QuickAnswers, AChangeByAnotherProcessReachesTheAddressCheck) {
+// Another process's change reaches the view within its polling interval, not at once.
+TEST(QuickReplies, AChangeByAnotherProcessReachesTheAddressCheck) {
     RunningServer server;
     server.AddAccount("jdoe", "s+cr/t=");
     const std::uint16_t port = server.Port();
@@ -116,14 +108,14 @@ TEST(QuickAnswers, AChangeByAnotherProcessReachesTheAddressCheck) {
     ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
                     .RecordAddress(1, "PC", "192.0.2.8", 1'700'000'100, "0.3.11.25")
                     .Value());
-    EXPECT_TRUE(Eventually([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 192.0.2.8"; }))
+    EXPECT_TRUE(WaitUntil([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 192.0.2.8"; }))
         << "an address recorded elsewhere";
 
     const std::string renewed = ScramblePassword("new");
     ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
                     .SetPassword("jdoe", renewed)
                     .Value());
-    EXPECT_TRUE(Eventually([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 "; }))
+    EXPECT_TRUE(WaitUntil([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 "; }))
         << "the old password no longer shows the address";
     EXPECT_EQ(GetIp(port, renewed, "PC"), "OK 127.0.0.1 192.0.2.8");
     EXPECT_EQ(SetIp(port, kSecret, "PC", "192.0.2.9"), "ERR Invalid ID or password");
@@ -131,12 +123,12 @@ TEST(QuickAnswers, AChangeByAnotherProcessReachesTheAddressCheck) {
 
     ASSERT_TRUE(
         server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe").Value());
-    EXPECT_TRUE(Eventually([&] { return GetIp(port, renewed, "PC") == "OK 127.0.0.1 "; }))
+    EXPECT_TRUE(WaitUntil([&] { return GetIp(port, renewed, "PC") == "OK 127.0.0.1 "; }))
         << "a deleted account shows nothing";
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.10"), "ERR Invalid ID or password");
 }
 
-TEST(QuickAnswers, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
+TEST(QuickReplies, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
     RunningServer server;
     server.AddAccount("jdoe", "s+cr/t=");
     ASSERT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.7"), "OK");
@@ -147,37 +139,66 @@ TEST(QuickAnswers, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
     EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "(no host)");
 }
 
+// The quick path's reply to a report: "OK" or "ERR ..." when made at once, else a future the
+// writing thread fulfils.
+struct QuickReport {
+    std::string Now; // empty when the report was queued
+    std::future<std::string> Later;
+};
+
+QuickReport ReportQuickly(server::ServiceActions& actions, const std::string& ip) {
+    auto later = std::make_shared<std::promise<std::string>>();
+    QuickReport report{{}, later->get_future()};
+    const auto quick =
+        actions.ReplyQuickly("/bin/corvale/cmd.php?action=setip&id=jdoe&pswd=" + kSecret +
+                                 "&host=PC&ip=" + ip + "&v=0.3.11.25",
+                             "127.0.0.1", [later](server::QueuedReply<server::ServiceReply> reply) {
+                                 const auto* made = std::get_if<server::ServiceReply>(&reply);
+                                 later->set_value(made ? made->Body : "(left to a worker)");
+                             });
+    if (const auto* reply = std::get_if<server::ServiceReply>(&quick)) {
+        report.Now = reply->Body;
+    } else if (std::holds_alternative<server::ReplyOnWorker>(quick)) {
+        report.Now = "(left to a worker)";
+    }
+    return report;
+}
+
+std::string WhenReplied(std::future<std::string>& later) {
+    if (later.wait_for(testing_support::Scaled(10s)) != std::future_status::ready) {
+        return "(no reply)";
+    }
+    return later.get();
+}
+
 // A report that the host's row already holds (the test clock stands still, so a repeat is
-// the same to the second) is answered without a transaction; one that changes the row, and
+// the same to the second) is replied to without a transaction; one that changes the row, and
 // any report behind it, waits for the database, and arrives in the order sent.
-TEST(QuickAnswers, ARepeatedReportNeedsNoTransactionButNeverOvertakesOneStillQueued) {
+TEST(QuickReplies, ARepeatedReportNeedsNoTransactionButNeverOvertakesOneStillQueued) {
     RunningServer server;
     server.AddAccount("jdoe", "s+cr/t=");
     const std::uint16_t port = server.Port();
-    ASSERT_EQ(SetIp(port, kSecret, "PC", "192.0.2.7"), "OK");
-    // That commit wrote the log; the view's next check (every 50 ms) settles it.
-    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(SetIp(port, kSecret, "PC", "192.0.2.7"), "OK"); // proves the login, too
+    // That commit wrote the log; the view's next check settles it, and then the row is trusted.
+    const server::AddressReport held{1, {}, "PC", "192.0.2.7", 1'700'000'000, "0.3.11.25"};
+    ASSERT_TRUE(WaitUntil([&] { return server.Actions().Reports().AlreadyRecorded(held); }));
 
     // Another connection holds the write lock for less than the service's busy timeout.
     server::Database blocker(server.DatabasePath());
     blocker.Execute("BEGIN IMMEDIATE");
-    const auto report = [&](const std::string& ip) {
-        return std::async(std::launch::async, [&, ip] { return SetIp(port, kSecret, "PC", ip); });
-    };
-    auto repeat = report("192.0.2.7");
-    ASSERT_EQ(repeat.wait_for(2s), std::future_status::ready) << "a repeat waits for nothing";
-    EXPECT_EQ(repeat.get(), "OK");
+    server::ServiceActions& actions = server.Actions();
+    EXPECT_EQ(ReportQuickly(actions, "192.0.2.7").Now, "OK") << "a repeat waits for nothing";
 
-    auto change = report("192.0.2.8");
-    std::this_thread::sleep_for(300ms); // queued behind the lock by now
-    auto back = report("192.0.2.7");    // what the row held before the queued change
-    EXPECT_EQ(back.wait_for(300ms), std::future_status::timeout)
-        << "answered from a row that a queued report is about to change";
-    EXPECT_EQ(change.wait_for(0s), std::future_status::timeout) << "answered before its commit";
+    QuickReport change = ReportQuickly(actions, "192.0.2.8");
+    EXPECT_EQ(change.Now, "") << "replied to before its commit";
+    QuickReport back = ReportQuickly(actions, "192.0.2.7"); // what the row held before
+    EXPECT_EQ(back.Now, "") << "replied to from a row that a queued report is about to change";
+    EXPECT_EQ(change.Later.wait_for(0s), std::future_status::timeout)
+        << "replied to while the database was locked";
     blocker.Execute("COMMIT");
 
-    EXPECT_EQ(change.get(), "OK");
-    EXPECT_EQ(back.get(), "OK");
+    EXPECT_EQ(WhenReplied(change.Later), "OK");
+    EXPECT_EQ(WhenReplied(back.Later), "OK");
     EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "192.0.2.7") << "the last one sent";
     EXPECT_EQ(GetIp(port, kSecret, "PC"), "OK 127.0.0.1 192.0.2.7");
 
@@ -189,19 +210,21 @@ TEST(QuickAnswers, ARepeatedReportNeedsNoTransactionButNeverOvertakesOneStillQue
     EXPECT_EQ(reported.Int(0), 1'700'000'001) << "a repeat a second later is written";
 }
 
-// Reads a download in small pieces, slowly at first, so that many are under way at once.
-std::string SlowDownload(std::uint16_t port) {
+// Reads a download in small pieces; after the first, waits until every other download has
+// begun too, so that all of them are under way at once.
+std::string DownloadAlongside(std::uint16_t port, std::latch& allBegun) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(port);
     inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
     std::string received;
+    bool begun = false;
     if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
         const std::string request = "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n";
         send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         char piece[1024];
-        for (int reads = 0;; ++reads) {
+        for (;;) {
             pollfd entry{fd, POLLIN, 0};
             if (poll(&entry, 1, 10000) <= 0) {
                 break;
@@ -211,12 +234,16 @@ std::string SlowDownload(std::uint16_t port) {
                 break;
             }
             received.append(piece, static_cast<std::size_t>(n));
-            if (reads < 50) {
-                std::this_thread::sleep_for(2ms);
+            if (!begun) {
+                begun = true;
+                allBegun.arrive_and_wait();
             }
         }
     }
     close(fd);
+    if (!begun) {
+        allBegun.count_down(); // no reason for the others to wait for this one
+    }
     return received;
 }
 
@@ -240,9 +267,10 @@ TEST(Package, ManyDownloadsAtOnceEachGetTheWholePackage) {
             ASSERT_TRUE(server.Storage().SetPackage(package));
         }
         std::vector<std::string> received(6);
+        std::latch allBegun(static_cast<std::ptrdiff_t>(received.size()));
         std::vector<std::thread> readers;
         for (auto& bytes : received) {
-            readers.emplace_back([&] { bytes = SlowDownload(server.Port()); });
+            readers.emplace_back([&] { bytes = DownloadAlongside(server.Port(), allBegun); });
         }
         for (auto& reader : readers) {
             reader.join();

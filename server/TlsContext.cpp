@@ -1,4 +1,4 @@
-#include "server/TlsListener.h"
+#include "server/TlsContext.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -20,8 +20,8 @@ bool KeyParses(const std::string& pem) {
 
 } // namespace
 
-std::unique_ptr<boost::asio::ssl::context>
-MakeTlsContext(const std::string& certificateChain, const std::string& key, std::string& error) {
+Result<std::unique_ptr<boost::asio::ssl::context>>
+MakeTlsContext(const std::string& certificateChain, const std::string& key) {
     namespace ssl = boost::asio::ssl;
     auto context = std::make_unique<ssl::context>(ssl::context::tls_server);
     context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
@@ -30,18 +30,15 @@ MakeTlsContext(const std::string& certificateChain, const std::string& key, std:
     boost::system::error_code ec;
     context->use_certificate_chain(boost::asio::buffer(certificateChain), ec);
     if (ec) {
-        error = "the certificate file holds no usable certificate";
-        return nullptr;
+        return Refusal("the certificate file holds no usable certificate");
     }
     context->use_private_key(boost::asio::buffer(key), ssl::context::pem, ec);
     if (ec) {
-        error = KeyParses(key) ? "the key does not belong to the certificate"
-                               : "the key file holds no usable private key";
-        return nullptr;
+        return Refusal(KeyParses(key) ? "the key does not belong to the certificate"
+                                      : "the key file holds no usable private key");
     }
     if (SSL_CTX_check_private_key(context->native_handle()) != 1) {
-        error = "the key does not belong to the certificate";
-        return nullptr;
+        return Refusal("the key does not belong to the certificate");
     }
     return context;
 }

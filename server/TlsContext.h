@@ -1,7 +1,9 @@
 #pragma once
-// HTTPS on a listening socket: the same sessions over a TLS stream on the TCP connection.
+// What HTTPS adds to a session: the TLS stream on the TCP connection, how it begins and ends,
+// and the server context that holds the certificate and key.
 
 #include "server/HttpSession.h"
+#include "server/Result.h"
 
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/ssl.hpp>
@@ -12,7 +14,7 @@ namespace server {
 
 using TlsTcpStream = beast::ssl_stream<beast::tcp_stream>;
 
-// The handshake before the first byte of the request, the close message after the answer;
+// The handshake before the first byte of the request, the close message after the reply;
 // both under the session's deadlines.
 template <> struct StreamSteps<TlsTcpStream> {
     template <class Done> static void Begin(TlsTcpStream& stream, Done&& done) {
@@ -24,8 +26,8 @@ template <> struct StreamSteps<TlsTcpStream> {
 };
 
 // A server context of TLS 1.2 or newer with the certificate chain and key given as PEM text;
-// none, with the reason in `error`, when they cannot be used together.
-std::unique_ptr<boost::asio::ssl::context>
-MakeTlsContext(const std::string& certificateChain, const std::string& key, std::string& error);
+// a refusal that says why when they cannot be used together.
+Result<std::unique_ptr<boost::asio::ssl::context>>
+MakeTlsContext(const std::string& certificateChain, const std::string& key);
 
 } // namespace server
