@@ -210,7 +210,7 @@ HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
         const auto version = actions_.OfferedVersion();
         const auto size = actions_.PackageSize();
         if (!version || !size) {
-            return FailureAnswer(500); // as for any request that fails on the way
+            return FailureReply(500); // as for any request that fails on the way
         }
         return Html({200, HomePage(*version, *size, options_.SignupOpen)});
     }
@@ -226,7 +226,7 @@ HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
                                 FormValue(request.Body, "repeat")};
         auto page = SubmitSignup(storage_, input, options_.SignupOpen, SystemNow());
         if (!page) {
-            return FailureAnswer(500); // as for any request that fails on the way
+            return FailureReply(500); // as for any request that fails on the way
         }
         return Html(std::move(*page));
     }

@@ -144,7 +144,7 @@ QuickReply<ServiceReply> ServiceActions::QuickSetIp(const ServiceQuery& query,
     if (!login) {
         return ReplyOnWorker{}; // a full check, or a refusal within the login limits
     }
-    Result<HostReport> read = ReadAddressReport(query);
+    Result<ReportInput> read = ReadAddressReport(query);
     if (!read) {
         return Failure(read.Failure().Message);
     }
@@ -256,7 +256,7 @@ ServiceReply ServiceActions::GetIp(const ServiceQuery& query, std::string_view p
 }
 
 ServiceReply ServiceActions::SetIp(const ServiceQuery& query, AccountKey account) {
-    const Result<HostReport> read = ReadAddressReport(query);
+    const Result<ReportInput> read = ReadAddressReport(query);
     if (!read) {
         return Failure(read.Failure().Message);
     }

@@ -41,7 +41,7 @@ std::optional<OfferedLogin> ReadLogin(const ServiceQuery& query) {
     return OfferedLogin{*id, *password};
 }
 
-Result<HostReport> ReadAddressReport(const ServiceQuery& query) {
+Result<ReportInput> ReadAddressReport(const ServiceQuery& query) {
     const auto host = query.Find("host");
     if (!host || !IsValidHostName(*host)) {
         return Refusal("Invalid host name");
@@ -53,7 +53,7 @@ Result<HostReport> ReadAddressReport(const ServiceQuery& query) {
     if (!IsValidAddressReport(*address)) {
         return Refusal("Invalid address");
     }
-    return HostReport{*host, *address, ClientVersionOf(query)};
+    return ReportInput{*host, *address, ClientVersionOf(query)};
 }
 
 } // namespace server

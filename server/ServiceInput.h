@@ -31,7 +31,7 @@ struct OfferedLogin {
 std::optional<OfferedLogin> ReadLogin(const ServiceQuery& query);
 
 // What an address report says of a host; views into the query it was read from.
-struct HostReport {
+struct ReportInput {
     std::string_view Host;
     std::string_view Address;  // empty: the client has no address to report
     std::string ClientVersion; // as the client sent it when well-formed, else empty
@@ -39,6 +39,6 @@ struct HostReport {
 
 // The host, address and client version of a report ("setip"), checked in that order; the
 // refusal, for the failure reply, when one of them is missing or malformed.
-Result<HostReport> ReadAddressReport(const ServiceQuery& query);
+Result<ReportInput> ReadAddressReport(const ServiceQuery& query);
 
 } // namespace server

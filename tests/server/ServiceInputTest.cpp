@@ -73,7 +73,7 @@ TEST(ServiceInput, AddressReportsAreReadOrRefusedWithTheFailureText) {
     for (const ReportCase& c : ReportCases()) {
         const auto query = ParseServiceQuery(kTarget + "x" + c.keys);
         ASSERT_TRUE(query) << c.name << ": " << query.Failure().Message;
-        const Result<HostReport> report = ReadAddressReport(*query);
+        const Result<ReportInput> report = ReadAddressReport(*query);
         if (c.refusal.empty()) {
             ASSERT_TRUE(report) << c.name << ": " << report.Failure().Message;
             EXPECT_EQ(report->Host, "PC") << c.name;

@@ -297,8 +297,8 @@ TEST(ReportWriter, AFailedWriteTellsEveryReportOfItsBatchAndStoppingWritesWhatIs
         << log;
 }
 
-// A failing database gives the client the same answer everywhere: try again later.
-TEST(FailingStorage, EveryServiceActionAnswersItWithUnavailable) {
+// A failing database gives the client the same reply everywhere: try again later.
+TEST(FailingStorage, EveryServiceActionRepliesUnavailable) {
     ScriptedEngine engine;
     ServiceActions actions(engine, UpdateOffer{{0, 3, 12, 30}, {}, {}}, [] { return 5; });
     const std::string login = "&id=jdoe&pswd=c2VjcmV0";
@@ -308,7 +308,7 @@ TEST(FailingStorage, EveryServiceActionAnswersItWithUnavailable) {
           "?action=invite&invid=amy&hl=1" + login, "?action=exclude&invid=amy" + login,
           std::string("?action=clver"), std::string("?action=dlupdate")}) {
         testing::internal::CaptureStderr();
-        const ServiceReply reply = actions.Handle("/bin/corvale/cmd.php" + query, "192.0.2.1");
+        const ServiceReply reply = actions.ReplyTo("/bin/corvale/cmd.php" + query, "192.0.2.1");
         const std::string log = testing::internal::GetCapturedStderr();
         EXPECT_EQ(reply.Status, 503) << query;
         EXPECT_EQ(reply.Body, "ERR Service temporarily unavailable, try again later") << query;
