@@ -2,6 +2,10 @@
 // The only way the service client changes the main window. The desktop shell implements it
 // and carries every call to the window thread, returning once the change is made, so each
 // task's changes arrive in order. Tests install a recording fake.
+//
+// An operation is written in four places: here (with its do-nothing form in TNoWindow), in
+// the shell's bridge (shell/mainwindow/fMainWindowOps.cpp, with the form's method of the
+// same name), in the form's list of those methods (fMain.h), and in tests/core/FakeWindow.h.
 
 #include <cstdint>
 #include <memory>
@@ -11,6 +15,12 @@ enum class TStatusBar { SB1, SB2 };
 
 enum class TMsgButtons { OK, YesNo };
 enum class TMsgAnswer { OK, Yes, No };
+
+// The answer of a box that nobody answered (no window, or the window went): OK, or No for a
+// question, so that a task never goes ahead with what it asked about.
+inline TMsgAnswer DismissedAnswer(TMsgButtons buttons) {
+    return buttons == TMsgButtons::YesNo ? TMsgAnswer::No : TMsgAnswer::OK;
+}
 
 // What the host-list task may do with the invite dialog it was given. Once that dialog is
 // gone, every operation does nothing.
@@ -60,8 +70,32 @@ public:
     virtual void PostQuitForUpdate() = 0;
 };
 
+// Stands in before the main window exists and after it is gone: a task that outlives the
+// window must neither crash nor block. It sits beside the interface so that a new operation
+// gets its do-nothing form in the same place.
+class TNoWindow final : public IWindowOps {
+public:
+    void StopTimer() override {}
+    void RestartTimerIfActive() override {}
+    bool IsActiveChecked() override { return false; }
+    void AppendHistoryRow(const std::string&, const std::string&) override {}
+    void SetStatusText(TStatusBar, int, const std::string&) override {}
+    void SetTrayHint(const std::string&) override {}
+    void SetCaption(const std::string&) override {}
+    void BeginBuddyList() override {}
+    void AppendBuddyRow(const std::string&, const std::string&, const std::string&,
+                        const std::string&) override {}
+    void EndBuddyList() override {}
+    int BuddyRowCount() override { return 0; }
+    TMsgAnswer ShowMessage(const std::string&, const std::string&, TMsgButtons buttons) override {
+        return DismissedAnswer(buttons);
+    }
+    void OpenUrl(const std::string&) override {}
+    void PostQuitForUpdate() override {}
+};
+
 // The window the tasks talk to: installed by the main window when it is created (and by
-// tests). Returns a harmless do-nothing implementation while none is installed.
+// tests). Returns a TNoWindow while none is installed.
 IWindowOps& WindowOps();
 void SetWindowOps(IWindowOps* ops);
 

@@ -1,5 +1,7 @@
 #include "shell/components/QtTrayShell.h"
 
+#include "shell/components/WindowMessages.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>

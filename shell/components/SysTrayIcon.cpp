@@ -3,6 +3,7 @@
 #include "shell/components/Application.h"
 #include "shell/components/ImageList.h"
 #include "shell/components/PopupMenu.h"
+#include "shell/components/WindowMessages.h"
 #include "shell/components/WindowTimer.h"
 
 #include <QTimer>

@@ -38,11 +38,6 @@ using TMouseEvent =
 using TMouseMoveEvent = std::function<void(TSysTrayIcon* sender, TShiftState shift, int x, int y)>;
 using TCycleEvent = std::function<void(TSysTrayIcon* sender, std::int32_t nextIndex)>;
 
-// The message that the shell sends to the tray window for the icon; its lParam is the mouse
-// message.
-inline constexpr std::uint32_t kTrayCallbackMessage = 0x800;
-inline constexpr std::uint32_t kQueryEndSessionMessage = 0x11;
-
 class TSysTrayIcon : public QObject {
 public:
     // `owner` is the form the component is placed on (it may be null: then nothing is hooked).

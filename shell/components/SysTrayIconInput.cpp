@@ -4,6 +4,7 @@
 #include "shell/components/ImageList.h"
 #include "shell/components/PopupMenu.h"
 #include "shell/components/SysTrayIcon.h"
+#include "shell/components/WindowMessages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,7 +17,7 @@ std::intptr_t TSysTrayIcon::TrayWindowProc(std::uint32_t message, std::uintptr_t
         HandleMouseMessage(static_cast<std::uint32_t>(lParam));
         return 0;
     }
-    if (message == kQueryEndSessionMessage) {
+    if (message == WM_QUERYENDSESSION) {
         return 1; // the tray must never hold up the end of the session
     }
     return 0;

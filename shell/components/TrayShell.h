@@ -3,6 +3,8 @@
 // cursor and keyboard state, and the mouse messages that the shell sends for the icon. The
 // program uses the system tray; tests use a fake that records calls and injects messages.
 
+#include "shell/components/WindowMessages.h"
+
 #include <QIcon>
 #include <QPoint>
 #include <QString>
@@ -20,20 +22,6 @@ struct TNotifyIconData {
     QIcon Icon;
     QString Tip;
 };
-
-// The mouse messages of the icon, as the shell reports them.
-namespace TrayMessage {
-inline constexpr std::uint32_t MouseMove = 0x200;
-inline constexpr std::uint32_t LButtonDown = 0x201;
-inline constexpr std::uint32_t LButtonUp = 0x202;
-inline constexpr std::uint32_t LButtonDblClk = 0x203;
-inline constexpr std::uint32_t RButtonDown = 0x204;
-inline constexpr std::uint32_t RButtonUp = 0x205;
-inline constexpr std::uint32_t RButtonDblClk = 0x206;
-inline constexpr std::uint32_t MButtonDown = 0x207;
-inline constexpr std::uint32_t MButtonUp = 0x208;
-inline constexpr std::uint32_t MButtonDblClk = 0x209;
-} // namespace TrayMessage
 
 class ITrayShell {
 public:

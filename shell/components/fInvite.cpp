@@ -46,18 +46,6 @@ TFormInvite::~TFormInvite() {
     }
 }
 
-int TFormInvite::ShowModal() {
-    exec();
-    return ModalResult();
-}
-
-int TFormInvite::ModalResult() const {
-    if (!closed_) {
-        return mrNone;
-    }
-    return result() == QDialog::Accepted ? mrOK : mrCancel;
-}
-
 QString TFormInvite::BuddyID() const {
     return Edit1->text();
 }
@@ -129,12 +117,6 @@ void TFormInvite::CollectTickedHosts() {
 
 void TFormInvite::Button2Click() {
     reject();
-}
-
-// Every way of closing (Invite, Cancel, Escape, the close box) ends here.
-void TFormInvite::done(int result) {
-    closed_ = true;
-    QDialog::done(result);
 }
 
 void TFormInvite::BeginHostList() {

@@ -17,8 +17,6 @@ class QLineEdit;
 class QPushButton;
 class QTableWidget;
 
-enum TModalResult : int { mrNone = 0, mrOK = 1, mrCancel = 2 };
-
 // Starts the host-list fetch for a shown dialog. The program's starter is StartGetHostList.
 using THostListFetchStarter = std::function<void(TInviteDialogLink dialog)>;
 // Replaces the starter (tests); an empty one restores the program's.
@@ -30,14 +28,11 @@ class TFormInvite : public QDialog {
     Q_OBJECT
 
 public:
+    // Its end arrives as QDialog::finished: Accepted after a successful "Invite", Rejected
+    // after Cancel, Escape or the close box. It is never run in a loop of its own.
     explicit TFormInvite(QWidget* owner);
     // Releases a host-list fetch that waits for this dialog.
     ~TFormInvite() override;
-
-    // Shows the dialog modally: mrOK after a successful "Invite", mrCancel otherwise.
-    int ShowModal();
-    // The result of the last close: mrOK or mrCancel (mrNone before).
-    int ModalResult() const;
 
     // What a successful "Invite" sends: the buddy's ID as typed, and the numbers of the ticked
     // rows in list order, joined by ",".
@@ -54,8 +49,6 @@ public:
     void AppendHostRow(const QString& caption, std::int32_t number);
     void EndHostList();
     std::int32_t HostNumber(int row) const;
-
-    void done(int result) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -87,5 +80,4 @@ private:
 
     bool hostListFetchStarted_ = false;
     std::shared_ptr<TFormInviteLink> hostListLink_; // the fetch's way to this dialog
-    bool closed_ = false;
 };

@@ -11,6 +11,7 @@
 #include "shell/components/MessageBox.h"
 #include "shell/components/PopupMenu.h"
 #include "shell/components/SysTrayIcon.h"
+#include "shell/components/WindowMessages.h"
 #include "shell/components/uPortlynx.h"
 #include "shell/mainwindow/ActionList.h"
 #include "shell/mainwindow/LinkLabel.h"
@@ -186,10 +187,6 @@ void TCorvaleFormMain::Terminate(TEndBy by) {
 
 bool TCorvaleFormMain::EndsUnattended() const {
     return endBy_.has_value() && *endBy_ != TEndBy::User;
-}
-
-TCorvaleFormMain::TOwnFields TCorvaleFormMain::OwnFields() const {
-    return TOwnFields{FirstShow, SessionEnding, Settings, ActiveFlag};
 }
 
 bool TCorvaleFormMain::IsOpen() const {

@@ -6,8 +6,9 @@
 // The unit is split by responsibility: fMain.cpp (creation, first show, close, destruction,
 // the window's state), fMainLayout.cpp (pages and controls), fMainActions.cpp (actions and
 // event handlers), fMainSettings.cpp (the settings and the Options page), fMainTray.cpp (the
-// tray icon and its menu), fMainTaskOps.cpp (the changes the tasks make), fMainMessages.cpp
-// (window messages, the messages of other programs, the end of the session).
+// tray icon and its menu), fMainWindowOps.cpp (the changes the tasks make, and the bridge
+// that carries them), fMainMessages.cpp (window messages, the messages of other programs,
+// the end of the session).
 //
 // Its controls, components and fields keep their designed names and are private; tests find
 // each control by its object name (the same name) and run actions as the user does.
@@ -49,13 +50,6 @@ class TSysTrayIcon;
 // ask the window for its handle with it.
 std::uint32_t RegisteredMessage();
 
-// The window's own messages.
-inline constexpr std::uint32_t WM_HIDE_AT_START = 0x401;
-inline constexpr std::uint32_t WM_QUIT_FOR_UPDATE = 0x402; // posted by the update hand-over
-// The messages other programs may send.
-inline constexpr std::uint32_t WM_COMPANION_UNLOAD = 0x7E8;
-inline constexpr std::uint32_t WM_QUERY_ID_LENGTH = 0x7E9;
-
 class TCorvaleFormMain : public QWidget {
     Q_OBJECT
 
@@ -73,18 +67,8 @@ public:
         std::string ProgramPath;
     };
 
-    // The window's own fields as they stand. Nothing on screen shows them; read-only.
-    struct TOwnFields {
-        bool FirstShow;
-        bool SessionEnding;
-        TSettings Settings;
-        bool ActiveFlag;
-    };
-
     explicit TCorvaleFormMain(TSetup setup = {});
     ~TCorvaleFormMain() override;
-
-    TOwnFields OwnFields() const;
 
     // Whether the window is open for the user: shown and not minimised.
     bool IsOpen() const;
@@ -96,29 +80,35 @@ public:
     // Selects a page from the program's own code (PageControl1Change does not run).
     void SelectPage(int index);
 
-    // The window operations the tasks use (window thread only; see fMainWindowOps.cpp). The
-    // caption is the window title.
-    void StopCheckTimer();
+private:
+    // The window operations of the tasks, under the interface's names (window thread only).
+    // Only the bridge calls them (fMainWindowOps.cpp), after carrying the call there.
+    friend class TMainWindowOps;
+    void StopTimer();
     // Timer1 follows _Active; enabling restarts its interval.
-    void RestartCheckTimerIfActive();
+    void RestartTimerIfActive();
     bool IsActiveChecked() const;
     void AppendHistoryRow(const QString& address, const QString& dateTime);
     void SetStatusText(TStatusBar bar, int panel, const QString& text);
     void SetTrayHint(const QString& hint);
+    void SetCaption(const QString& caption); // the window title
     void BeginBuddyList();
     void AppendBuddyRow(const QString& userId, const QString& host, const QString& address,
                         const QString& dateTime);
     void EndBuddyList();
     int BuddyRowCount() const;
+    void OpenUrl(const QString& url);
+    void PostQuitForUpdate();
     // The update rules of the actions run once the window thread is idle.
     void ScheduleActionUpdate();
 
+public:
     // Window messages: the hook sees every message first and answers the registered one;
     // WindowProc handles the client's own. PostMessage queues one for the window thread.
     std::int64_t WindowProcHook(std::uint32_t message);
     void PostMessage(std::uint32_t message);
-    // A message from another program: only the registered one, 0x7E8 and 0x7E9 are
-    // accepted; anything else is answered 0 and has no effect.
+    // A message from another program: only the registered one, WM_COMPANION_UNLOAD and
+    // WM_QUERY_ID_LENGTH are accepted; anything else is answered 0 and has no effect.
     std::int64_t AnswerForeignMessage(std::uint32_t message);
 
 signals:

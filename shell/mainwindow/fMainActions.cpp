@@ -234,7 +234,7 @@ void TCorvaleFormMain::actInviteBuddyExecute() {
     dialog->setWindowModality(Qt::ApplicationModal);
     connect(dialog, &QDialog::finished, this, [dialog](int result) {
         dialog->hide();
-        if (result == mrOK) {
+        if (result == QDialog::Accepted) {
             RunHandler([dialog] {
                 StartInvite(dialog->BuddyID().toStdString(), dialog->InvitedHostIDs());
             });

@@ -4,6 +4,7 @@
 #include "core/uCfg.h"
 #include "platform/LocalMessages.h"
 #include "platform/TerminationSignal.h"
+#include "shell/components/WindowMessages.h"
 #include "shell/components/uPortlynx.h"
 #include "shell/mainwindow/LocalMessageServer.h"
 #include "shell/mainwindow/fMain.h"
@@ -13,12 +14,6 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <cstdio>
-
-namespace {
-
-constexpr std::uint32_t WM_QUERYENDSESSION = 0x11;
-
-} // namespace
 
 std::uint32_t RegisteredMessage() {
     static const std::uint32_t number =

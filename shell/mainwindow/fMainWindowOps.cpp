@@ -1,17 +1,26 @@
-// How the tasks' window operations reach the main window: on the window thread, through the
-// gate, with the task waiting until each is done.
+// The bridge from the tasks to the main window, whole: the object the tasks call, which carries
+// each call through the gate to the window thread and waits until it is done, and the form's
+// methods of the same names that make the change there. Those methods are private to the
+// form; this bridge, its friend, is their only caller, so a task cannot reach the window
+// except through the gate.
 
 #include "shell/mainwindow/fMainWindowOps.h"
 
 #include "core/WindowOps.h"
 #include "shell/components/MessageBox.h"
+#include "shell/components/SysTrayIcon.h"
+#include "shell/components/WindowMessages.h"
 #include "shell/components/WindowThreadGate.h"
+#include "shell/mainwindow/ActionList.h"
+#include "shell/mainwindow/StatusPanels.h"
 #include "shell/mainwindow/fMain.h"
 
-#include <QDesktopServices>
+#include <QAction>
 #include <QMessageBox>
 #include <QPointer>
-#include <QUrl>
+#include <QTableWidget>
+#include <QTimer>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -20,10 +29,11 @@ QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-TMsgAnswer DismissedAnswer(TMsgButtons buttons) {
-    return buttons == TMsgButtons::YesNo ? TMsgAnswer::No : TMsgAnswer::OK;
-}
+} // namespace
 
+// ---- The task side: any thread ---------------------------------------------------------------
+
+// Not in the unnamed namespace: the form names it as its friend.
 class TMainWindowOps final : public IWindowOps {
 public:
     void Attach(TCorvaleFormMain* window) {
@@ -43,10 +53,10 @@ public:
     }
 
     void StopTimer() override {
-        Change([](TCorvaleFormMain& w) { w.StopCheckTimer(); });
+        Change([](TCorvaleFormMain& w) { w.StopTimer(); });
     }
     void RestartTimerIfActive() override {
-        Change([](TCorvaleFormMain& w) { w.RestartCheckTimerIfActive(); });
+        Change([](TCorvaleFormMain& w) { w.RestartTimerIfActive(); });
     }
     bool IsActiveChecked() override {
         return gate_.Invoke<bool>([this] { return window_->IsActiveChecked(); }, false);
@@ -64,7 +74,7 @@ public:
         Change([h = Text(hint)](TCorvaleFormMain& w) { w.SetTrayHint(h); });
     }
     void SetCaption(const std::string& caption) override {
-        Change([c = Text(caption)](TCorvaleFormMain& w) { w.setWindowTitle(c); });
+        Change([c = Text(caption)](TCorvaleFormMain& w) { w.SetCaption(c); });
     }
     void BeginBuddyList() override {
         Change([](TCorvaleFormMain& w) { w.BeginBuddyList(); });
@@ -94,10 +104,10 @@ public:
             DismissedAnswer(buttons));
     }
     void OpenUrl(const std::string& url) override {
-        Change([u = Text(url)](TCorvaleFormMain&) { QDesktopServices::openUrl(QUrl(u)); });
+        Change([u = Text(url)](TCorvaleFormMain& w) { w.OpenUrl(u); });
     }
     void PostQuitForUpdate() override {
-        gate_.Post([this] { window_->PostMessage(WM_QUIT_FOR_UPDATE); });
+        gate_.Post([this] { window_->PostQuitForUpdate(); });
     }
 
 private:
@@ -133,6 +143,8 @@ private:
     std::vector<QPointer<QMessageBox>> openBoxes_;
 };
 
+namespace {
+
 // Never destroyed: a task may still hold it while the process ends.
 TMainWindowOps& Instance() {
     static auto* ops = new TMainWindowOps;
@@ -149,6 +161,80 @@ void DetachWindowOps(TCorvaleFormMain* window) {
     Instance().Detach(window);
 }
 
-IWindowOps& MainWindowOps() {
-    return Instance();
+// ---- The window side: the window thread ------------------------------------------------------
+
+void TCorvaleFormMain::StopTimer() {
+    Timer1->stop();
+}
+
+void TCorvaleFormMain::RestartTimerIfActive() {
+    if (actActive->isChecked()) {
+        Timer1->start();
+    } else {
+        Timer1->stop();
+    }
+}
+
+bool TCorvaleFormMain::IsActiveChecked() const {
+    return actActive->isChecked();
+}
+
+void TCorvaleFormMain::AppendHistoryRow(const QString& address, const QString& dateTime) {
+    const int row = LV1->rowCount();
+    LV1->insertRow(row);
+    LV1->setItem(row, 0, new QTableWidgetItem(QString::number(row + 1)));
+    LV1->setItem(row, 1, new QTableWidgetItem(address));
+    LV1->setItem(row, 2, new QTableWidgetItem(dateTime));
+}
+
+void TCorvaleFormMain::SetStatusText(TStatusBar bar, int panel, const QString& text) {
+    (bar == TStatusBar::SB1 ? SB1 : SB2)->SetPanelText(panel, text);
+}
+
+void TCorvaleFormMain::SetTrayHint(const QString& hint) {
+    SysTrayIcon1->SetHint(hint);
+}
+
+void TCorvaleFormMain::SetCaption(const QString& caption) {
+    setWindowTitle(caption);
+}
+
+// Bulk updates may overlap (two fetches at once); the list repaints when the last one ends.
+void TCorvaleFormMain::BeginBuddyList() {
+    if (buddyListUpdates_++ == 0) {
+        LV2->setUpdatesEnabled(false);
+    }
+    LV2->setRowCount(0);
+}
+
+void TCorvaleFormMain::AppendBuddyRow(const QString& userId, const QString& host,
+                                      const QString& address, const QString& dateTime) {
+    const int row = LV2->rowCount();
+    LV2->insertRow(row);
+    const QString cells[] = {QString::number(row + 1), userId, host, address, dateTime};
+    for (int column = 0; column < 5; ++column) {
+        LV2->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+}
+
+void TCorvaleFormMain::EndBuddyList() {
+    if (buddyListUpdates_ > 0 && --buddyListUpdates_ == 0) {
+        LV2->setUpdatesEnabled(true);
+    }
+}
+
+int TCorvaleFormMain::BuddyRowCount() const {
+    return LV2->rowCount();
+}
+
+void TCorvaleFormMain::OpenUrl(const QString& url) {
+    OpenWebPage(url);
+}
+
+void TCorvaleFormMain::PostQuitForUpdate() {
+    PostMessage(WM_QUIT_FOR_UPDATE);
+}
+
+void TCorvaleFormMain::ScheduleActionUpdate() {
+    ActionList1->ScheduleUpdate();
 }

@@ -9,11 +9,8 @@
 // later calls change nothing, and the boxes still open are closed.
 
 class TCorvaleFormMain;
-class IWindowOps;
 
 // Installs the operations for `window` (window thread, when the window is created).
 void AttachWindowOps(TCorvaleFormMain* window);
 // Uninstalls them and releases every waiting task (window thread, before the window goes).
 void DetachWindowOps(TCorvaleFormMain* window);
-// The object the tasks are given while a window is attached.
-IWindowOps& MainWindowOps();

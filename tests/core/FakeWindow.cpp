@@ -4,14 +4,6 @@
 
 namespace corvale_test {
 
-namespace {
-
-std::string BarName(TStatusBar bar) {
-    return bar == TStatusBar::SB1 ? "SB1" : "SB2";
-}
-
-} // namespace
-
 void FakeWindow::RecordLocked(const std::string& text) {
     calls_.push_back({std::this_thread::get_id(), text});
     changed_.notify_all();
@@ -22,95 +14,9 @@ void FakeWindow::Record(const std::string& text) {
     RecordLocked(text);
 }
 
-void FakeWindow::StopTimer() {
-    std::lock_guard lock(mutex_);
-    timerEnabled_ = false;
-    RecordLocked("StopTimer");
-}
-
-void FakeWindow::RestartTimerIfActive() {
-    std::lock_guard lock(mutex_);
-    timerEnabled_ = active_;
-    RecordLocked("RestartTimerIfActive");
-}
-
-bool FakeWindow::IsActiveChecked() {
-    std::lock_guard lock(mutex_);
-    RecordLocked("IsActiveChecked");
-    return active_;
-}
-
-void FakeWindow::AppendHistoryRow(const std::string& address, const std::string& dateTime) {
-    std::unique_lock lock(mutex_);
-    RecordLocked("AppendHistoryRow|" + address + "|" + dateTime);
-    changed_.wait_for(lock, 10s, [this] {
-        return CountPrefixLocked("AppendHistoryRow|") >= historyRowsToWaitFor_;
-    });
-}
-
 void FakeWindow::HoldHistoryRowsUntil(int count) {
     std::lock_guard lock(mutex_);
     historyRowsToWaitFor_ = count;
-}
-
-void FakeWindow::SetStatusText(TStatusBar bar, int panel, const std::string& text) {
-    std::lock_guard lock(mutex_);
-    panels_[{static_cast<int>(bar), panel}] = text;
-    RecordLocked("SetStatusText|" + BarName(bar) + "|" + std::to_string(panel) + "|" + text);
-}
-
-void FakeWindow::SetTrayHint(const std::string& hint) {
-    Record("SetTrayHint|" + hint);
-}
-
-void FakeWindow::SetCaption(const std::string& caption) {
-    Record("SetCaption|" + caption);
-}
-
-void FakeWindow::BeginBuddyList() {
-    std::lock_guard lock(mutex_);
-    buddyRows_.clear();
-    RecordLocked("BeginBuddyList");
-}
-
-void FakeWindow::AppendBuddyRow(const std::string& userId, const std::string& host,
-                                const std::string& address, const std::string& dateTime) {
-    std::lock_guard lock(mutex_);
-    buddyRows_.push_back({userId, host, address, dateTime});
-    RecordLocked("AppendBuddyRow|" + userId + "|" + host + "|" + address + "|" + dateTime);
-}
-
-void FakeWindow::EndBuddyList() {
-    Record("EndBuddyList");
-}
-
-int FakeWindow::BuddyRowCount() {
-    std::lock_guard lock(mutex_);
-    RecordLocked("BuddyRowCount");
-    return static_cast<int>(buddyRows_.size());
-}
-
-TMsgAnswer FakeWindow::ShowMessage(const std::string& text, const std::string& caption,
-                                   TMsgButtons buttons) {
-    std::unique_lock lock(mutex_);
-    RecordLocked("ShowMessage|" + caption + "|" + text + "|" +
-                 (buttons == TMsgButtons::OK ? "OK" : "YesNo"));
-    changed_.wait(lock, [this] { return !holdMessages_; });
-    TMsgAnswer answer = buttons == TMsgButtons::OK ? TMsgAnswer::OK : TMsgAnswer::No;
-    if (!answers_.empty()) {
-        answer = answers_.front();
-        answers_.pop_front();
-    }
-    RecordLocked("MessageAnswered|" + caption);
-    return answer;
-}
-
-void FakeWindow::OpenUrl(const std::string& url) {
-    Record("OpenUrl|" + url);
-}
-
-void FakeWindow::PostQuitForUpdate() {
-    Record("PostQuitForUpdate");
 }
 
 void FakeWindow::QueueAnswer(TMsgAnswer answer) {

@@ -32,24 +32,74 @@ struct BuddyRow {
     bool operator==(const BuddyRow&) const = default;
 };
 
+// The window operations are written here, where they are declared: a new operation of the
+// interface needs this one place of the fake.
 class FakeWindow final : public IWindowOps {
 public:
-    void StopTimer() override;
-    void RestartTimerIfActive() override;
-    bool IsActiveChecked() override;
-    void AppendHistoryRow(const std::string& address, const std::string& dateTime) override;
-    void SetStatusText(TStatusBar bar, int panel, const std::string& text) override;
-    void SetTrayHint(const std::string& hint) override;
-    void SetCaption(const std::string& caption) override;
-    void BeginBuddyList() override;
+    void StopTimer() override {
+        std::lock_guard lock(mutex_);
+        timerEnabled_ = false;
+        RecordLocked("StopTimer");
+    }
+    void RestartTimerIfActive() override {
+        std::lock_guard lock(mutex_);
+        timerEnabled_ = active_;
+        RecordLocked("RestartTimerIfActive");
+    }
+    bool IsActiveChecked() override {
+        std::lock_guard lock(mutex_);
+        RecordLocked("IsActiveChecked");
+        return active_;
+    }
+    // Waits while fewer rows than HoldHistoryRowsUntil asked for have been appended.
+    void AppendHistoryRow(const std::string& address, const std::string& dateTime) override {
+        std::unique_lock lock(mutex_);
+        RecordLocked("AppendHistoryRow|" + address + "|" + dateTime);
+        changed_.wait_for(lock, 10s, [this] {
+            return CountPrefixLocked("AppendHistoryRow|") >= historyRowsToWaitFor_;
+        });
+    }
+    void SetStatusText(TStatusBar bar, int panel, const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        panels_[{static_cast<int>(bar), panel}] = text;
+        RecordLocked("SetStatusText|" + BarName(bar) + "|" + std::to_string(panel) + "|" + text);
+    }
+    void SetTrayHint(const std::string& hint) override { Record("SetTrayHint|" + hint); }
+    void SetCaption(const std::string& caption) override { Record("SetCaption|" + caption); }
+    void BeginBuddyList() override {
+        std::lock_guard lock(mutex_);
+        buddyRows_.clear();
+        RecordLocked("BeginBuddyList");
+    }
     void AppendBuddyRow(const std::string& userId, const std::string& host,
-                        const std::string& address, const std::string& dateTime) override;
-    void EndBuddyList() override;
-    int BuddyRowCount() override;
+                        const std::string& address, const std::string& dateTime) override {
+        std::lock_guard lock(mutex_);
+        buddyRows_.push_back({userId, host, address, dateTime});
+        RecordLocked("AppendBuddyRow|" + userId + "|" + host + "|" + address + "|" + dateTime);
+    }
+    void EndBuddyList() override { Record("EndBuddyList"); }
+    int BuddyRowCount() override {
+        std::lock_guard lock(mutex_);
+        RecordLocked("BuddyRowCount");
+        return static_cast<int>(buddyRows_.size());
+    }
+    // Answers with the next queued answer, else as if dismissed; waits while messages are held.
     TMsgAnswer ShowMessage(const std::string& text, const std::string& caption,
-                           TMsgButtons buttons) override;
-    void OpenUrl(const std::string& url) override;
-    void PostQuitForUpdate() override;
+                           TMsgButtons buttons) override {
+        std::unique_lock lock(mutex_);
+        RecordLocked("ShowMessage|" + caption + "|" + text + "|" +
+                     (buttons == TMsgButtons::OK ? "OK" : "YesNo"));
+        changed_.wait(lock, [this] { return !holdMessages_; });
+        TMsgAnswer answer = DismissedAnswer(buttons);
+        if (!answers_.empty()) {
+            answer = answers_.front();
+            answers_.pop_front();
+        }
+        RecordLocked("MessageAnswered|" + caption);
+        return answer;
+    }
+    void OpenUrl(const std::string& url) override { Record("OpenUrl|" + url); }
+    void PostQuitForUpdate() override { Record("PostQuitForUpdate"); }
 
     // Adds a line to the log as if it were a window operation (the clock seam logs its waits).
     void Record(const std::string& text);
@@ -84,6 +134,7 @@ public:
                        std::chrono::milliseconds timeout = testing_support::kDefaultDeadline) const;
 
 private:
+    static std::string BarName(TStatusBar bar) { return bar == TStatusBar::SB1 ? "SB1" : "SB2"; }
     void RecordLocked(const std::string& text);
     int CountLocked(const std::string& call) const;
     int CountPrefixLocked(const std::string& prefix) const;

@@ -2,6 +2,7 @@
 
 #include "shell/components/PopupMenu.h"
 #include "shell/components/SysTrayIcon.h"
+#include "shell/components/WindowMessages.h"
 #include "support/FakeTrayShell.h"
 #include "tests/support/QtWait.h"
 
@@ -217,7 +218,7 @@ TEST_F(TrayEventsTest, UnassignedEventsAreSkipped) {
 
 TEST_F(TrayEventsTest, SessionEndIsAlwaysAllowed) {
     tray->SetEnabled(false);
-    EXPECT_EQ(tray->TrayWindowProc(kQueryEndSessionMessage, 0, 0), 1);
+    EXPECT_EQ(tray->TrayWindowProc(WM_QUERYENDSESSION, 0, 0), 1);
     EXPECT_EQ(tray->TrayWindowProc(kTrayCallbackMessage, 0, M::LButtonDown), 0);
     EXPECT_EQ(tray->TrayWindowProc(0x0F, 0, 0), 0);
     EXPECT_THAT(log, IsEmpty());

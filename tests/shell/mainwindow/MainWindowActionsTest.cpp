@@ -1,10 +1,12 @@
 // The main window's commands as the user reaches them: actions, tool and push buttons, the
 // tray menu, the pages, the lists and the About page.
 
+#include "core/WindowOps.h"
 #include "core/uCfg.h"
 #include "mainwindow/MainWindowFixture.h"
 #include "shell/components/ImageList.h"
 #include "shell/components/PopupMenu.h"
+#include "shell/components/WindowMessages.h"
 #include "shell/components/fInvite.h"
 #include "shell/mainwindow/ActionList.h"
 #include "shell/mainwindow/LinkLabel.h"
@@ -90,7 +92,7 @@ protected:
             ->findChild<QAction*>(QString::fromLatin1(name))
             ->text();
     }
-    void ClickTrayIcon() { tray.Send({0x201, 0x202}); }
+    void ClickTrayIcon() { tray.Send({TrayMessage::LButtonDown, TrayMessage::LButtonUp}); }
     QString PageCaption() {
         return Control<QTabWidget>(*window, "PageControl1")
             ->tabText(Control<QTabWidget>(*window, "PageControl1")->currentIndex());
@@ -169,7 +171,6 @@ TEST_F(TMainWindowActionsTest, ActiveOffStopsCheckingAndOnChecksAtOnce) {
     item->trigger(); // as chosen in the tray menu
     EXPECT_FALSE(Action(w, "_Active")->isChecked());
     EXPECT_FALSE(item->isChecked());
-    EXPECT_FALSE(w.OwnFields().ActiveFlag);
     EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
     Idle();
     EXPECT_EQ(Control<TStatusPanelBar>(w, "SB1")->PanelText(4), QStringLiteral("Inactive"));
@@ -180,7 +181,6 @@ TEST_F(TMainWindowActionsTest, ActiveOffStopsCheckingAndOnChecksAtOnce) {
         ->findChild<QToolButton*>(QStringLiteral("ToolButton8"))
         ->click();
     EXPECT_TRUE(Action(w, "_Active")->isChecked());
-    EXPECT_TRUE(w.OwnFields().ActiveFlag);
     EXPECT_TRUE(WaitForRequests("getip", 2)) << "one check at once";
     ASSERT_TRUE(WaitFor([&] { return Control<QTimer>(w, "Timer1")->isActive(); }));
     EXPECT_GT(Control<QTimer>(w, "Timer1")->remainingTime(), 900 * 1000 - 5000)
@@ -207,7 +207,8 @@ TEST_F(TMainWindowActionsTest, OpenCloseReadsHideWhileOpenAndTheTrayClickSwitche
     EXPECT_EQ(MenuItemText("Open1"), QStringLiteral("Hide"));
 
     // A double click runs the default item as well: open, then closed again.
-    tray.Send({0x201, 0x202, 0x203, 0x202});
+    tray.Send({TrayMessage::LButtonDown, TrayMessage::LButtonUp, TrayMessage::LButtonDblClk,
+               TrayMessage::LButtonUp});
     EXPECT_TRUE(w.isVisible());
 }
 
@@ -275,8 +276,7 @@ TEST_F(TMainWindowActionsTest, TheErrorBoxOfAHandlerIsApplicationModal) {
 TEST_F(TMainWindowActionsTest, CopyActionsNeedASelectedRow) {
     auto& w = CreateWindow();
     ASSERT_TRUE(WaitForFirstAddress());
-    w.AppendBuddyRow(QStringLiteral("alice"), QStringLiteral("home-pc"),
-                     QStringLiteral("203.0.113.5"), QStringLiteral("Jan 05 2024 10:00:00"));
+    WindowOps().AppendBuddyRow("alice", "home-pc", "203.0.113.5", "Jan 05 2024 10:00:00");
     Idle();
     EXPECT_FALSE(Action(w, "_CopySelIP")->isEnabled());
     EXPECT_FALSE(Action(w, "_CopyBuddyIP")->isEnabled());
@@ -358,7 +358,6 @@ TEST_F(TMainWindowActionsTest, SaveStopsAtABadIntervalKeepingWhatItStored) {
     EXPECT_EQ(boxes[0].Caption, QStringLiteral("Corvale"));
     EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
     EXPECT_EQ(Vars.UserID.Load(), "jdoe");
-    EXPECT_FALSE(w.OwnFields().Settings.MinToTray);
     EXPECT_EQ(Control<QTableWidget>(w, "LV1")->rowCount(), 1)
         << "the handler stopped before emptying the history";
     EXPECT_EQ(Control<QTabWidget>(w, "PageControl1")->currentIndex(), 2);
@@ -366,6 +365,9 @@ TEST_F(TMainWindowActionsTest, SaveStopsAtABadIntervalKeepingWhatItStored) {
     EXPECT_NE(ini.find("id=jdoe\n"), std::string::npos);
     EXPECT_EQ(ini.find("check_interval"), std::string::npos);
     EXPECT_EQ(ini.find("min_to_tray"), std::string::npos);
+    Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
+    Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2); // shows what is in effect
+    EXPECT_FALSE(Control<QCheckBox>(w, "Ck_MinToTray")->isChecked());
 }
 
 TEST_F(TMainWindowActionsTest, CancelAndLeavingTheOptionsPageDropEdits) {
@@ -433,10 +435,8 @@ TEST_F(TMainWindowActionsTest, ExclusionAsksWithTheBuddysIdAndNoChangesNothing) 
     TriggerAction(w, "_RemoveBuddy");
     EXPECT_TRUE(boxes.empty()) << "nothing selected: nothing asked";
 
-    w.AppendBuddyRow(QStringLiteral("alice"), QStringLiteral("home-pc"),
-                     QStringLiteral("203.0.113.5"), QStringLiteral("Jan 05 2024 10:00:00"));
-    w.AppendBuddyRow(QStringLiteral("bob"), QStringLiteral("laptop"), QStringLiteral("203.0.113.9"),
-                     QStringLiteral("Jan 06 2024 11:30:00"));
+    WindowOps().AppendBuddyRow("alice", "home-pc", "203.0.113.5", "Jan 05 2024 10:00:00");
+    WindowOps().AppendBuddyRow("bob", "laptop", "203.0.113.9", "Jan 06 2024 11:30:00");
     Control<QTableWidget>(w, "LV2")->selectRow(1);
     answers.push_back(TMsgAnswer::No);
     TriggerAction(w, "_RemoveBuddy");

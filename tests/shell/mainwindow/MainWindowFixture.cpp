@@ -133,7 +133,6 @@ TCorvaleFormMain& TMainWindowTest::CreateWindow(bool show) {
     if (show) {
         window->show();
         // The first show posts the hide at start; let it and the first check's changes come.
-        WaitFor([this] { return !window->OwnFields().FirstShow; });
         QCoreApplication::processEvents();
     }
     return *window;

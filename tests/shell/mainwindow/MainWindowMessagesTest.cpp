@@ -4,6 +4,7 @@
 #include "core/uCfg.h"
 #include "mainwindow/MainWindowFixture.h"
 #include "platform/LocalMessages.h"
+#include "shell/components/WindowMessages.h"
 #include "shell/components/uPortlynx.h"
 #include "support/FormAccess.h"
 #include "tests/support/QtWait.h"
@@ -60,13 +61,16 @@ TEST_F(TMainWindowMessagesTest, OtherProgramsGetTheWindowIdTheIdLengthAndTheRele
     EXPECT_FALSE(IsCompanionLoaded());
 
     // The window's own messages are not for other programs.
+    bool ended = false;
+    QObject::connect(&w, &TCorvaleFormMain::terminateRequested, &w, [&ended] { ended = true; });
     const TToolResult quit = SendWithTool(QStringLiteral("0x402"));
     EXPECT_EQ(quit.Output, QStringLiteral("0"));
     RunEventsFor(50ms);
-    EXPECT_FALSE(w.OwnFields().SessionEnding);
+    EXPECT_FALSE(ended);
 }
 
 TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsBytesOfTheStoredText) {
+    WriteIni("min_to_tray=1\n");
     auto& w = CreateWindow(false);
     EXPECT_EQ(w.AnswerForeignMessage(WM_QUERY_ID_LENGTH), 0);
     const std::pair<std::string, int> ids[] = {
@@ -80,8 +84,8 @@ TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsBytesOfTheStor
     }
     EXPECT_EQ(w.AnswerForeignMessage(RegisteredMessage()), static_cast<std::int64_t>(w.winId()));
     EXPECT_EQ(w.AnswerForeignMessage(WM_HIDE_AT_START), 0);
-    EXPECT_EQ(w.AnswerForeignMessage(0x11), 0);
-    EXPECT_FALSE(w.OwnFields().SessionEnding);
+    EXPECT_EQ(w.AnswerForeignMessage(WM_QUERYENDSESSION), 0);
+    EXPECT_FALSE(w.close()) << "the session is not ending: the close hides to the tray";
 }
 
 TEST_F(TMainWindowMessagesTest, NoAnswerOnceTheWindowIsGone) {
@@ -102,8 +106,8 @@ TEST_F(TMainWindowMessagesTest, ASocketLeftByACrashedCopyIsReplaced) {
 TEST_F(TMainWindowMessagesTest, TheQueryEndSessionMessageIsAnsweredOneWithoutAsking) {
     WriteIni("min_to_tray=1\n");
     auto& w = CreateWindow(false);
-    EXPECT_EQ(w.WindowProcHook(0x11), 1);
-    EXPECT_TRUE(w.OwnFields().SessionEnding);
+    EXPECT_EQ(w.WindowProcHook(WM_QUERYENDSESSION), 1);
+    EXPECT_TRUE(w.close()) << "the session ends: the tray no longer holds the window back";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "mainwindow/MainWindowFixture.h"
 #include "shell/components/PopupMenu.h"
+#include "shell/components/WindowMessages.h"
 #include "shell/components/uPortlynx.h"
 #include "support/FormAccess.h"
 #include "tests/support/QtWait.h"
@@ -78,17 +79,16 @@ TEST_F(TMainWindowShutdownTest, EndOfSessionIsNeverRefusedByTheTray) {
     WriteIni("min_to_tray=1\nstart_hidden=0\n");
     auto& w = CreateWindow();
     EXPECT_TRUE(RunLoopUntilEnd([&] {
-        w.WindowProcHook(0x11); // the system asks whether the session may end
-        w.close();              // and then closes the window
+        w.WindowProcHook(WM_QUERYENDSESSION); // the system asks whether the session may end
+        w.close();                            // and then closes the window
     }));
-    EXPECT_TRUE(w.OwnFields().SessionEnding);
 }
 
 TEST_F(TMainWindowShutdownTest, TerminationSignalEndsTheProgramCleanly) {
     WriteIni("min_to_tray=1\n");
     auto& w = CreateWindow();
     EXPECT_TRUE(RunLoopUntilEnd([] { raise(SIGTERM); }));
-    EXPECT_TRUE(w.OwnFields().SessionEnding);
+    EXPECT_TRUE(w.close()) << "the session ends: the tray no longer holds the window back";
     DestroyWindow();
     EXPECT_NE(ReadIni().find(kBothWidthLists), std::string::npos);
 }
@@ -117,7 +117,7 @@ TEST_F(TMainWindowShutdownTest, UnattendedEndsReportWidthListErrorsOnStandardErr
         {"SIGTERM", [](TCorvaleFormMain&) { raise(SIGTERM); }},
         {"the session manager's end",
          [](TCorvaleFormMain& w) {
-             w.WindowProcHook(0x11);
+             w.WindowProcHook(WM_QUERYENDSESSION);
              QCoreApplication::quit();
          }},
     };

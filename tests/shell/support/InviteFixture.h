@@ -30,6 +30,8 @@ protected:
     void SetUp() override {
         SetHostListFetchStarter([this](TInviteDialogLink link) { fetches.push_back(link); });
         dialog = std::make_unique<TFormInvite>(nullptr);
+        QObject::connect(dialog.get(), &QDialog::finished, dialog.get(),
+                         [this](int result) { finished.push_back(result); });
         dialog->show();
     }
     void TearDown() override {
@@ -43,4 +45,5 @@ protected:
     TMessageBoxRecorder boxes;
     std::vector<TInviteDialogLink> fetches;
     std::unique_ptr<TFormInvite> dialog;
+    std::vector<int> finished; // the results the dialog's end gave, in order
 };
