@@ -13,16 +13,16 @@
 #include "shell/components/SysTrayIcon.h"
 #include "shell/components/WindowMessages.h"
 #include "shell/components/uPortlynx.h"
+#include "shell/mainwindow/AboutSheet.h"
 #include "shell/mainwindow/ActionList.h"
-#include "shell/mainwindow/LinkLabel.h"
 #include "shell/mainwindow/LocalMessageServer.h"
+#include "shell/mainwindow/OptionsSheet.h"
 #include "shell/mainwindow/fMainWindowOps.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
@@ -81,11 +81,17 @@ void TCorvaleFormMain::ConnectHandlers() {
     connect(Timer1, &QTimer::timeout, this, [this] { RunHandler([this] { Timer1Timer(); }); });
     connect(PageControl1, &QTabWidget::currentChanged, this,
             [this](int index) { RunHandler([this, index] { PageControl1Change(index); }); });
-    connect(Button1, &QPushButton::clicked, this,
+    // The pages' buttons run the window's commands, as the tool buttons and menu items do.
+    connect(TabSheet3, &TOptionsSheet::createIdClicked, actCreateID, &QAction::trigger);
+    connect(TabSheet3, &TOptionsSheet::loginClicked, actLogin, &QAction::trigger);
+    connect(TabSheet3, &TOptionsSheet::saveClicked, actSave, &QAction::trigger);
+    connect(TabSheet3, &TOptionsSheet::cancelClicked, actCancel, &QAction::trigger);
+    connect(TabSheet4, &TAboutSheet::checkUpdatesClicked, actCheckUpdates, &QAction::trigger);
+    connect(TabSheet4, &TAboutSheet::okClicked, this,
             [this] { RunHandler([this] { Button1Click(); }); });
-    connect(Lbl_web, &TLinkLabel::clicked, this,
+    connect(TabSheet4, &TAboutSheet::homePageClicked, this,
             [this] { RunHandler([this] { Lbl_webClick(); }); });
-    connect(Lbl_mail, &TLinkLabel::clicked, this,
+    connect(TabSheet4, &TAboutSheet::contactClicked, this,
             [this] { RunHandler([this] { Lbl_mailClick(); }); });
     const auto popupAt = [](QTableWidget* list, TPopupMenu* menu) {
         connect(list, &QWidget::customContextMenuRequested, menu,

@@ -1,14 +1,20 @@
 #pragma once
-// The main window: the address history, the buddy list, the options and the About page on
-// four pages; the commands as actions; the check timer; the tray icon and its menu; the
-// start-up state and the end of the program; the window messages of the client.
+// The main window: four pages (the address history and the buddy list, each a list with its
+// tool bar and status panels, and the Options and About pages, widgets of their own); the
+// commands as actions; the check timer; the tray icon and its menu; the bridge the tasks reach
+// the window through; the start-up state, the settings it holds and the end of the program;
+// the window messages of the client.
 //
-// The unit is split by responsibility: fMain.cpp (creation, first show, close, destruction,
-// the window's state), fMainLayout.cpp (pages and controls), fMainActions.cpp (actions and
-// event handlers), fMainSettings.cpp (the settings and the Options page), fMainTray.cpp (the
-// tray icon and its menu), fMainWindowOps.cpp (the changes the tasks make, and the bridge
-// that carries them), fMainMessages.cpp (window messages, the messages of other programs,
-// the end of the session).
+// Files: fMain.cpp (creation, the handlers' connections, first show, close, destruction, the
+// end of the program, the window's state), fMainLayout.cpp (the pages, the two lists' tool
+// bars and status panels, the window's size), fMainActions.cpp (the timer, image list, actions
+// and popup menus; the action and other event handlers), fMainAccessible.cpp (names for
+// assistive technology), fMainSettings.cpp (the settings environment, what the Options page
+// shows and saves, the column widths, the check timer's period, stay on top), fMainTray.cpp
+// (the tray icon, its click, its menu opening, hiding to it), fMainWindowOps.cpp (the whole
+// bridge: the tasks' calls, how they reach the window thread, and the changes they make),
+// fMainMessages.cpp (window messages, the messages of other programs, the end of the
+// session). The Options and About pages are widgets of their own: OptionsSheet and AboutSheet.
 //
 // Its controls, components and fields keep their designed names and are private; tests find
 // each control by its object name (the same name) and run actions as the user does.
@@ -27,21 +33,17 @@
 #include <string>
 
 class QAction;
-class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class QSocketNotifier;
 class QTabWidget;
 class QTableWidget;
 class QTimer;
 class QToolBar;
 class ITrayShell;
+class TAboutSheet;
 class TActionList;
 class TImageList;
-class TLinkLabel;
 class TLocalMessageServer;
+class TOptionsSheet;
 class TPopupMenu;
 class TStatusPanelBar;
 class TSysTrayIcon;
@@ -121,14 +123,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Construction (fMain.cpp, fMainLayout.cpp, fMainActions.cpp, fMainTray.cpp).
+    // Construction: the components and actions (fMainActions.cpp), the pages and the size
+    // (fMainLayout.cpp), the tray icon (fMainTray.cpp), the names for assistive technology
+    // (fMainAccessible.cpp), the handlers and the place on screen (fMain.cpp).
     void CreateComponents();
     void CreateActions();
     void CreatePages();
     void CreateYourIpPage();
     void CreateContactsPage();
-    void CreateOptionsPage();
-    void CreateAboutPage();
     // The window's size and smallest size: the design's, grown with the font, and never
     // below what the pages' texts need.
     void SizeToDesign();
@@ -136,10 +138,10 @@ private:
     void NameControlsForAssistiveTechnology();
     void ConnectHandlers();
     void PlaceInCentre();
-    bool TrayAvailable() const;
-    bool IsVisibleForOpenClose() const;
+    bool TrayAvailable() const;         // fMainTray.cpp
+    bool IsVisibleForOpenClose() const; // fMainActions.cpp
 
-    // Handlers of the start-up and the end (errors propagate to the caller).
+    // Handlers of the start-up and the end (fMain.cpp; errors propagate to the caller).
     void FormCreate();
     void FormShow();
     // Answers whether the close may go ahead; hides the window instead when it may not.
@@ -150,7 +152,7 @@ private:
     enum class TEndBy { User, SessionEnd, Signal };
     void Terminate(TEndBy by = TEndBy::User);
 
-    // Action handlers.
+    // Action handlers (fMainActions.cpp).
     void actActiveExecute();
     void actActiveUpdate();
     void actExitExecute();
@@ -175,7 +177,8 @@ private:
     void actCheckUpdatesExecute();
     void actLoginExecute();
 
-    // Other event handlers.
+    // Other event handlers (fMainActions.cpp; the tray's in fMainTray.cpp). Button1 and the
+    // links are the About page's.
     void Timer1Timer();
     void PageControl1Change(int index);
     void SysTrayIcon1Click();
@@ -184,10 +187,11 @@ private:
     void Lbl_webClick();
     void Lbl_mailClick();
     void OpenWebPage(const QString& address);
-
-    // The settings and the Options and About pages (fMainSettings.cpp).
-    void ShowOptions();
     void ShowAbout();
+
+    // The settings, what the Options page shows and saves, the column widths and the
+    // settings' effects on the window (fMainSettings.cpp).
+    void ShowOptions();
     void ApplyOptions();
     void SaveColumns();
     TSettingsEnv SettingsEnv();
@@ -210,10 +214,10 @@ private:
 
     // Pages.
     QTabWidget* PageControl1 = nullptr;
-    QWidget* TabSheet1 = nullptr;
-    QWidget* TabSheet2 = nullptr;
-    QWidget* TabSheet3 = nullptr;
-    QWidget* TabSheet4 = nullptr;
+    QWidget* TabSheet1 = nullptr;       // "Your IP"
+    QWidget* TabSheet2 = nullptr;       // "Contacts"
+    TOptionsSheet* TabSheet3 = nullptr; // "Options"
+    TAboutSheet* TabSheet4 = nullptr;   // "About"
     // "Your IP".
     QToolBar* ToolBar2 = nullptr;
     QTableWidget* LV1 = nullptr;
@@ -222,33 +226,6 @@ private:
     QToolBar* ToolBar1 = nullptr;
     QTableWidget* LV2 = nullptr;
     TStatusPanelBar* SB2 = nullptr;
-    // "Options".
-    QGroupBox* GroupBox1 = nullptr;
-    QLabel* Lbl_details = nullptr;
-    QPushButton* Button3 = nullptr;
-    QGroupBox* GroupBox3 = nullptr;
-    QLineEdit* EdtID = nullptr;
-    QLineEdit* EdtPswd = nullptr;
-    QPushButton* Button4 = nullptr;
-    QGroupBox* GroupBox2 = nullptr;
-    QLineEdit* EdtCkInterval = nullptr;
-    QCheckBox* CkStartup = nullptr;
-    QCheckBox* CkStartMinimized = nullptr;
-    QCheckBox* Ck_MinToTray = nullptr;
-    QCheckBox* Ck_StayOnTop = nullptr;
-    QPushButton* Button5 = nullptr;
-    QPushButton* Button6 = nullptr;
-    // "About".
-    QLabel* Image1 = nullptr;
-    QLabel* Lbl_name = nullptr;
-    QLabel* Lbl_version = nullptr;
-    QLabel* Lbl_release = nullptr;
-    QLabel* Label7 = nullptr;
-    QLabel* Label8 = nullptr;
-    TLinkLabel* Lbl_web = nullptr;
-    TLinkLabel* Lbl_mail = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button1 = nullptr;
     // Components.
     QTimer* Timer1 = nullptr;
     TImageList* IL16 = nullptr;

@@ -1,16 +1,12 @@
 // The names and descriptions assistive technology reads for the main window's controls where
-// their caption does not say it: image-only and painted items, the lists, the edit boxes
-// (their labels end in a colon or sit elsewhere), group boxes whose captions carry padding.
+// their caption does not say it: the pages, image-only and painted items, the lists, the tool
+// bars and the popup menus. The Options and About pages name their own controls.
 
 #include "shell/components/PopupMenu.h"
-#include "shell/mainwindow/LinkLabel.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -90,19 +86,6 @@ void TCorvaleFormMain::NameControlsForAssistiveTechnology() {
     Name(SB2, QStringLiteral("Buddy list status"));
     NamePanels(SB2, {QStringLiteral("Buddy list state"), QStringLiteral("Total"),
                      QStringLiteral("Buddy count"), QStringLiteral("Spare")});
-
-    Name(GroupBox1, GroupBox1->title().trimmed());
-    Name(GroupBox3, GroupBox3->title().trimmed());
-    Name(GroupBox2, QStringLiteral("Checking and start-up"));
-    Name(Lbl_details, Lbl_details->text().simplified());
-    Name(EdtID, QStringLiteral("ID"), EdtID->toolTip());
-    Name(EdtPswd, QStringLiteral("Password"), EdtPswd->toolTip());
-    Name(EdtCkInterval, QStringLiteral("Check interval"), EdtCkInterval->toolTip());
-
-    Name(Image1, QStringLiteral("Corvale logo"));
-    // The links keep their address as their name, which is what the user wants to hear.
-    Lbl_web->setAccessibleDescription(QStringLiteral("Web link: opens the home page"));
-    Lbl_mail->setAccessibleDescription(QStringLiteral("E-mail link: writes to the maker"));
 
     Name(PopupTray, QStringLiteral("Corvale"));
     Name(PopupLV1, QStringLiteral("Address history menu"));

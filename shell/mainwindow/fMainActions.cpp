@@ -10,19 +10,16 @@
 #include "shell/components/PopupMenu.h"
 #include "shell/components/fInvite.h"
 #include "shell/components/uPortlynx.h"
+#include "shell/mainwindow/AboutSheet.h"
 #include "shell/mainwindow/ActionList.h"
-#include "shell/mainwindow/LinkLabel.h"
 #include "shell/mainwindow/MenuItem.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -354,21 +351,8 @@ void TCorvaleFormMain::OpenWebPage(const QString& address) {
 }
 
 void TCorvaleFormMain::ShowAbout() {
-    const TProduct& product = Cfg.Product;
-    Lbl_name->setText(QString::fromStdString(product.Name));
-    Lbl_version->setText(QStringLiteral("Version %1.%2.%3 (build %4)")
-                             .arg(product.Major)
-                             .arg(product.Minor)
-                             .arg(product.Release)
-                             .arg(product.Build));
-    Lbl_release->setText(
-        QStringLiteral("Release date: %1").arg(QString::fromStdString(product.ReleaseDate)));
-    QString home = QString::fromStdString(WebPageUrl(kHomePagePath));
-    if (home.endsWith(QLatin1Char('/'))) {
-        home.chop(1);
-    }
-    Lbl_web->setText(home);
-    Lbl_mail->setText(kContactAddress);
+    TabSheet4->Show(Cfg.Product, QString::fromStdString(WebPageUrl(kHomePagePath)),
+                    kContactAddress);
 }
 
 void TCorvaleFormMain::SelectPage(int index) {

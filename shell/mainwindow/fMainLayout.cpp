@@ -1,25 +1,19 @@
-// The main window's pages and controls, as the user sees them at start.
+// The main window's pages as the user sees them at start: the two lists with their tool bars
+// and status panels built here, the Options and About pages as widgets of their own; and the
+// window's size.
 
 #include "core/uDateTime.h"
 #include "settings/uWidthList.h"
 #include "shell/components/Icons.h"
 #include "shell/components/ImageList.h"
-#include "shell/mainwindow/ActionButton.h"
+#include "shell/mainwindow/AboutSheet.h"
 #include "shell/mainwindow/ActionList.h"
-#include "shell/mainwindow/LinkLabel.h"
+#include "shell/mainwindow/OptionsSheet.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QShortcut>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolBar>
@@ -86,35 +80,6 @@ void AddToolSeparator(QToolBar* bar, const char* name) {
     bar->addSeparator()->setObjectName(QString::fromLatin1(name));
 }
 
-QLabel* NewLabel(const char* name, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-QPushButton* NewButton(const char* name, const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
-QCheckBox* NewCheckBox(const char* name, const QString& text, const QString& hint,
-                       QWidget* parent) {
-    auto* box = new QCheckBox(text, parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setToolTip(hint);
-    return box;
-}
-
-QLineEdit* NewEdit(const char* name, const QString& hint, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setToolTip(hint);
-    return edit;
-}
-
 QWidget* NewPage(const char* name) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromLatin1(name));
@@ -166,13 +131,6 @@ std::vector<TStatusPanelDef> Scaled(std::vector<TStatusPanelDef> panels,
     return panels;
 }
 
-// The key presses `button` while the focus is anywhere on `page`.
-void PressOnKey(QWidget* page, QKeySequence key, QPushButton* button) {
-    auto* shortcut = new QShortcut(key, page);
-    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-    QObject::connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
-}
-
 } // namespace
 
 void TCorvaleFormMain::CreatePages() {
@@ -189,8 +147,8 @@ void TCorvaleFormMain::CreatePages() {
 
     TabSheet1 = NewPage("TabSheet1");
     TabSheet2 = NewPage("TabSheet2");
-    TabSheet3 = NewPage("TabSheet3");
-    TabSheet4 = NewPage("TabSheet4");
+    TabSheet3 = new TOptionsSheet(design_);
+    TabSheet4 = new TAboutSheet;
     PageControl1->addTab(TabSheet1, IL16->Icon(Icons::YourIpTab), QStringLiteral("Your IP"));
     PageControl1->addTab(TabSheet2, IL16->Icon(Icons::ContactsTab), QStringLiteral("Contacts"));
     PageControl1->addTab(TabSheet3, IL16->Icon(Icons::OptionsTab), QStringLiteral("Options"));
@@ -198,8 +156,6 @@ void TCorvaleFormMain::CreatePages() {
 
     CreateYourIpPage();
     CreateContactsPage();
-    CreateOptionsPage();
-    CreateAboutPage();
 }
 
 void TCorvaleFormMain::CreateYourIpPage() {
@@ -245,145 +201,6 @@ void TCorvaleFormMain::CreateContactsPage() {
     layout->addWidget(ToolBar1);
     layout->addWidget(LV2, 1);
     layout->addWidget(SB2);
-}
-
-void TCorvaleFormMain::CreateOptionsPage() {
-    GroupBox1 = new QGroupBox(QStringLiteral(" Corvale ID "), TabSheet3);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    Lbl_details =
-        NewLabel("Lbl_details", QStringLiteral("Don't have an ID ?\nCreate here:"), GroupBox1);
-    Lbl_details->setFont(QFont(QStringLiteral("Arial"), font().pointSize()));
-    QPalette navy = Lbl_details->palette();
-    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    Lbl_details->setPalette(navy);
-    Button3 = NewButton("Button3", QString(), GroupBox1);
-    BindButtonToAction(Button3, actCreateID);
-
-    GroupBox3 = new QGroupBox(QStringLiteral(" Login "), GroupBox1);
-    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
-    EdtID =
-        NewEdit("EdtID", QStringLiteral("Your ID used to update your IP on the server"), GroupBox3);
-    EdtPswd = NewEdit(
-        "EdtPswd", QStringLiteral("The password used to update your ip on the server"), GroupBox3);
-    EdtPswd->setEchoMode(QLineEdit::Password);
-    Button4 = NewButton("Button4", QString(), GroupBox3);
-    BindButtonToAction(Button4, actLogin);
-    auto* login = new QGridLayout(GroupBox3);
-    login->setVerticalSpacing(3);
-    login->addWidget(NewLabel("Label1", QStringLiteral("ID:"), GroupBox3), 0, 0);
-    login->addWidget(EdtID, 0, 1);
-    login->addWidget(NewLabel("Label3", QStringLiteral("Password:"), GroupBox3), 1, 0);
-    login->addWidget(EdtPswd, 1, 1);
-    login->addWidget(Button4, 2, 1, Qt::AlignRight);
-
-    auto* invitation = new QVBoxLayout;
-    invitation->addWidget(Lbl_details);
-    invitation->addWidget(Button3);
-    invitation->addStretch(1);
-    auto* account = new QHBoxLayout(GroupBox1);
-    account->addLayout(invitation);
-    account->addWidget(GroupBox3, 1);
-
-    GroupBox2 = new QGroupBox(TabSheet3);
-    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    EdtCkInterval =
-        NewEdit("EdtCkInterval",
-                QStringLiteral("The interval (in seconds) for checking IP changes"), GroupBox2);
-    EdtCkInterval->setMaximumWidth(design_.X(70));
-    CkStartup =
-        NewCheckBox("CkStartup", QStringLiteral("Start when Windows starts"), QString(), GroupBox2);
-    CkStartMinimized = NewCheckBox("CkStartMinimized", QStringLiteral("Start minimized"),
-                                   QStringLiteral("Start minimized"), GroupBox2);
-    Ck_MinToTray = NewCheckBox("Ck_MinToTray", QStringLiteral("Minimize to tray on window close"),
-                               QStringLiteral("Minimize to tray"), GroupBox2);
-    Ck_StayOnTop = NewCheckBox("Ck_StayOnTop", QStringLiteral("Stay on top"),
-                               QStringLiteral("Stay on top"), GroupBox2);
-    auto* interval = new QHBoxLayout;
-    interval->addWidget(NewLabel("Label2", QStringLiteral("Check interval:"), GroupBox2));
-    interval->addWidget(EdtCkInterval);
-    interval->addWidget(NewLabel("Label4", QStringLiteral("seconds"), GroupBox2));
-    interval->addStretch(1);
-    auto* behaviour = new QGridLayout(GroupBox2);
-    behaviour->setVerticalSpacing(2);
-    behaviour->addLayout(interval, 0, 0, 1, 2);
-    behaviour->addWidget(CkStartup, 1, 0);
-    behaviour->addWidget(CkStartMinimized, 1, 1);
-    behaviour->addWidget(Ck_MinToTray, 2, 0);
-    behaviour->addWidget(Ck_StayOnTop, 2, 1);
-    behaviour->setColumnStretch(1, 1);
-
-    Button5 = NewButton("Button5", QString(), TabSheet3);
-    BindButtonToAction(Button5, actSave);
-    Button6 = NewButton("Button6", QString(), TabSheet3);
-    BindButtonToAction(Button6, actCancel);
-    PressOnKey(TabSheet3, QKeySequence(Qt::Key_Escape), Button6);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(Button5);
-    buttons->addWidget(Button6);
-    auto* layout = new QVBoxLayout(TabSheet3);
-    layout->setContentsMargins(6, 4, 6, 6);
-    layout->setSpacing(4);
-    layout->addWidget(GroupBox1);
-    layout->addWidget(GroupBox2);
-    layout->addStretch(1);
-    layout->addLayout(buttons);
-}
-
-void TCorvaleFormMain::CreateAboutPage() {
-    auto* panel = new QFrame(TabSheet4);
-    panel->setObjectName(QStringLiteral("Panel2"));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Image1 = NewLabel("Image1", QString(), panel);
-    Image1->setPixmap(Icons::About().pixmap(48, 48));
-    Image1->setFixedSize(48, 48);
-    Lbl_name = NewLabel("Lbl_name", QString(), panel);
-    QFont large(QStringLiteral("Arial Black"), 14);
-    large.setWeight(QFont::Black);
-    Lbl_name->setFont(large);
-    Lbl_version = NewLabel("Lbl_version", QString(), panel);
-    Lbl_release = NewLabel("Lbl_release", QString(), panel);
-    Label7 = NewLabel("Label7", QStringLiteral("Keeps the address of this computer known"), panel);
-    Label8 = NewLabel("Label8", QStringLiteral("to you and to the buddies you choose."), panel);
-    Lbl_web = new TLinkLabel(QStringLiteral("Lbl_web"), panel);
-    Lbl_mail = new TLinkLabel(QStringLiteral("Lbl_mail"), panel);
-
-    auto* links = new QGridLayout;
-    links->addWidget(NewLabel("Label10", QStringLiteral("Web:"), panel), 0, 0);
-    links->addWidget(Lbl_web, 0, 1, Qt::AlignLeft);
-    links->addWidget(NewLabel("Label12", QStringLiteral("E-mail:"), panel), 1, 0);
-    links->addWidget(Lbl_mail, 1, 1, Qt::AlignLeft);
-    links->setColumnStretch(1, 1);
-
-    auto* texts = new QVBoxLayout;
-    texts->addWidget(Lbl_name);
-    texts->addWidget(Lbl_version);
-    texts->addWidget(Lbl_release);
-    texts->addSpacing(6);
-    texts->addWidget(Label7);
-    texts->addWidget(Label8);
-    texts->addSpacing(6);
-    texts->addLayout(links);
-    texts->addStretch(1);
-    auto* content = new QHBoxLayout(panel);
-    content->addWidget(Image1, 0, Qt::AlignTop);
-    content->addSpacing(8);
-    content->addLayout(texts, 1);
-
-    Button2 = NewButton("Button2", QString(), TabSheet4);
-    BindButtonToAction(Button2, actCheckUpdates);
-    Button1 = NewButton("Button1", QStringLiteral("Ok"), TabSheet4);
-    PressOnKey(TabSheet4, QKeySequence(Qt::Key_Escape), Button1);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(Button2);
-    buttons->addStretch(1);
-    buttons->addWidget(Button1);
-    auto* layout = new QVBoxLayout(TabSheet4);
-    layout->setContentsMargins(6, 6, 6, 6);
-    layout->addWidget(panel, 1);
-    layout->addLayout(buttons);
 }
 
 void TCorvaleFormMain::SizeToDesign() {

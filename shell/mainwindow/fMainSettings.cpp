@@ -1,14 +1,14 @@
-// The main window's settings: the settings environment, the Options page, the column widths
-// and the effects of the settings on the window (the check timer, stay on top).
+// The main window's settings: the settings environment, what the Options page shows and
+// saves, the column widths and the effects of the settings on the window (the check timer,
+// stay on top).
 
 #include "core/uCfg.h"
 #include "platform/System.h"
 #include "shell/components/WindowTimer.h"
+#include "shell/mainwindow/OptionsSheet.h"
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
@@ -76,24 +76,9 @@ void TCorvaleFormMain::ApplyStayOnTop(bool onTop) {
 }
 
 void TCorvaleFormMain::ShowOptions() {
-    const TOptionsPage page = OptionsFromSettings(Settings, Vars);
-    EdtID->setText(QString::fromStdString(page.ID));
-    EdtPswd->setText(QString::fromStdString(page.Password));
-    EdtCkInterval->setText(QString::fromStdString(page.CheckIntervalText));
-    CkStartup->setChecked(page.Startup);
-    CkStartMinimized->setChecked(page.StartHidden);
-    Ck_MinToTray->setChecked(page.MinToTray);
-    Ck_StayOnTop->setChecked(page.StayOnTop);
+    TabSheet3->Show(OptionsFromSettings(Settings, Vars));
 }
 
 void TCorvaleFormMain::ApplyOptions() {
-    TOptionsPage page;
-    page.ID = EdtID->text().toStdString();
-    page.Password = EdtPswd->text().toStdString();
-    page.CheckIntervalText = EdtCkInterval->text().toStdString();
-    page.Startup = CkStartup->isChecked();
-    page.StartHidden = CkStartMinimized->isChecked();
-    page.MinToTray = Ck_MinToTray->isChecked();
-    page.StayOnTop = Ck_StayOnTop->isChecked();
-    ::ApplyOptions(SettingsEnv(), Settings, page);
+    ::ApplyOptions(SettingsEnv(), Settings, TabSheet3->Read());
 }

@@ -10,6 +10,11 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
+#include <QStringList>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -182,6 +187,37 @@ TEST_F(TMainWindowAccessibilityTest, TheTrayMenuAndItsItemsHaveNames) {
     }
     EXPECT_TRUE(items.contains(QStringLiteral("Active"))) << items.join(u'|').toStdString();
     EXPECT_TRUE(items.contains(QStringLiteral("Exit"))) << items.join(u'|').toStdString();
+}
+
+// A keyboard user walks a page with Tab from its tab, through the controls in the designed
+// order, and comes back to the tab.
+TEST_F(TMainWindowAccessibilityTest, TabWalksEachFormPageInTheDesignedOrder) {
+    WriteIni("start_hidden=0\n");
+    auto& w = CreateWindow();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto* pages = Control<QTabWidget>(w, "PageControl1");
+    const std::pair<int, QStringList> walks[] = {
+        {2,
+         {QStringLiteral("Button3"), QStringLiteral("EdtID"), QStringLiteral("EdtPswd"),
+          QStringLiteral("Button4"), QStringLiteral("EdtCkInterval"), QStringLiteral("CkStartup"),
+          QStringLiteral("CkStartMinimized"), QStringLiteral("Ck_MinToTray"),
+          QStringLiteral("Ck_StayOnTop"), QStringLiteral("Button5"), QStringLiteral("Button6")}},
+        {3, {QStringLiteral("Button2"), QStringLiteral("Button1")}},
+    };
+    for (const auto& [page, expected] : walks) {
+        SCOPED_TRACE(page);
+        pages->setCurrentIndex(page);
+        pages->tabBar()->setFocus();
+        QStringList walked;
+        for (qsizetype step = 0; step <= expected.size(); ++step) {
+            ASSERT_NE(QApplication::focusWidget(), nullptr)
+                << walked.join(QLatin1Char(' ')).toStdString();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        EXPECT_EQ(walked, expected + QStringList{QStringLiteral("qt_tabwidget_tabbar")});
+    }
 }
 
 } // namespace
