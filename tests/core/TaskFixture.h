@@ -10,6 +10,7 @@
 #include "core/uThreads.h"
 #include "tests/core/FakeWindow.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedSeam.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -52,6 +53,11 @@ protected:
 
     LoopbackServer server_;
     FakeWindow window_;
+    // A fixed time, and each wait logged instead of taken.
+    testing_support::ScopedSeam<TClockSeam> clock_{
+        SetClockForTests,
+        TClockSeam{[] { return FixedNow(); },
+                   [this](unsigned ms) { window_.Record("Sleep|" + std::to_string(ms)); }}};
     int baselineThreads_ = 0;
 };
 
