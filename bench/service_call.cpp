@@ -6,14 +6,16 @@
 #include "core/Net.h"
 #include "core/uEndpoint.h"
 #include "core/uTools.h"
+#include "tests/support/HttpText.h"
+#include "tests/support/LoopbackSocket.h"
+#include "tests/support/RawLoopbackClient.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestCertificates.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <csignal>
-#include <netinet/in.h>
+#include <functional>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -28,59 +30,42 @@ namespace {
 const std::string kReply =
     "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nOK 192.0.2.7 192.0.2.7";
 
-// Answers one connection after another: read the request head, send the reply, close.
+// Answers one connection after another on its own thread with `answer`, then closes it.
 class TinyServer {
 public:
-    TinyServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        const int yes = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        listen(fd_, 128);
-        thread_ = std::thread([this] { Serve(); });
-    }
+    explicit TinyServer(std::function<void(int fd)> answer)
+        : answer_(std::move(answer)), listener_(128), thread_([this] { Serve(); }) {}
     ~TinyServer() {
         stop_ = true;
-        shutdown(fd_, SHUT_RDWR);
+        listener_.StopAccepting();
         thread_.join();
-        close(fd_);
     }
-    std::uint16_t Port() const { return port_; }
+    std::uint16_t Port() const { return listener_.Port(); }
 
 private:
     void Serve() {
         while (!stop_) {
-            const int c = accept(fd_, nullptr, nullptr);
+            const int c = accept(listener_.Fd(), nullptr, nullptr);
             if (c < 0) {
                 continue;
             }
-            std::string request;
-            char buf[2048];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                const ssize_t n = recv(c, buf, sizeof buf, 0);
-                if (n <= 0) {
-                    break;
-                }
-                request.append(buf, static_cast<std::size_t>(n));
-            }
-            send(c, kReply.data(), kReply.size(), MSG_NOSIGNAL);
+            answer_(c);
             close(c);
         }
     }
-    int fd_ = -1;
-    std::uint16_t port_ = 0;
+    std::function<void(int fd)> answer_;
+    testing_support::LoopbackSocket listener_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
+// Reads the request head, sends the reply.
 TinyServer& Server() {
-    static TinyServer server;
+    static TinyServer server([](int c) {
+        testing_support::ReadRequestHead(
+            [c](char* buffer, std::size_t size) { return recv(c, buffer, size, 0); });
+        send(c, kReply.data(), kReply.size(), MSG_NOSIGNAL);
+    });
     return server;
 }
 
@@ -91,21 +76,9 @@ const std::string kUrlPath =
 // The least a client can do: connect, one send, read to the close, keep the bytes after the
 // head.
 std::string RawFetch(std::uint16_t port, const std::string& request) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string all;
-    char buf[1024];
-    for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) {
-        all.append(buf, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    const auto end = all.find("\r\n\r\n");
-    return end == std::string::npos ? all : all.substr(end + 4);
+    testing_support::RawLoopbackClient client(port);
+    client.Send(request);
+    return testing_support::BodyOf(client.ReadToClose());
 }
 
 void BM_ServiceCall(benchmark::State& state) {
@@ -151,80 +124,30 @@ TlsSetup& Tls() {
     return setup;
 }
 
-// Answers one TLS connection after another: handshake, read the request head, reply, close.
-class TinyTlsServer {
-public:
-    TinyTlsServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        const int yes = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        listen(fd_, 128);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~TinyTlsServer() {
-        stop_ = true;
-        shutdown(fd_, SHUT_RDWR);
-        thread_.join();
-        close(fd_);
-    }
-    std::uint16_t Port() const { return port_; }
-
-private:
-    void Serve() {
-        while (!stop_) {
-            const int c = accept(fd_, nullptr, nullptr);
-            if (c < 0) {
-                continue;
-            }
-            SSL* ssl = SSL_new(Tls().server);
-            SSL_set_fd(ssl, c);
-            if (SSL_accept(ssl) == 1) {
-                std::string request;
-                char buf[2048];
-                while (request.find("\r\n\r\n") == std::string::npos) {
-                    const int n = SSL_read(ssl, buf, sizeof buf);
-                    if (n <= 0) {
-                        break;
-                    }
-                    request.append(buf, static_cast<std::size_t>(n));
-                }
-                SSL_write(ssl, kReply.data(), static_cast<int>(kReply.size()));
-                SSL_shutdown(ssl);
-            }
-            SSL_free(ssl);
-            ERR_clear_error();
-            close(c);
+// Makes the handshake, reads the request head, replies and ends the session.
+TinyServer& TlsServer() {
+    static TinyServer server([](int c) {
+        SSL* ssl = SSL_new(Tls().server);
+        SSL_set_fd(ssl, c);
+        if (SSL_accept(ssl) == 1) {
+            testing_support::ReadRequestHead([ssl](char* buffer, std::size_t size) {
+                return SSL_read(ssl, buffer, static_cast<int>(size));
+            });
+            SSL_write(ssl, kReply.data(), static_cast<int>(kReply.size()));
+            SSL_shutdown(ssl);
         }
-    }
-    int fd_ = -1;
-    std::uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-TinyTlsServer& TlsServer() {
-    static TinyTlsServer server;
+        SSL_free(ssl);
+        ERR_clear_error();
+    });
     return server;
 }
 
 // The least a TLS client can do with the same checks: connect, handshake verifying the
 // certificate and its address, one write, read to the close, keep the bytes after the head.
 std::string RawTlsFetch(std::uint16_t port, const std::string& request) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    const testing_support::RawLoopbackClient client(port);
     SSL* ssl = SSL_new(Tls().client);
-    SSL_set_fd(ssl, fd);
+    SSL_set_fd(ssl, client.Fd());
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), "127.0.0.1");
     std::string all;
     if (SSL_connect(ssl) == 1) {
@@ -236,9 +159,7 @@ std::string RawTlsFetch(std::uint16_t port, const std::string& request) {
     }
     SSL_free(ssl);
     ERR_clear_error();
-    close(fd);
-    const auto end = all.find("\r\n\r\n");
-    return end == std::string::npos ? all : all.substr(end + 4);
+    return testing_support::BodyOf(all);
 }
 
 void BM_ServiceCallTls(benchmark::State& state) {

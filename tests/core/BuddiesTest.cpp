@@ -2,6 +2,7 @@
 
 #include "core/uTasks.h"
 #include "core/uTasksBuddies.h"
+#include "tests/core/RowPrinting.h"
 #include "tests/core/TaskFixture.h"
 
 #include <functional>
@@ -86,7 +87,7 @@ TEST_F(BuddiesTest, FillsTheListInScreenOrderAndCountsTheRows) {
 struct ListCase {
     const char* name;
     std::string reply;
-    std::vector<BuddyRow> rows;
+    std::vector<TBuddyRow> rows;
     friend void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -206,7 +207,7 @@ TEST_F(BuddiesTest, ExclusionFetchesTheListAgainWhileItsBoxIsStillOpen) {
     ASSERT_TRUE(window_.WaitForCall("ShowMessage|Exclude|bob was successfuly excluded !|OK"));
     ASSERT_TRUE(window_.WaitForCall("SetStatusText|SB2|2|1"));
     EXPECT_EQ(window_.CountPrefix("MessageAnswered|"), 0) << "the box is still open";
-    EXPECT_THAT(window_.BuddyRows(), ElementsAre(BuddyRow{"amy", "HOME", "198.51.100.4", ""}));
+    EXPECT_THAT(window_.BuddyRows(), ElementsAre(TBuddyRow{"amy", "HOME", "198.51.100.4", ""}));
     EXPECT_EQ(Targets().back(), kGetBuddiesTarget);
     window_.ReleaseMessages();
     ASSERT_TRUE(window_.WaitForCall("MessageAnswered|Exclude"));
@@ -224,9 +225,9 @@ TEST_F(BuddiesTest, TwoOverlappingFetchesLeaveTheRowsOfBothAndCountThemAll) {
     ASSERT_TRUE(window_.WaitForCall("SetStatusText|SB2|0|OK", 2));
     ASSERT_TRUE(WaitForTasksToEnd());
     EXPECT_EQ(window_.Count("BeginBuddyList"), 2);
-    EXPECT_THAT(window_.BuddyRows(), ElementsAre(BuddyRow{"a", "h1", "192.0.2.1", ""},
-                                                 BuddyRow{"b", "h2", "192.0.2.2", ""},
-                                                 BuddyRow{"c", "h3", "192.0.2.3", ""}));
+    EXPECT_THAT(window_.BuddyRows(), ElementsAre(TBuddyRow{"a", "h1", "192.0.2.1", ""},
+                                                 TBuddyRow{"b", "h2", "192.0.2.2", ""},
+                                                 TBuddyRow{"c", "h3", "192.0.2.3", ""}));
     EXPECT_EQ(window_.Panel(TStatusBar::SB2, 2), "3");
 }
 

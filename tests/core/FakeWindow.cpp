@@ -97,7 +97,7 @@ std::string FakeWindow::Panel(TStatusBar bar, int panel) const {
     return found == panels_.end() ? std::string() : found->second;
 }
 
-std::vector<BuddyRow> FakeWindow::BuddyRows() const {
+std::vector<TBuddyRow> FakeWindow::BuddyRows() const {
     std::lock_guard lock(mutex_);
     return buddyRows_;
 }

@@ -4,6 +4,7 @@
 // open until the test lets them go, and tests wait for what they expect with a deadline.
 
 #include "core/WindowOps.h"
+#include "core/uTasksBuddies.h"
 #include "tests/support/Wait.h"
 
 #include <atomic>
@@ -25,11 +26,6 @@ using namespace std::chrono_literals;
 struct RecordedCall {
     std::thread::id thread;
     std::string text; // "Operation|argument|argument..."
-};
-
-struct BuddyRow {
-    std::string userId, host, address, dateTime;
-    bool operator==(const BuddyRow&) const = default;
 };
 
 // The window operations are written here, where they are declared: a new operation of the
@@ -123,7 +119,7 @@ public:
     int CountPrefix(const std::string& prefix) const;
     bool TimerEnabled() const;
     std::string Panel(TStatusBar bar, int panel) const;
-    std::vector<BuddyRow> BuddyRows() const;
+    std::vector<TBuddyRow> BuddyRows() const;
 
     // Waits until `condition` (checked under the fake's lock) holds; false on time-out.
     bool WaitUntil(const std::function<bool()>& condition,
@@ -145,7 +141,7 @@ private:
     std::atomic<bool> active_{true};
     bool timerEnabled_ = false;
     std::map<std::pair<int, int>, std::string> panels_;
-    std::vector<BuddyRow> buddyRows_;
+    std::vector<TBuddyRow> buddyRows_;
     std::deque<TMsgAnswer> answers_;
     bool holdMessages_ = false;
     int historyRowsToWaitFor_ = 0;

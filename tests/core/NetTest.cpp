@@ -4,6 +4,7 @@
 
 #include "core/Lib5.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedSeam.h"
 #include "tests/support/TempFolder.h"
 
 #include <chrono>
@@ -322,15 +323,7 @@ TEST(Fetch, MemoryBodyStopsAtOneMebibyte) {
 // Records every name the transport looks up and answers from a table of its own.
 class PrivateResolver {
 public:
-    explicit PrivateResolver(std::map<std::string, std::string> table) : table_(std::move(table)) {
-        SetResolverForTests([this](const std::string& name) {
-            std::lock_guard lock(mutex_);
-            asked_.push_back(name);
-            const auto found = table_.find(name);
-            return found == table_.end() ? std::string() : found->second;
-        });
-    }
-    ~PrivateResolver() { SetResolverForTests(nullptr); }
+    explicit PrivateResolver(std::map<std::string, std::string> table) : table_(std::move(table)) {}
     std::vector<std::string> Asked() const {
         std::lock_guard lock(mutex_);
         return asked_;
@@ -340,6 +333,13 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> table_;
     std::vector<std::string> asked_;
+    testing_support::ScopedSeam<std::function<std::string(const std::string&)>> seam_{
+        SetResolverForTests, [this](const std::string& name) {
+            std::lock_guard lock(mutex_);
+            asked_.push_back(name);
+            const auto found = table_.find(name);
+            return found == table_.end() ? std::string() : found->second;
+        }};
 };
 
 TEST(Fetch, HostsAreLookedUpByNameUnlessTheyAreDottedAddresses) {

@@ -2,6 +2,7 @@
 
 #include "core/uClock.h"
 #include "core/uPostUpdate.h"
+#include "tests/support/ScopedSeam.h"
 #include "tests/support/TempFolder.h"
 
 #include <filesystem>
@@ -18,13 +19,7 @@ protected:
     void SetUp() override {
         leftover_ = root_ / "old corvale.bak";
         std::ofstream(leftover_) << "old";
-        // The wait is noted, with whether the file was still there, instead of taken.
-        SetClockForTests({nullptr, [this](unsigned ms) {
-                              std::lock_guard lock(mutex_);
-                              waits_.push_back({ms, fs::exists(leftover_)});
-                          }});
     }
-    void TearDown() override { SetClockForTests({}); }
     struct Wait {
         unsigned ms;
         bool fileStillThere;
@@ -39,6 +34,12 @@ protected:
     fs::path leftover_;
     std::mutex mutex_;
     std::vector<Wait> waits_;
+    // The wait is noted, with whether the file was still there, instead of taken.
+    testing_support::ScopedSeam<TClockSeam> clock_{
+        SetClockForTests, TClockSeam{nullptr, [this](unsigned ms) {
+                                         std::lock_guard lock(mutex_);
+                                         waits_.push_back({ms, fs::exists(leftover_)});
+                                     }}};
 };
 
 TEST_F(PostUpdateTest, ExistingFileIsDeletedAfterTwoSeconds) {

@@ -6,6 +6,7 @@
 #include "core/uTasksIP.h"
 #include "core/uTasksUpdate.h"
 #include "core/uTools.h"
+#include "tests/core/RowPrinting.h"
 #include "util/Lib1.h"
 
 #include <gtest/gtest.h>
@@ -13,17 +14,6 @@
 namespace {
 
 using namespace std::string_literals;
-
-} // namespace
-
-void PrintTo(const TBuddyRow& row, std::ostream* os) {
-    *os << '{' << row.UserID << '|' << row.Host << '|' << row.Address << '|' << row.DateTime << '}';
-}
-void PrintTo(const THostRow& row, std::ostream* os) {
-    *os << '{' << row.Host << '|' << row.Number << '}';
-}
-
-namespace {
 
 TEST(ReplyText, IsTheBlockUpToItsFirstZeroByteOrTheTimeoutText) {
     struct Case {

@@ -72,8 +72,6 @@ void TaskTest::SetUp() {
     Vars.Password = std::string("c2VjcmV0");
     SetServiceEndpoint({"127.0.0.1", server_.Port()});
     SetWindowOps(&window_);
-    SetClockForTests({[] { return FixedNow(); },
-                      [this](unsigned ms) { window_.Record("Sleep|" + std::to_string(ms)); }});
     TaskErrors::Install();
 }
 
@@ -81,7 +79,6 @@ void TaskTest::TearDown() {
     window_.ReleaseMessages();
     EXPECT_TRUE(WaitForTasksToEnd()) << "a task was still running at the end of the test";
     SetWindowOps(nullptr);
-    SetClockForTests({});
     TaskErrors::Uninstall();
     netLimits_.reset(); // once no task is left to use them
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});

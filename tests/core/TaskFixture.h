@@ -11,6 +11,7 @@
 #include "tests/core/FakeWindow.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScopedNetLimits.h"
+#include "tests/support/ScopedSeam.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -57,6 +58,11 @@ protected:
 
     LoopbackServer server_;
     FakeWindow window_;
+    // A fixed time, and each wait logged instead of taken.
+    testing_support::ScopedSeam<TClockSeam> clock_{
+        SetClockForTests,
+        TClockSeam{[] { return FixedNow(); },
+                   [this](unsigned ms) { window_.Record("Sleep|" + std::to_string(ms)); }}};
     int baselineThreads_ = 0;
 
 private:

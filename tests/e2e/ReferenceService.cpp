@@ -1,17 +1,14 @@
 #include "ReferenceService.h"
 
+#include "tests/support/HttpText.h"
+#include "tests/support/RawLoopbackClient.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/Wait.h"
 
-#include <arpa/inet.h>
 #include <cstring>
-#include <netinet/in.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
-
-namespace {} // namespace
 
 TReferenceService::TReferenceService(const fs::path& folder)
     : db_((folder / "service.db").string()) {
@@ -40,27 +37,9 @@ std::string TReferenceService::AddAccount(const std::string& user, const std::st
 }
 
 std::string TReferenceService::Ask(const std::string& query) const {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return {};
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(Port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string reply;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request =
-            "GET /bin/corvale/cmd.php?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-            char buffer[1024];
-            for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-                reply.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    close(fd);
-    const auto body = reply.find("\r\n\r\n");
-    return body == std::string::npos ? std::string() : reply.substr(body + 4);
+    using namespace std::chrono_literals;
+    const std::string request =
+        "GET /bin/corvale/cmd.php?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    return testing_support::BodyOf(testing_support::ExchangeOnLoopback(
+        static_cast<std::uint16_t>(Port), request, testing_support::Scaled(10s)));
 }

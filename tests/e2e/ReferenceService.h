@@ -14,7 +14,8 @@ public:
 
     // Creates an account and returns its password in the form a client sends.
     std::string AddAccount(const std::string& user, const std::string& password);
-    // One service request ("action=...&id=..."), its reply's body; empty when none came.
+    // One service request ("action=...&id=..."), its reply's body; testing_support::kNoBody
+    // when none came.
     std::string Ask(const std::string& query) const;
 
     int Port = 0;

@@ -7,6 +7,7 @@
 #include "TestTrayHost.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/QtApplicationEnvironment.h"
 #include "tests/support/QtWait.h"
 #include "tests/support/TempFolder.h"
 
@@ -31,18 +32,7 @@ using testing_support::WaitFor;
 namespace {
 
 // QtDBus needs an application object on the test's own thread.
-class QtEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override { application_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "sni-test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> application_;
-};
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const registered = testing_support::RegisterQtApplication<QCoreApplication>("sni-test");
 
 const std::string kVersionText = "Corvale 0.3.11 (build 25)";
 

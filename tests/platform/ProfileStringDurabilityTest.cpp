@@ -46,15 +46,11 @@ class ProfileWritePermission : public ::testing::TestWithParam<PermissionCase> {
 TEST_P(ProfileWritePermission, RefusedExactlyWhenTheUserMayNotWrite) {
     const PermissionCase& c = GetParam();
     TempFolder temp;
-    ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
-    const std::string folder = temp / "app";
+    const std::string folder = FolderForUnprivilegedChild(temp.Path());
+    ASSERT_FALSE(folder.empty());
     const std::string path = folder + "/corvale.ini";
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    ASSERT_TRUE(GiveToUnprivileged(folder));
     if (c.fileExists) {
-        WriteFile(path, kOld);
-        ASSERT_TRUE(GiveToUnprivileged(path));
-        ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
+        ASSERT_TRUE(WriteFileForUnprivilegedChild(path, kOld, c.fileMode));
     }
     ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
 
@@ -145,14 +141,11 @@ TEST(ProfileWriteDurability, FullDiskMidWriteLeavesTheOldFile) {
 
 TEST(ProfileWriteDurability, UnreadableFileIsNeverReplaced) {
     TempFolder temp;
-    ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
-    const std::string folder = temp / "app";
+    const std::string folder = FolderForUnprivilegedChild(temp.Path());
+    ASSERT_FALSE(folder.empty());
     const std::string path = folder + "/corvale.ini";
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    ASSERT_TRUE(GiveToUnprivileged(folder));
-    WriteFile(path, kOld);
-    ASSERT_TRUE(GiveToUnprivileged(path));
-    ASSERT_EQ(::chmod(path.c_str(), 0200), 0); // writable, but what it holds cannot be read
+    // Writable, but what it holds cannot be read.
+    ASSERT_TRUE(WriteFileForUnprivilegedChild(path, kOld, 0200));
 
     const ChildResult result =
         RunInChild([&] { return WriteProfileString(path, "Main", "startup", "1") ? 0 : 1; }, true);

@@ -3,6 +3,7 @@
 
 #include "core/Net.h"
 #include "tests/server/RunningServer.h"
+#include "tests/support/HttpText.h"
 #include "util/uBase64.h"
 
 #include <algorithm>
@@ -15,17 +16,9 @@ namespace {
 
 using server_test::RawExchange;
 using server_test::RunningServer;
-
-std::string Head(const std::string& response) {
-    return response.substr(0, response.find("\r\n\r\n") + 2);
-}
-std::string Body(const std::string& response) {
-    const auto end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : response.substr(end + 4);
-}
-std::string StatusLine(const std::string& response) {
-    return response.substr(0, response.find("\r\n"));
-}
+using testing_support::BodyOf;
+using testing_support::HeadOf;
+using testing_support::StatusLineOf;
 
 std::string FormPost(const std::string& path, const std::string& form) {
     return "POST " + path +
@@ -53,14 +46,14 @@ TEST(HttpFrontEnd, EveryReplySaysCloseAndClosesTheConnection) {
     for (const auto& [name, request] : requests) {
         const std::string response = RawExchange(server.Port(), request);
         ASSERT_FALSE(response.empty()) << name << ": no reply, or the connection stayed open";
-        EXPECT_NE(Head(response).find("\r\nConnection: close\r\n"), std::string::npos)
+        EXPECT_NE(HeadOf(response).find("\r\nConnection: close\r\n"), std::string::npos)
             << name << "\n"
-            << Head(response);
+            << HeadOf(response);
         EXPECT_EQ(response.find("HTTP/1.1", 1), std::string::npos)
             << name << ": only one reply per connection";
     }
     const std::string client = RawExchange(server.Port(), requests[0].second);
-    EXPECT_EQ(Body(client), "OK 127.0.0.1 ");
+    EXPECT_EQ(BodyOf(client), "OK 127.0.0.1 ");
 }
 
 TEST(HttpFrontEnd, RequestsThatAreNotHttpGetAFailureReply) {
@@ -75,15 +68,15 @@ TEST(HttpFrontEnd, RequestsThatAreNotHttpGetAFailureReply) {
     };
     for (const auto& [name, request] : requests) {
         const std::string response = RawExchange(server.Port(), request);
-        EXPECT_EQ(Body(response).rfind("ERR ", 0), 0u) << name << "\n" << response;
+        EXPECT_EQ(BodyOf(response).rfind("ERR ", 0), 0u) << name << "\n" << response;
     }
     const std::string tooLong = RawExchange(
         server.Port(),
         "GET /bin/corvale/cmd.php?action=getip&id=" + std::string(9000, 'a') + " HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(Body(tooLong), "ERR Request too long");
-    EXPECT_EQ(
-        Body(RawExchange(server.Port(), "GET /bin/corvale/cmd.php?action=clver HTTP/1.0\r\n\r\n")),
-        "OK 0\n3\n11\n25")
+    EXPECT_EQ(BodyOf(tooLong), "ERR Request too long");
+    EXPECT_EQ(BodyOf(RawExchange(server.Port(),
+                                 "GET /bin/corvale/cmd.php?action=clver HTTP/1.0\r\n\r\n")),
+              "OK 0\n3\n11\n25")
         << "the service goes on";
 }
 
@@ -125,9 +118,9 @@ TEST(HttpFrontEnd, DualStackListenerShowsIPv4PeersDotted) {
 TEST(HttpFrontEnd, HomePageLinksSignupAndDownload) {
     RunningServer server;
     std::string page = RawExchange(server.Port(), "GET /tools/corvale/ HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(StatusLine(page), "HTTP/1.1 200 OK");
-    EXPECT_NE(Head(page).find("Content-Type: text/html"), std::string::npos);
-    EXPECT_EQ(Body(page).rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_EQ(StatusLineOf(page), "HTTP/1.1 200 OK");
+    EXPECT_NE(HeadOf(page).find("Content-Type: text/html"), std::string::npos);
+    EXPECT_EQ(BodyOf(page).rfind("<!DOCTYPE html>", 0), 0u);
     EXPECT_NE(page.find("Corvale 0.3.11 (build 25)"), std::string::npos);
     EXPECT_NE(page.find("href=\"/tools/corvale/signup.php\""), std::string::npos);
     EXPECT_EQ(page.find("action=dlupdate"), std::string::npos) << "no package, no link";
@@ -141,15 +134,15 @@ TEST(HttpFrontEnd, HomePageLinksSignupAndDownload) {
     EXPECT_NE(page.find("Corvale 0.3.12 (build 30)"), std::string::npos);
 
     const std::string root = RawExchange(server.Port(), "GET / HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(StatusLine(root), "HTTP/1.1 301 Moved Permanently");
-    EXPECT_NE(Head(root).find("\r\nLocation: /tools/corvale/\r\n"), std::string::npos);
+    EXPECT_EQ(StatusLineOf(root), "HTTP/1.1 301 Moved Permanently");
+    EXPECT_NE(HeadOf(root).find("\r\nLocation: /tools/corvale/\r\n"), std::string::npos);
 }
 
 TEST(HttpFrontEnd, SignupCreatesAnAccountWithTheStoredPassword) {
     RunningServer server;
     const std::string form =
         RawExchange(server.Port(), "GET /tools/corvale/signup.php HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(StatusLine(form), "HTTP/1.1 200 OK");
+    EXPECT_EQ(StatusLineOf(form), "HTTP/1.1 200 OK");
     EXPECT_NE(form.find("<form method=\"post\" action=\"/tools/corvale/signup.php\""),
               std::string::npos);
 
@@ -157,7 +150,7 @@ TEST(HttpFrontEnd, SignupCreatesAnAccountWithTheStoredPassword) {
     const std::string done =
         RawExchange(server.Port(), FormPost("/tools/corvale/signup.php",
                                             "id=new.user&password=a%2Bb%26c&repeat=a%2Bb%26c"));
-    EXPECT_EQ(StatusLine(done), "HTTP/1.1 200 OK") << done;
+    EXPECT_EQ(StatusLineOf(done), "HTTP/1.1 200 OK") << done;
     EXPECT_NE(done.find("new.user"), std::string::npos);
     EXPECT_TRUE(server.Storage().Authenticate("new.user", ScramblePassword("a+b&c")).Value());
     EXPECT_FALSE(server.Storage().Authenticate("new.user", "a+b&c").Value())
@@ -186,7 +179,7 @@ TEST(HttpFrontEnd, SignupRefusesBadFormsAndShowsWhy) {
     for (const Case& c : cases) {
         const std::string page =
             RawExchange(server.Port(), FormPost("/tools/corvale/signup.php", c.form));
-        EXPECT_EQ(StatusLine(page).substr(9, 3), c.status) << c.name;
+        EXPECT_EQ(StatusLineOf(page).substr(9, 3), c.status) << c.name;
         EXPECT_NE(page.find(c.says), std::string::npos) << c.name;
         EXPECT_EQ(page.find("<b>"), std::string::npos) << c.name << ": echoed unescaped";
     }
@@ -198,11 +191,11 @@ TEST(HttpFrontEnd, ClosedSignupCreatesNothing) {
     setup.FrontEnd.SignupOpen = false;
     RunningServer server(setup);
     EXPECT_EQ(
-        StatusLine(RawExchange(server.Port(), "GET /tools/corvale/signup.php HTTP/1.0\r\n\r\n")),
+        StatusLineOf(RawExchange(server.Port(), "GET /tools/corvale/signup.php HTTP/1.0\r\n\r\n")),
         "HTTP/1.1 403 Forbidden");
     const std::string page = RawExchange(
         server.Port(), FormPost("/tools/corvale/signup.php", "id=someone&password=a&repeat=a"));
-    EXPECT_EQ(StatusLine(page), "HTTP/1.1 403 Forbidden");
+    EXPECT_EQ(StatusLineOf(page), "HTTP/1.1 403 Forbidden");
     EXPECT_TRUE(server.Storage().ListAccounts().Value().empty());
     EXPECT_EQ(RawExchange(server.Port(), "GET /tools/corvale/ HTTP/1.0\r\n\r\n").find("signup.php"),
               std::string::npos);

@@ -4,19 +4,16 @@
 
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
+#include "tests/support/HttpText.h"
+#include "tests/support/RawLoopbackClient.h"
 #include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
 #include <latch>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,14 +21,10 @@ namespace {
 using namespace std::chrono_literals;
 using server_test::RawExchange;
 using server_test::RunningServer;
+using testing_support::BodyOf;
 using testing_support::WaitUntil;
 
 const std::string kSecret = ScramblePassword("s+cr/t=");
-
-std::string BodyOf(const std::string& response) {
-    const auto end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string("(no reply)") : response.substr(end + 4);
-}
 
 std::string Service(std::uint16_t port, const std::string& query) {
     return BodyOf(RawExchange(port, "GET /bin/corvale/cmd.php?" + query + " HTTP/1.0\r\n\r\n"));
@@ -213,34 +206,22 @@ TEST(QuickReplies, ARepeatedReportNeedsNoTransactionButNeverOvertakesOneStillQue
 // Reads a download in small pieces; after the first, waits until every other download has
 // begun too, so that all of them are under way at once.
 std::string DownloadAlongside(std::uint16_t port, std::latch& allBegun) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    testing_support::RawLoopbackClient client(port);
     std::string received;
     bool begun = false;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
-        const std::string request = "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n";
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        char piece[1024];
+    if (client.Send("GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n")) {
         for (;;) {
-            pollfd entry{fd, POLLIN, 0};
-            if (poll(&entry, 1, 10000) <= 0) {
+            const std::string piece = client.ReadSome(1024, 10s);
+            if (piece.empty()) {
                 break;
             }
-            const ssize_t n = recv(fd, piece, sizeof piece, 0);
-            if (n <= 0) {
-                break;
-            }
-            received.append(piece, static_cast<std::size_t>(n));
+            received += piece;
             if (!begun) {
                 begun = true;
                 allBegun.arrive_and_wait();
             }
         }
     }
-    close(fd);
     if (!begun) {
         allBegun.count_down(); // no reason for the others to wait for this one
     }

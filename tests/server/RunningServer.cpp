@@ -2,7 +2,7 @@
 
 #include "core/uCfg.h"
 #include "core/uTools.h"
-#include "platform/Socket.h"
+#include "tests/support/RawLoopbackClient.h"
 #include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
@@ -62,25 +62,7 @@ std::string Call(std::string_view action, std::initializer_list<TQueryPair> keys
 
 std::string RawExchange(std::uint16_t port, const std::string& request) {
     using namespace std::chrono_literals;
-    const auto address = platform::ParseDottedAddress("127.0.0.1");
-    auto connection =
-        platform::TcpConnection::Connect(*address, port, testing_support::Scaled(10s));
-    if (!connection || !connection->SendAll(request)) {
-        return {};
-    }
-    std::string received;
-    char buffer[4096];
-    for (;;) {
-        const auto read = connection->Read(buffer, sizeof buffer);
-        if (read.status == platform::ReadStatus::Data) {
-            received.append(buffer, read.count);
-        } else if (read.status == platform::ReadStatus::Closed ||
-                   read.status == platform::ReadStatus::Reset) {
-            return received;
-        } else {
-            return {};
-        }
-    }
+    return testing_support::ExchangeOnLoopback(port, request, testing_support::Scaled(10s));
 }
 
 } // namespace server_test

@@ -240,16 +240,12 @@ class RefusedWrite : public ::testing::TestWithParam<RefusalCase> {};
 TEST_P(RefusedWrite, RaisesUnableToWriteAndLeavesTheFile) {
     const RefusalCase& c = GetParam();
     TempFolder temp;
-    ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
-    const std::string folder = temp / "app";
+    const std::string folder = FolderForUnprivilegedChild(temp.Path());
+    ASSERT_FALSE(folder.empty());
     const std::string ini = folder + "/corvale.ini";
     const std::string before = "[Main]\nid=old\nstart_hidden=1\n";
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    ASSERT_TRUE(GiveToUnprivileged(folder));
     if (c.fileExists) {
-        WriteFile(ini, before);
-        ASSERT_TRUE(GiveToUnprivileged(ini));
-        ASSERT_EQ(::chmod(ini.c_str(), c.fileMode), 0);
+        ASSERT_TRUE(WriteFileForUnprivilegedChild(ini, before, c.fileMode));
     }
     ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
 

@@ -5,13 +5,16 @@
 // superuser in CI, and the superuser passes every permission check, so a refusal for lack of
 // rights can only be seen from an unprivileged process.
 
+#include "tests/support/TempFolder.h"
 #include "tests/support/Wait.h"
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <grp.h>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +35,26 @@ inline gid_t UnprivilegedGid() {
 // Gives a path to the unprivileged account (nothing to do when the tests are unprivileged).
 inline bool GiveToUnprivileged(const std::string& path) {
     return ::geteuid() != 0 || ::chown(path.c_str(), kNobodyId, kNobodyId) == 0;
+}
+
+// A new folder `name` (mode 0755) in the test's temporary folder `temp`, given to the
+// unprivileged account, with `temp` opened for that account to reach it. Empty when it cannot
+// be made.
+inline std::string FolderForUnprivilegedChild(const std::filesystem::path& temp,
+                                              const std::string& name = "app") {
+    const std::string folder = (temp / name).string();
+    if (::chmod(temp.c_str(), 0755) != 0 || ::mkdir(folder.c_str(), 0755) != 0 ||
+        !GiveToUnprivileged(folder)) {
+        return {};
+    }
+    return folder;
+}
+
+// Writes `bytes` to `path`, gives the file to the unprivileged account and sets its mode.
+inline bool WriteFileForUnprivilegedChild(const std::string& path, const std::string& bytes,
+                                          mode_t mode) {
+    WriteFile(path, bytes);
+    return GiveToUnprivileged(path) && ::chmod(path.c_str(), mode) == 0;
 }
 
 struct ChildResult {

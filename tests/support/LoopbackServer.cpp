@@ -1,12 +1,12 @@
 #include "tests/support/LoopbackServer.h"
 
+#include "tests/support/HttpText.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <stdexcept>
 #include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,42 +30,12 @@ ScriptedReply ScriptedReply::ByteByByte(const std::string& bytes) {
 
 namespace {
 
-int BindLoopback(std::uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::runtime_error("socket failed");
-    }
-    const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(fd);
-        throw std::runtime_error("bind failed");
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 // Reads until the blank line that ends a request head, the peer's close, or a time-out.
 std::string ReadRequest(int fd) {
-    std::string request;
-    char buffer[4096];
-    while (request.find("\r\n\r\n") == std::string::npos) {
+    return ReadRequestHead([fd](char* buffer, std::size_t size) -> ssize_t {
         pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, 5000) <= 0) {
-            break;
-        }
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
-        request.append(buffer, static_cast<std::size_t>(n));
-    }
-    return request;
+        return poll(&entry, 1, 5000) <= 0 ? -1 : recv(fd, buffer, size, 0);
+    });
 }
 
 bool SendAll(int fd, std::string_view bytes) {
@@ -85,8 +55,6 @@ bool SendAll(int fd, std::string_view bytes) {
 } // namespace
 
 LoopbackServer::LoopbackServer() {
-    listenFd_ = BindLoopback(port_);
-    listen(listenFd_, 64);
     fallback_ = ScriptedReply::Http("OK");
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
@@ -100,12 +68,11 @@ LoopbackServer::~LoopbackServer() {
             shutdown(fd, SHUT_RDWR);
         }
     }
-    shutdown(listenFd_, SHUT_RDWR);
+    listener_.StopAccepting();
     acceptThread_.join();
     for (auto& worker : workers_) {
         worker.join();
     }
-    close(listenFd_);
 }
 
 void LoopbackServer::Enqueue(ScriptedReply reply) {
@@ -138,9 +105,7 @@ bool LoopbackServer::WaitForRequests(std::size_t count, std::chrono::millisecond
 }
 
 std::uint16_t LoopbackServer::UnusedPort() {
-    std::uint16_t port = 0;
-    close(BindLoopback(port)); // bound but never listening: connections are refused
-    return port;
+    return LoopbackSocket::UnusedPort();
 }
 
 ScriptedReply LoopbackServer::NextReply() {
@@ -155,7 +120,7 @@ ScriptedReply LoopbackServer::NextReply() {
 
 void LoopbackServer::AcceptLoop() {
     for (;;) {
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
         std::lock_guard lock(mutex_);
         if (fd < 0 || stopping_) {
             if (fd >= 0) {

@@ -2,6 +2,7 @@
 // A scripted HTTP peer on 127.0.0.1 for tests: it records each raw request and plays the
 // reply that the test queued for that connection.
 
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/Wait.h"
 
 #include <chrono>
@@ -41,7 +42,7 @@ public:
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    std::uint16_t Port() const { return port_; }
+    std::uint16_t Port() const { return listener_.Port(); }
 
     // Replies are used in order, one per connection; when none is queued, `fallback` is used.
     void Enqueue(ScriptedReply reply);
@@ -63,8 +64,7 @@ private:
     void Serve(int fd);
     ScriptedReply NextReply();
 
-    int listenFd_ = -1;
-    std::uint16_t port_ = 0;
+    LoopbackSocket listener_;
     bool stopping_ = false;
     bool released_ = false;
     mutable std::mutex mutex_;

@@ -2,26 +2,16 @@
 
 #include "tests/support/QtWait.h"
 
+#include "tests/support/QtApplicationEnvironment.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace testing_support {
 namespace {
 
-class CoreApplication final : public ::testing::Environment {
-public:
-    void SetUp() override { application_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "corvale-tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> application_;
-};
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new CoreApplication);
+const auto* const registered = RegisterQtApplication<QCoreApplication>("corvale-tests");
 
 TEST(QtWaitTest, EventsRunWhileWaitingForACondition) {
     bool fired = false;

@@ -1,8 +1,8 @@
 #include "tests/support/TlsPeers.h"
 
-#include <arpa/inet.h>
+#include "tests/support/HttpText.h"
+
 #include <csignal>
-#include <netinet/in.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -15,24 +15,10 @@
 
 namespace testing_support {
 
-LoopbackAcceptor::LoopbackAcceptor() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listenFd_ < 0 ||
-        bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        listen(listenFd_, 64) != 0) {
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port_ = ntohs(address.sin_port);
-}
+LoopbackAcceptor::LoopbackAcceptor() = default;
 
 LoopbackAcceptor::~LoopbackAcceptor() {
     Stop();
-    close(listenFd_);
 }
 
 void LoopbackAcceptor::Start() {
@@ -52,7 +38,7 @@ void LoopbackAcceptor::Stop() {
             shutdown(fd, SHUT_RDWR);
         }
     }
-    shutdown(listenFd_, SHUT_RDWR);
+    listener_.StopAccepting();
     if (acceptThread_.joinable()) {
         acceptThread_.join();
     }
@@ -68,7 +54,7 @@ bool LoopbackAcceptor::Stopping() const {
 
 void LoopbackAcceptor::AcceptLoop() {
     for (;;) {
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
         std::lock_guard lock(mutex_);
         if (stopping_) {
             if (fd >= 0) {
@@ -152,15 +138,9 @@ void TlsLoopbackServer::Serve(int fd) {
     SSL* ssl = SSL_new(context_->ctx);
     SSL_set_fd(ssl, fd);
     if (SSL_accept(ssl) == 1) {
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            const int n = SSL_read(ssl, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
-            request.append(buffer, static_cast<std::size_t>(n));
-        }
+        const std::string request = ReadRequestHead([ssl](char* buffer, std::size_t size) {
+            return SSL_read(ssl, buffer, static_cast<int>(size));
+        });
         std::string reply;
         {
             std::lock_guard lock(mutex_);

@@ -3,6 +3,7 @@
 // decrypted request and answers with a fixed reply, and a TCP peer that answers a client's
 // first bytes with whatever the test gives it (or with nothing at all).
 
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/TestCertificates.h"
 
 #include <chrono>
@@ -23,7 +24,7 @@ public:
     virtual ~LoopbackAcceptor();
     LoopbackAcceptor(const LoopbackAcceptor&) = delete;
     LoopbackAcceptor& operator=(const LoopbackAcceptor&) = delete;
-    std::uint16_t Port() const { return port_; }
+    std::uint16_t Port() const { return listener_.Port(); }
 
 protected:
     void Start();
@@ -33,8 +34,7 @@ protected:
 
 private:
     void AcceptLoop();
-    int listenFd_ = -1;
-    std::uint16_t port_ = 0;
+    LoopbackSocket listener_;
     mutable std::mutex mutex_;
     bool stopping_ = false;
     std::vector<int> openFds_;

@@ -63,28 +63,23 @@ void TMainWindowTest::SetUp() {
     TNetLimits limits;
     limits.PerRead = 2s;
     SetNetLimitsForTests(limits);
-    // 6 December 2026, 12:30:05; the report's 100 ms wait is skipped.
-    SetClockForTests(
-        {[] { return 46362.0 + (12 * 3600 + 30 * 60 + 5) / 86400.0; }, [](unsigned) {}});
     service.SetFallback(ScriptedReply::Http(kGetIPReply));
     WriteIni("");
+}
 
-    SetMessageBoxHook([this](const TMessageBoxRequest& request) {
-        boxes.push_back(request);
-        if (!answers.empty()) {
-            const TMsgAnswer answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return request.Buttons == TMsgButtons::YesNo ? TMsgAnswer::No : TMsgAnswer::OK;
-    });
+TMsgAnswer TMainWindowTest::AnswerBox(const TMessageBoxRequest& request) {
+    boxes.push_back(request);
+    if (!answers.empty()) {
+        const TMsgAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    return request.Buttons == TMsgButtons::YesNo ? TMsgAnswer::No : TMsgAnswer::OK;
 }
 
 void TMainWindowTest::TearDown() {
     DestroyWindow();
     WaitUntilServiceIsQuiet();
-    SetMessageBoxHook({});
-    SetClockForTests({});
     SetNetLimitsForTests(TNetLimits{});
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
 }

@@ -3,11 +3,13 @@
 // folder and runtime folder in a fresh temporary folder, a recording notification area, a
 // fixed clock, and every message box answered by the test.
 
+#include "core/uClock.h"
 #include "shell/components/MessageBox.h"
 #include "shell/mainwindow/fMain.h"
 #include "support/FakeTrayShell.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/ScopedSeam.h"
 #include "tests/support/TempFolder.h"
 
 #include <QObject>
@@ -62,6 +64,13 @@ protected:
     // Boxes: each is recorded and answered with the next queued answer, else OK (or No).
     std::vector<TMessageBoxRequest> boxes;
     std::deque<TMsgAnswer> answers;
+    testing_support::ScopedSeam<TMessageBoxHook> boxHook_{
+        SetMessageBoxHook,
+        [this](const TMessageBoxRequest& request) { return AnswerBox(request); }};
+    // 6 December 2026, 12:30:05; the report's 100 ms wait is skipped.
+    testing_support::ScopedSeam<TClockSeam> clock_{
+        SetClockForTests,
+        TClockSeam{[] { return 46362.0 + (12 * 3600 + 30 * 60 + 5) / 86400.0; }, [](unsigned) {}}};
 
     testing_support::TempFolder temp_;
     std::filesystem::path folder = temp_.Path();
@@ -76,6 +85,7 @@ protected:
     std::unique_ptr<TCorvaleFormMain> window;
 
 private:
+    TMsgAnswer AnswerBox(const TMessageBoxRequest& request);
     void WaitUntilServiceIsQuiet();
 };
 

@@ -2,18 +2,13 @@
 // Answers every message box while it lives, recording what each would have shown.
 
 #include "shell/components/MessageBox.h"
+#include "tests/support/ScopedSeam.h"
 
 #include <vector>
 
 class TMessageBoxRecorder {
 public:
-    explicit TMessageBoxRecorder(TMsgAnswer answer = TMsgAnswer::OK) : answer_(answer) {
-        SetMessageBoxHook([this](const TMessageBoxRequest& request) {
-            requests_.push_back(request);
-            return answer_;
-        });
-    }
-    ~TMessageBoxRecorder() { SetMessageBoxHook({}); }
+    explicit TMessageBoxRecorder(TMsgAnswer answer = TMsgAnswer::OK) : answer_(answer) {}
     TMessageBoxRecorder(const TMessageBoxRecorder&) = delete;
     TMessageBoxRecorder& operator=(const TMessageBoxRecorder&) = delete;
 
@@ -23,4 +18,9 @@ public:
 private:
     TMsgAnswer answer_;
     std::vector<TMessageBoxRequest> requests_;
+    testing_support::ScopedSeam<TMessageBoxHook> hook_{SetMessageBoxHook,
+                                                       [this](const TMessageBoxRequest& request) {
+                                                           requests_.push_back(request);
+                                                           return answer_;
+                                                       }};
 };
