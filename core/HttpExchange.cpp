@@ -184,6 +184,9 @@ TExchangeEnd ExchangeOver(platform::ByteStream& stream, std::string_view request
             return reply.EndOfStream(false);
         case platform::ReadStatus::Reset:
             return reply.EndOfStream(true);
+        case platform::ReadStatus::ClosedUnconfirmed:
+            // Nothing shows the reply is whole: a reply of declared length has already ended
+            // once all of it arrived, and one of no declared length may have been cut off.
         case platform::ReadStatus::TimedOut:
         case platform::ReadStatus::Failed:
             return TExchangeEnd::Failed;

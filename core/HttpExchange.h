@@ -33,7 +33,7 @@ enum class TExchangeEnd {
 // Sends `request` and reads the reply into `sink`. The reply ends normally when the peer
 // closes, when it resets the connection after the header end, or as soon as the body has
 // the length the head declared. A reset before the header end, or an end before a declared
-// length was reached, is a failed read.
+// length was reached, is a failed read; so is a close the stream cannot confirm as the end.
 TExchangeEnd ExchangeOver(platform::ByteStream& stream, std::string_view request, IBodySink& sink,
                           const TExchangeLimits& limits);
 
