@@ -18,10 +18,17 @@ public:
     virtual bool DropAll() = 0;
 };
 
+// At least `Bytes` must arrive within `Span`, counted afresh each time they have.
+struct TProgressRule {
+    std::uint64_t Bytes;
+    std::chrono::milliseconds Span;
+};
+
 struct TExchangeLimits {
-    std::chrono::milliseconds PerRead; // the longest wait for any one read
-    platform::Deadline End;            // the whole exchange is over by then
-    std::uint64_t MaxBody;             // more body bytes than this fail the exchange
+    std::chrono::milliseconds PerRead;       // the longest wait for any one send or read
+    platform::Deadline End;                  // the whole exchange is over by then
+    std::uint64_t MaxBody;                   // more body bytes than this fail the exchange
+    std::optional<TProgressRule> Progress{}; // a reply slower than this fails the exchange
 };
 
 enum class TExchangeEnd {

@@ -284,6 +284,8 @@ TEST(NetLimits, Defaults) {
     EXPECT_EQ(limits.Exchange, 60s);
     EXPECT_EQ(limits.MemoryBody, 1024u * 1024u);
     EXPECT_EQ(limits.FileBody, 256u * 1024u * 1024u);
+    EXPECT_EQ(limits.FileProgressBytes, 64u * 1024u);
+    EXPECT_EQ(limits.FileProgressSpan, 30s);
 }
 
 struct SizeCase {
