@@ -141,6 +141,29 @@ private:
     std::uint64_t received_ = 0;
 };
 
+// Keeps the time by which the reply must have made its next step of progress.
+class ProgressWatch {
+public:
+    explicit ProgressWatch(std::optional<TProgressRule> rule) : rule_(rule) { Restart(); }
+    platform::Deadline Due() const { return due_; }
+    bool Overdue() const { return std::chrono::steady_clock::now() >= due_; }
+    void Count(std::size_t bytes) {
+        counted_ += bytes;
+        if (rule_ && counted_ >= rule_->Bytes) {
+            Restart();
+        }
+    }
+
+private:
+    void Restart() {
+        counted_ = 0;
+        due_ = rule_ ? std::chrono::steady_clock::now() + rule_->Span : platform::Deadline::max();
+    }
+    std::optional<TProgressRule> rule_;
+    std::uint64_t counted_ = 0;
+    platform::Deadline due_;
+};
+
 } // namespace
 
 std::optional<std::uint64_t> DeclaredContentLength(std::string_view head) {
@@ -169,13 +192,20 @@ std::optional<std::uint64_t> DeclaredContentLength(std::string_view head) {
 
 TExchangeEnd ExchangeOver(platform::ByteStream& stream, std::string_view request, IBodySink& sink,
                           const TExchangeLimits& limits) {
+    const auto waitBy = [&limits] {
+        return std::min(limits.End, std::chrono::steady_clock::now() + limits.PerRead);
+    };
     // A failed send is not decided here: the reads that follow decide.
-    stream.SendAll(request, limits.End);
+    stream.SendAll(request, waitBy());
 
     std::array<char, kReceiveBufferSize> buffer;
     ReplyReader reply(sink, limits.MaxBody);
+    ProgressWatch progress(limits.Progress);
     for (;;) {
-        const auto readBy = std::min(limits.End, std::chrono::steady_clock::now() + limits.PerRead);
+        if (progress.Overdue()) {
+            return TExchangeEnd::Failed; // bytes still come, but too few to ever end
+        }
+        const auto readBy = std::min(waitBy(), progress.Due());
         const auto read = stream.Receive(buffer.data(), buffer.size(), readBy);
         switch (read.status) {
         case platform::ReadStatus::Data:
@@ -184,10 +214,14 @@ TExchangeEnd ExchangeOver(platform::ByteStream& stream, std::string_view request
             return reply.EndOfStream(false);
         case platform::ReadStatus::Reset:
             return reply.EndOfStream(true);
+        case platform::ReadStatus::ClosedUnconfirmed:
+            // Nothing shows the reply is whole: a reply of declared length has already ended
+            // once all of it arrived, and one of no declared length may have been cut off.
         case platform::ReadStatus::TimedOut:
         case platform::ReadStatus::Failed:
             return TExchangeEnd::Failed;
         }
+        progress.Count(read.count);
         if (const auto end = reply.Take(std::string_view(buffer.data(), read.count))) {
             return *end;
         }

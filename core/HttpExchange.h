@@ -18,10 +18,17 @@ public:
     virtual bool DropAll() = 0;
 };
 
+// At least `Bytes` must arrive within `Span`, counted afresh each time they have.
+struct TProgressRule {
+    std::uint64_t Bytes;
+    std::chrono::milliseconds Span;
+};
+
 struct TExchangeLimits {
-    std::chrono::milliseconds PerRead; // the longest wait for any one read
-    platform::Deadline End;            // the whole exchange is over by then
-    std::uint64_t MaxBody;             // more body bytes than this fail the exchange
+    std::chrono::milliseconds PerRead;       // the longest wait for any one send or read
+    platform::Deadline End;                  // the whole exchange is over by then
+    std::uint64_t MaxBody;                   // more body bytes than this fail the exchange
+    std::optional<TProgressRule> Progress{}; // a reply slower than this fails the exchange
 };
 
 enum class TExchangeEnd {
@@ -33,7 +40,7 @@ enum class TExchangeEnd {
 // Sends `request` and reads the reply into `sink`. The reply ends normally when the peer
 // closes, when it resets the connection after the header end, or as soon as the body has
 // the length the head declared. A reset before the header end, or an end before a declared
-// length was reached, is a failed read.
+// length was reached, is a failed read; so is a close the stream cannot confirm as the end.
 TExchangeEnd ExchangeOver(platform::ByteStream& stream, std::string_view request, IBodySink& sink,
                           const TExchangeLimits& limits);
 

@@ -167,7 +167,13 @@ TFetchResult Fetch(const TFetchRequest& request) {
     if (!address) {
         return {};
     }
-    TExchangeLimits exchange{limits.PerRead, startedAt + limits.Exchange, limits.MemoryBody};
+    const bool intoMemory = request.FileName.empty();
+    // A download into a file has no end of its own: it must only keep going.
+    TExchangeLimits exchange =
+        intoMemory
+            ? TExchangeLimits{limits.PerRead, startedAt + limits.Exchange, limits.MemoryBody}
+            : TExchangeLimits{limits.PerRead, platform::Deadline::max(), limits.FileBody,
+                              TProgressRule{limits.FileProgressBytes, limits.FileProgressSpan}};
     auto connection = platform::TcpConnection::Connect(
         *address, request.Port,
         std::min(exchange.End, std::chrono::steady_clock::now() + limits.PerRead));
@@ -191,7 +197,7 @@ TFetchResult Fetch(const TFetchRequest& request) {
         stream = secure.get();
     }
 
-    if (request.FileName.empty()) {
+    if (intoMemory) {
         MemorySink sink;
         if (ExchangeOver(*stream, requestText, sink, exchange) != TExchangeEnd::Completed) {
             return {.RequestSent = true}; // the block received so far goes with the sink
@@ -203,7 +209,6 @@ TFetchResult Fetch(const TFetchRequest& request) {
     if (!sink.IsOpen()) {
         return {};
     }
-    exchange.MaxBody = limits.FileBody;
     const TExchangeEnd end = ExchangeOver(*stream, requestText, sink, exchange);
     if (end != TExchangeEnd::Completed) {
         sink.Close(); // keeps what was written

@@ -14,8 +14,14 @@ using TMemoryBlock = std::optional<std::string>;
 
 // How long the connection attempt and each read may wait.
 inline constexpr std::chrono::milliseconds kDefaultNetTimeout{30'000};
-// How long one whole exchange may take, from the connection attempt to the reply's end.
+// How long one whole exchange into memory may take, from the connection attempt to the
+// reply's end: a service reply is short and soon there.
 inline constexpr std::chrono::milliseconds kDefaultExchangeTimeout{60'000};
+// A download into a file takes as long as it needs while it goes on steadily: at least this
+// many bytes in every such span (about 17 kbit/s), so that a slow line completes and a
+// trickle is still cut off.
+inline constexpr std::uint64_t kMinFileProgressBytes = 64 * 1024;
+inline constexpr std::chrono::milliseconds kFileProgressSpan{30'000};
 // The largest body each destination accepts: a service reply is a line of text, an update
 // package a program.
 inline constexpr std::uint64_t kMaxMemoryBody = 1024 * 1024;
@@ -26,6 +32,8 @@ struct TNetLimits {
     std::chrono::milliseconds Exchange = kDefaultExchangeTimeout;
     std::uint64_t MemoryBody = kMaxMemoryBody;
     std::uint64_t FileBody = kMaxFileBody;
+    std::uint64_t FileProgressBytes = kMinFileProgressBytes;
+    std::chrono::milliseconds FileProgressSpan = kFileProgressSpan;
 };
 
 // The limits a fetch uses unless it is given others: the defaults above unless a test has

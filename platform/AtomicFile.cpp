@@ -211,7 +211,9 @@ std::error_code ReplaceFileAtomically(const std::string& requestedPath, std::str
     return {};
 }
 
-int RemoveStaleReplacements(const std::string& path, std::chrono::seconds minimumAge) {
+int RemoveStaleReplacements(const std::string& requestedPath, std::chrono::seconds minimumAge) {
+    // Writes through a symbolic link leave their temporary files beside its target.
+    const std::string path = FollowLinks(requestedPath);
     const std::string folder = FolderOf(path);
     const std::string baseName = BaseName(path);
     const auto closeDir = [](DIR* d) { ::closedir(d); };

@@ -33,7 +33,8 @@ std::error_code ReplaceFileAtomically(const std::string& path, std::string_view 
 // Removes what interrupted replacements of `path` left behind: the temporary files
 // ".<name>.XXXXXX" beside it that ReplaceFileAtomically makes, when they are plain files (not
 // links) owned by this process's user and last changed more than `minimumAge` ago, so that a
-// replacement still under way is never touched. Returns how many were removed.
+// replacement still under way is never touched. For a symbolic link they are looked for
+// beside its target, where the replacements write. Returns how many were removed.
 int RemoveStaleReplacements(const std::string& path, std::chrono::seconds minimumAge);
 
 namespace test_seams {

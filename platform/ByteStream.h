@@ -12,8 +12,11 @@ namespace platform {
 using Deadline = std::chrono::steady_clock::time_point;
 
 enum class ReadStatus {
-    Data,     // bytes were read
-    Closed,   // the peer ended the stream in order
+    Data,   // bytes were read
+    Closed, // the peer ended the stream in order
+    // The peer's side went away without the end the protocol confirms (TLS without its close
+    // message): whoever forged the close may have cut off bytes that were still to come.
+    ClosedUnconfirmed,
     Reset,    // the peer broke the connection off
     TimedOut, // nothing arrived before the deadline
     Failed    // any other failure

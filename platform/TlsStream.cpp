@@ -130,9 +130,9 @@ ContextResult NewClientContext(const std::string& authorityFile) {
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_max_cert_list(ctx.get(), static_cast<long>(kMaxHandshakeBytes));
-    // Replies end where the server closes, with or without the TLS close message, exactly as
-    // over plain TCP; the HTTP reply itself says whether it is complete.
-    SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    // A close without the TLS close message stays visible as such (ClosedUnconfirmed): only
+    // the close message proves that a reply of no declared length is complete.
+    SSL_CTX_set_options(ctx.get(), SSL_OP_NO_RENEGOTIATION);
     const bool loaded =
         authorityFile.empty()
             ? SSL_CTX_set_default_verify_paths(ctx.get()) == 1
@@ -208,7 +208,9 @@ std::string RefusalReason(const State& state) {
     if (state.handshakeTooLarge) {
         return "the server's handshake is too large";
     }
-    if (const unsigned long error = ERR_peek_last_error(); error != 0) {
+    if (const unsigned long error = ERR_peek_last_error();
+        error != 0 && !(state.lastRead == ReadStatus::Closed &&
+                        ERR_GET_REASON(error) == SSL_R_UNEXPECTED_EOF_WHILE_READING)) {
         return ProtocolReason(error);
     }
     if (state.sendFailed) {
@@ -303,7 +305,7 @@ ReadResult TlsStream::Receive(char* buffer, std::size_t capacity, Deadline deadl
     case ReadStatus::Reset:
         return {ReadStatus::Reset, 0};
     case ReadStatus::Closed:
-        return {ReadStatus::Closed, 0};
+        return {ReadStatus::ClosedUnconfirmed, 0};
     default:
         return {ReadStatus::Failed, 0};
     }

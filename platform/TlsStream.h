@@ -40,8 +40,8 @@ public:
     TlsStream& operator=(const TlsStream&) = delete;
 
     bool SendAll(std::string_view bytes, Deadline deadline) override;
-    // A clean close and a close without the TLS close message both read as Closed, as the
-    // plain stream's close does: the HTTP reply decides whether it is complete.
+    // A close with the TLS close message reads as Closed; one without it, which anyone on
+    // the way can forge, as ClosedUnconfirmed. The HTTP reply decides what each one means.
     ReadResult Receive(char* buffer, std::size_t capacity, Deadline deadline) override;
 
     struct State;

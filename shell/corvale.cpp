@@ -14,19 +14,43 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 namespace {
 
 constexpr const char* kAlreadyRunning = "Corvale is already running !";
 
-// Whether a window can be shown at all: an explicit platform choice, or a display to connect
-// to. Without one the framework would abort before any box appears.
-bool HasDisplay() {
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) {
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// Platforms that draw without any display server to connect to.
+bool DrawsWithoutDisplay(std::string_view platform) {
+    const std::string_view name = platform.substr(0, platform.find(':')); // options follow ':'
+    for (std::string_view known : {"offscreen", "minimal", "minimalegl", "vnc"}) {
+        if (name == known) {
             return true;
         }
+    }
+    return false;
+}
+
+// Whether a window can be shown at all: a display to connect to, or a platform choice that
+// needs none. Naming a platform that needs a display (as a profile exporting "wayland" does)
+// does not make one appear, and the framework would abort before any box is shown.
+bool HasDisplay() {
+    if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    const char* platforms = std::getenv("QT_QPA_PLATFORM");
+    std::string_view rest = platforms ? platforms : "";
+    while (!rest.empty()) { // the framework tries a list separated by ';' in order
+        const auto end = rest.find(';');
+        if (DrawsWithoutDisplay(rest.substr(0, end))) {
+            return true;
+        }
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
     return false;
 }

@@ -249,6 +249,12 @@ TEST(CaptionText, ShowsTheThreeLoginStates) {
     Vars.LoginID = std::string();
 }
 
+// What this proves: two checks that overlap and both see a new address each add a row, each
+// row carrying the time its own check wrote into the status bar, and each starts a report.
+// What it cannot: that a row takes its check's own time rather than the shared record's. The
+// row's text is made right after the record is set, before the held call waits, and nothing
+// here makes the other check set the record in between; a row made from the record would
+// pass as well, except under a scheduler that happens to switch at exactly that point.
 TEST_F(IPCheckTest, TwoOverlappingChecksThatBothSeeANewAddressRecordAndReportItTwice) {
     // Each check has a time of its own: the first to ask the clock gets 12:30:05, the next
     // 12:30:06.

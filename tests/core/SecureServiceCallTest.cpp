@@ -77,11 +77,34 @@ TEST_F(SecureServiceCallTest, RequestInsideTheTunnelIsTheSameBytesAsPlain) {
               BuildRequest("localhost:" + std::to_string(secure.Port()), path));
 }
 
-TEST_F(SecureServiceCallTest, ReplyWithoutTheTlsCloseMessageEndsLikeAPlainClose) {
-    TlsLoopbackServer secure(authority_.Issue());
-    secure.SetReply("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nOK");
-    UseSecureService(secure.Port());
-    EXPECT_EQ(ServiceCall(ServiceRequestUrl("setip")), "OK");
+// Only the TLS close message shows that a reply of no declared length is whole: a bare close
+// can be forged by anyone on the way and would cut a reply, or a package, short unnoticed.
+TEST_F(SecureServiceCallTest, CloseWithoutTheTlsCloseMessageEndsOnlyAReplyOfDeclaredLength) {
+    struct Case {
+        const char* name;
+        bool closeMessage;
+        const char* head;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"close message, no length", true, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n",
+         true},
+        {"close message, length", true, "HTTP/1.0 200 OK\r\nContent-Length: 14\r\n\r\n", true},
+        {"bare close, length", false, "HTTP/1.0 200 OK\r\nContent-Length: 14\r\n\r\n", true},
+        {"bare close, no length", false, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n",
+         false},
+    };
+    const std::string body = "OK 192.0.2.1\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TlsLoopbackServer secure(authority_.Issue(), {.closeMessage = c.closeMessage});
+        secure.SetReply(c.head + body);
+        UseSecureService(secure.Port());
+        EXPECT_EQ(ServiceCall(ServiceRequestUrl("setip")),
+                  c.whole ? body : "ERR -001:Server timeout !");
+        const std::string target = folder_ / "update.exe";
+        EXPECT_EQ(DownloadTo(target).Ok, c.whole);
+    }
 }
 
 class SecureServiceRefusals : public SecureServiceCallTest,

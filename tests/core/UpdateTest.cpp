@@ -105,15 +105,62 @@ TEST_F(UpdateTest, TransferThatBreaksOffEndsQuietly) {
     EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
 }
 
+// Scaled down, so that the size and nothing else can end the transfer.
 TEST_F(UpdateTest, PackageTooLargeIsRemovedAndNotRun) {
+    TNetLimits limits = NetLimits();
+    limits.FileBody = 64 * 1024;
+    testing_support::ScopedNetLimits scaled(limits);
     ScriptedReply huge;
     huge.chunks = {"HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\npwd > package-ran.txt\nexit 0\n"};
-    huge.fillerBytes = 300ull * 1024 * 1024;
+    huge.fillerBytes = 1024 * 1024;
     server_.Enqueue(huge);
     RunUpdate();
     EXPECT_THAT(window_.Calls(), IsEmpty()) << "a broken transfer ends quietly";
     EXPECT_FALSE(fs::exists(Package()));
     EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
+}
+
+// A package on a slow line takes far longer than a service reply may take; it arrives as
+// long as it keeps coming. Scaled down: it comes for several times the whole-exchange limit,
+// at ten times the least progress a download must make.
+TEST_F(UpdateTest, PackageDeliveredSlowlyButSteadilyArrivesAndRuns) {
+    TNetLimits limits = NetLimits();
+    limits.PerRead = 2s;
+    limits.Exchange = 200ms;
+    limits.FileProgressBytes = 8 * 1024;
+    limits.FileProgressSpan = 1s;
+    testing_support::ScopedNetLimits scaled(limits);
+    ScriptedReply slow;
+    slow.chunks = {"HTTP/1.0 200 OK\r\n\r\n" + kPackage};
+    const std::string skippedByTheShell = "#" + std::string(2046, 'x') + "\n";
+    slow.chunks.insert(slow.chunks.end(), 40, skippedByTheShell); // 80 KiB in 1 s
+    slow.gap = 25ms;
+    server_.Enqueue(slow);
+
+    const auto started = std::chrono::steady_clock::now();
+    RunUpdate();
+    EXPECT_GT(std::chrono::steady_clock::now() - started, 4 * limits.Exchange);
+    EXPECT_THAT(window_.Calls(), ElementsAre("PostQuitForUpdate"));
+    EXPECT_EQ(ReadFile(Folder() / "package-ran.txt"), Folder().string() + "\n");
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Folder() / "updater-ran.txt"); }));
+}
+
+// Every byte within the per-read limit, but far too few of them to ever make a package.
+TEST_F(UpdateTest, PackageThatOnlyTricklesIsCutOffAndNotRun) {
+    TNetLimits limits = NetLimits();
+    limits.PerRead = 2s;
+    limits.FileProgressBytes = 8 * 1024;
+    limits.FileProgressSpan = 500ms;
+    testing_support::ScopedNetLimits scaled(limits);
+    const std::string reply = "HTTP/1.0 200 OK\r\n\r\n" + kPackage;
+    ScriptedReply trickle = ScriptedReply::ByteByByte(reply);
+    trickle.gap = 20ms; // all of it would be there in some seconds
+    server_.Enqueue(trickle);
+
+    RunUpdate();
+    EXPECT_THAT(window_.Calls(), IsEmpty()) << "a broken transfer ends quietly";
+    EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
+    EXPECT_LT(ReadFile(Package()).size(), kPackage.size()) << "cut off on its way";
 }
 
 TEST_F(UpdateTest, NoConnectionEndsQuietlyAfterRemovingAnOldPackage) {

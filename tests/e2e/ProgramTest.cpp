@@ -55,6 +55,27 @@ TEST_F(TProgramTest, ASecondStartIsRefusedWhateverItsEnvironment) {
     EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
 }
 
+// A platform named in the environment is no display: a profile that exports one for the
+// desktop session reaches ssh and cron too, where no display exists.
+TEST_F(TProgramTest, ASecondStartWithAPlatformButNoDisplaySaysSoOnStandardError) {
+    WriteIni("start_hidden=0\n");
+    auto first = StartClient();
+    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+
+    int attempt = 0;
+    for (const char* platform : {"xcb", "wayland", "wayland;xcb"}) {
+        SCOPED_TRACE(platform);
+        const fs::path output = folder / ("second-" + std::to_string(++attempt) + ".log");
+        auto second = StartClient(
+            {}, {"DISPLAY=", "WAYLAND_DISPLAY=", std::string("QT_QPA_PLATFORM=") + platform},
+            output.string());
+        EXPECT_EQ(second->WaitForExit(10s), 0);
+        EXPECT_EQ(testing_support::ReadText(output), "Corvale is already running !\n");
+    }
+    EXPECT_TRUE(first->Running());
+    EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
+}
+
 TEST_F(TProgramTest, WithoutAnyPlaceForTheLockItSaysSoOnceAndRuns) {
     WriteIni("start_hidden=0\n");
     const fs::path output = folder / "client.log";

@@ -230,6 +230,37 @@ TEST(ProfileWriteLeftovers, OnlyOldTemporaryFilesOfOursAreRemoved) {
     EXPECT_EQ(ReadFile(elsewhere), "kept");
 }
 
+// A settings file that is a symbolic link is written through to its target, so an
+// interrupted write leaves its temporary file beside the target, not beside the link.
+TEST(ProfileWriteLeftovers, ThoseOfALinkedFileAreRemovedBesideItsTarget) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder / "program");
+    std::filesystem::create_directory(folder / "kept");
+    const std::string link = folder / "program/corvale.ini";
+    const std::string target = folder / "kept/settings.ini";
+    WriteFile(target, kOld);
+    std::filesystem::create_symlink(target, link);
+
+    const ChildResult result = RunInChild([&] {
+        platform::test_seams::SetBeforeReplaceHook([](const std::string&) { ::raise(SIGKILL); });
+        WriteProfileString(link, "Main", "id", "new");
+        return 0;
+    });
+    ASSERT_EQ(result.signal, SIGKILL) << "the hook must have run";
+    std::vector<std::string> names = FileNames(folder / "kept");
+    ASSERT_EQ(names.size(), 2u);
+    const std::string leftover = names[0] == "settings.ini" ? names[1] : names[0];
+    ASSERT_EQ(leftover.rfind(".settings.ini.", 0), 0u) << leftover;
+    const std::string leftoverPath = folder / ("kept/" + leftover);
+    const timespec longAgo[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, leftoverPath.c_str(), longAgo, 0), 0);
+
+    EXPECT_EQ(platform::RemoveStaleReplacements(link, std::chrono::seconds(60)), 1);
+    EXPECT_EQ(FileNames(folder / "kept"), std::vector<std::string>{"settings.ini"});
+    EXPECT_EQ(FileNames(folder / "program"), std::vector<std::string>{"corvale.ini"});
+    EXPECT_EQ(ReadFile(link), kOld);
+}
+
 TEST(ProfileWriteLeftovers, AMissingFolderRemovesNothing) {
     EXPECT_EQ(platform::RemoveStaleReplacements("/nonexistent-folder/corvale.ini",
                                                 std::chrono::seconds(60)),

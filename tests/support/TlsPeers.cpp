@@ -83,7 +83,7 @@ struct TlsLoopbackServer::Context {
 };
 
 TlsLoopbackServer::TlsLoopbackServer(const PemPair& identity, TlsPeerOptions options)
-    : context_(std::make_unique<Context>()),
+    : context_(std::make_unique<Context>()), closeMessage_(options.closeMessage),
       reply_("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nOK") {
     // The server side writes through the library straight to the socket: a client that went
     // away must not end the test program.
@@ -151,7 +151,9 @@ void TlsLoopbackServer::Serve(int fd) {
         if (!reply.empty()) {
             SSL_write(ssl, reply.data(), static_cast<int>(reply.size()));
         }
-        SSL_shutdown(ssl);
+        if (closeMessage_) {
+            SSL_shutdown(ssl);
+        }
     }
     SSL_free(ssl);
     ERR_clear_error();

@@ -46,6 +46,8 @@ struct TlsPeerOptions {
     // Protocol versions the peer accepts, as OpenSSL's version numbers; 0 leaves the default.
     int minVersion = 0;
     int maxVersion = 0;
+    // Whether the reply ends with the TLS close message or the connection is just closed.
+    bool closeMessage = true;
 };
 
 class TlsLoopbackServer final : public LoopbackAcceptor {
@@ -64,6 +66,7 @@ public:
 private:
     void Serve(int fd) override;
     std::unique_ptr<Context> context_;
+    const bool closeMessage_;
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
     std::string reply_;
