@@ -65,8 +65,7 @@ protected:
 
     testing_support::TempFolder temp_;
     std::filesystem::path folder = temp_.Path();
-    testing_support::ScopedEnv runtimeDir_{"CORVALE_TEST_RUNTIME_DIR",
-                                           (folder / "runtime").string()};
+    testing_support::ScopedEnv runtimeDir_{"CORVALE_RUNTIME_DIR", (folder / "runtime").string()};
     testing_support::ScopedEnv configHome_{"XDG_CONFIG_HOME", (folder / "config").string()};
     testing_support::LoopbackServer service;
     TTrayShellLog tray;
