@@ -1,5 +1,6 @@
 #include "server/HttpRoutes.h"
 
+#include "core/ServiceContract.h"
 #include "server/ServiceQuery.h"
 #include "server/WebPages.h"
 
@@ -7,9 +8,6 @@ namespace server {
 
 namespace {
 
-constexpr std::string_view kServiceScript = "/bin/corvale/cmd.php";
-constexpr std::string_view kHomePath = "/tools/corvale/";
-constexpr std::string_view kSignupPath = "/tools/corvale/signup.php";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 
 std::string_view PathOf(std::string_view target) {
@@ -85,7 +83,9 @@ HttpAnswer ServiceAnswer(ServiceReply reply) {
     answer.Body = std::move(reply.Body);
     answer.SharedBody = std::move(reply.Package);
     if (reply.IsPackage) {
-        answer.Headers.emplace_back("Content-Disposition", R"(attachment; filename="cvlupf.exe")");
+        answer.Headers.emplace_back("Content-Disposition", "attachment; filename=\"" +
+                                                               std::string(kUpdatePackageName) +
+                                                               "\"");
     }
     return answer;
 }
@@ -175,29 +175,30 @@ HttpRoutes::HttpRoutes(Storage& storage, ServiceActions& actions, RouteOptions o
 HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
     const std::string_view path = PathOf(request.Target);
     const bool get = request.Method == "GET" || request.Method == "HEAD";
-    const bool known =
-        path == kServiceScript || path == kHomePath || path == kSignupPath || IsHomeAlias(path);
+    const bool known = path == kServiceScriptPath || path == kHomePagePath ||
+                       path == kSignupPagePath || IsHomeAlias(path);
     if (!known) {
         return FailureAnswer(404);
     }
-    const bool post = request.Method == "POST" && path == kSignupPath;
+    const bool post = request.Method == "POST" && path == kSignupPagePath;
     if (!get && !post) {
         HttpAnswer answer = FailureAnswer(405);
-        answer.Headers.emplace_back("Allow", path == kSignupPath ? "GET, HEAD, POST" : "GET, HEAD");
+        answer.Headers.emplace_back("Allow",
+                                    path == kSignupPagePath ? "GET, HEAD, POST" : "GET, HEAD");
         return answer;
     }
-    if (path == kServiceScript) {
+    if (path == kServiceScriptPath) {
         return ServiceAnswer(actions_.Handle(request.Target, request.Peer));
     }
-    if (path == kHomePath) {
+    if (path == kHomePagePath) {
         return Html({200, HomePage(actions_.OfferedVersion(), actions_.PackageSize(),
                                    options_.SignupOpen)});
     }
     if (IsHomeAlias(path)) {
         HttpAnswer answer;
         answer.Status = 301;
-        answer.Body = "Moved to " + std::string(kHomePath);
-        answer.Headers.emplace_back("Location", std::string(kHomePath));
+        answer.Body = "Moved to " + std::string(kHomePagePath);
+        answer.Headers.emplace_back("Location", std::string(kHomePagePath));
         return answer;
     }
     if (post) {
@@ -210,7 +211,7 @@ HttpAnswer HttpRoutes::Answer(const HttpRequestInfo& request) {
 
 QuickAnswer HttpRoutes::AnswerQuickly(const HttpRequestInfo& request, HttpAnswer& answer,
                                       std::function<void(std::optional<HttpAnswer>)> later) {
-    if (PathOf(request.Target) != kServiceScript ||
+    if (PathOf(request.Target) != kServiceScriptPath ||
         (request.Method != "GET" && request.Method != "HEAD")) {
         return QuickAnswer::NotQuick;
     }
@@ -230,7 +231,7 @@ std::string AccessLogLine(const HttpRequestInfo& request, const HttpAnswer& answ
     const std::string_view target = request.Target;
     std::string line =
         request.Peer + " \"" + Printable(request.Method) + ' ' + Printable(PathOf(target));
-    if (PathOf(target) == kServiceScript) {
+    if (PathOf(target) == kServiceScriptPath) {
         if (const auto parsed = ParseServiceQuery(target);
             parsed.Query && !parsed.Query->Action.empty() && IsPlainWord(parsed.Query->Action)) {
             line += "?action=" + parsed.Query->Action;
