@@ -6,6 +6,7 @@
 #include "platform/ProfileString.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/TempFolder.h"
+#include "util/AsciiCase.h"
 
 #include <filesystem>
 #include <fstream>
@@ -40,20 +41,8 @@ std::string ReadBytes(const std::string& path) {
     return bytes.str();
 }
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(a, b);
 }
 
 bool HasLineBreakOrZero(std::string_view text) {
