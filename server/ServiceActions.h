@@ -62,7 +62,7 @@ public:
     // What the service currently offers, for the web pages as well.
     ProductVersion OfferedVersion();
     std::optional<std::int64_t> PackageSize();
-    Authenticator& Logins() { return authenticator_; }
+    Authenticator& LoginsForTests() { return authenticator_; }
 
 private:
     ServiceReply Dispatch(const ServiceQuery& query, std::string_view peer);

@@ -188,7 +188,7 @@ bool TCorvaleFormMain::EndsUnattended() const {
     return endBy_.has_value() && *endBy_ != TEndBy::User;
 }
 
-TCorvaleFormMain::TOwnFields TCorvaleFormMain::OwnFields() const {
+TCorvaleFormMain::TOwnFields TCorvaleFormMain::OwnFieldsForTests() const {
     return TOwnFields{FirstShow, SessionEnding, Settings, ActiveFlag};
 }
 

@@ -84,7 +84,7 @@ public:
     explicit TCorvaleFormMain(TSetup setup = {});
     ~TCorvaleFormMain() override;
 
-    TOwnFields OwnFields() const;
+    TOwnFields OwnFieldsForTests() const;
 
     // Whether the window is open for the user: shown and not minimised.
     bool IsOpen() const;

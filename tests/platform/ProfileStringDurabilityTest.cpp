@@ -105,7 +105,7 @@ TEST(ProfileWriteDurability, KilledBetweenWriteAndRenameLeavesTheOldFile) {
     WriteFile(path, kOld);
 
     const ChildResult result = RunInChild([&] {
-        platform::test_seams::SetBeforeReplaceHook([](const std::string&) { ::raise(SIGKILL); });
+        platform::SetBeforeReplaceHookForTests([](const std::string&) { ::raise(SIGKILL); });
         WriteProfileString(path, "Main", "id", "new");
         return 0;
     });

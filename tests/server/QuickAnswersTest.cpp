@@ -113,20 +113,21 @@ TEST(QuickAnswers, AChangeByAnotherProcessReachesTheAddressCheck) {
     ASSERT_EQ(GetIp(port, kSecret, "PC"), "OK 127.0.0.1 192.0.2.7");
 
     // As the administration commands do it: another connection changes only the database.
-    server::Storage(server.DatabasePath(), server::LowestCost())
+    server::Storage(server.DatabasePath(), server::LowestCostForTests())
         .RecordAddress(1, "PC", "192.0.2.8", 1'700'000'100, "0.3.11.25");
     EXPECT_TRUE(Eventually([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 192.0.2.8"; }))
         << "an address recorded elsewhere";
 
     const std::string renewed = ScramblePassword("new");
-    server::Storage(server.DatabasePath(), server::LowestCost()).SetPassword("jdoe", renewed);
+    server::Storage(server.DatabasePath(), server::LowestCostForTests())
+        .SetPassword("jdoe", renewed);
     EXPECT_TRUE(Eventually([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 "; }))
         << "the old password no longer shows the address";
     EXPECT_EQ(GetIp(port, renewed, "PC"), "OK 127.0.0.1 192.0.2.8");
     EXPECT_EQ(SetIp(port, kSecret, "PC", "192.0.2.9"), "ERR Invalid ID or password");
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.9"), "OK");
 
-    server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe");
+    server::Storage(server.DatabasePath(), server::LowestCostForTests()).DeleteAccount("jdoe");
     EXPECT_TRUE(Eventually([&] { return GetIp(port, renewed, "PC") == "OK 127.0.0.1 "; }))
         << "a deleted account shows nothing";
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.10"), "ERR Invalid ID or password");
@@ -137,7 +138,7 @@ TEST(QuickAnswers, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
     server.AddAccount("jdoe", "s+cr/t=");
     ASSERT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.7"), "OK");
     // The view still has the old record for a moment; the writing thread must not trust it.
-    server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe");
+    server::Storage(server.DatabasePath(), server::LowestCostForTests()).DeleteAccount("jdoe");
     EXPECT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.8"), "ERR Invalid ID or password");
     EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "(no host)");
 }
@@ -262,7 +263,7 @@ TEST(Package, AChangedPackageIsDeliveredFromTheNextDownloadOn) {
     EXPECT_EQ(BodyOf(RawExchange(server.Port(), request)), PackageOfSize(5000, 'b'));
 
     // As set-package does it from another process.
-    server::Storage(server.DatabasePath(), server::LowestCost())
+    server::Storage(server.DatabasePath(), server::LowestCostForTests())
         .SetPackage(PackageOfSize(6000, 'c'));
     EXPECT_EQ(BodyOf(RawExchange(server.Port(), request)), PackageOfSize(6000, 'c'));
 

@@ -15,7 +15,7 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
     const std::string path = folder / "keep.db";
     HostNumber number = 0;
     {
-        Storage storage(path, LowestCost());
+        Storage storage(path, LowestCostForTests());
         ASSERT_EQ(storage.CreateAccount("jdoe", "stored", 1), CreateResult::Created);
         ASSERT_EQ(storage.CreateAccount("amy", "stored2", 1), CreateResult::Created);
         const AccountKey jdoe = *storage.FindAccount("jdoe");
@@ -23,7 +23,7 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
         ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {number}, 6).Result, OfferResult::Recorded);
         storage.SetOfferedVersion("0.3.12.30");
     }
-    Storage storage(path, LowestCost());
+    Storage storage(path, LowestCostForTests());
     const AccountKey amy = *storage.Authenticate("amy", "stored2");
     const auto offered = storage.HostsOfferedTo(amy);
     ASSERT_EQ(offered.size(), 1u);
@@ -51,7 +51,7 @@ TEST(Storage, RefusesADatabaseOfANewerSchema) {
 
 TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
     testing_support::TempFolder folder;
-    Storage storage(folder / "delete.db", LowestCost());
+    Storage storage(folder / "delete.db", LowestCostForTests());
     storage.CreateAccount("jdoe", "s", 1);
     storage.CreateAccount("amy", "s", 1);
     const AccountKey jdoe = *storage.FindAccount("jdoe");
@@ -71,9 +71,9 @@ TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
 TEST(Storage, TheMemoryViewFollowsEveryAccountChangeAsAFreshLoadWouldShowIt) {
     testing_support::TempFolder folder;
     const std::string path = folder / "view.db";
-    Storage storage(path, LowestCost());
+    Storage storage(path, LowestCostForTests());
     const auto expectSameAsFresh = [&](const std::string& step) {
-        Storage fresh(path, LowestCost());
+        Storage fresh(path, LowestCostForTests());
         for (const std::string userId : {"jdoe", "JDoe", "amy", "zed"}) {
             const auto mine = storage.View().FindLogin(userId);
             const auto loaded = fresh.View().FindLogin(userId);
@@ -113,7 +113,7 @@ TEST(Storage, TheMemoryViewFollowsEveryAccountChangeAsAFreshLoadWouldShowIt) {
 
 TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
     testing_support::TempFolder folder;
-    Storage storage(folder / "bounded.db", LowestCost());
+    Storage storage(folder / "bounded.db", LowestCostForTests());
     storage.CreateAccount("jdoe", "s", 1);
     const AccountKey jdoe = *storage.FindAccount("jdoe");
     for (std::int64_t i = 0; i < kMaxHostsPerAccount; ++i) {

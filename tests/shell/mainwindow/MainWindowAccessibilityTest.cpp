@@ -109,7 +109,7 @@ TEST_F(TMainWindowAccessibilityTest, ActiveToggledWithoutInputRunsItsCommand) {
     ASSERT_TRUE(WaitFor([&] { return panels->PanelText(4) == QStringLiteral("Active"); }));
 
     button->toggle(); // what the accessibility bridge does for "Toggle"
-    ASSERT_TRUE(WaitFor([&] { return !w.OwnFields().ActiveFlag; })) << "the command ran";
+    ASSERT_TRUE(WaitFor([&] { return !w.OwnFieldsForTests().ActiveFlag; })) << "the command ran";
     EXPECT_FALSE(Action(w, "_Active")->isChecked());
     EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
     EXPECT_TRUE(WaitFor([&] { return panels->PanelText(4) == QStringLiteral("Inactive"); }));
@@ -121,7 +121,7 @@ TEST_F(TMainWindowAccessibilityTest, ActiveToggledWithoutInputRunsItsCommand) {
     button->click(); // a click runs it once, not twice
     RunEventsFor(100ms);
     EXPECT_FALSE(Action(w, "_Active")->isChecked());
-    EXPECT_FALSE(w.OwnFields().ActiveFlag);
+    EXPECT_FALSE(w.OwnFieldsForTests().ActiveFlag);
     EXPECT_EQ(Requests("getip").size(), 2u);
 }
 

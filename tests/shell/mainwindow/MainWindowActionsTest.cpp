@@ -82,7 +82,9 @@ protected:
     // Runs what the framework runs when the window thread becomes idle.
     void Idle() {
         Control<TActionList>(*window, "ActionList1")->ScheduleUpdate();
-        WaitFor([&] { return !Control<TActionList>(*window, "ActionList1")->IsUpdateScheduled(); });
+        WaitFor([&] {
+            return !Control<TActionList>(*window, "ActionList1")->IsUpdateScheduledForTests();
+        });
     }
     QString MenuItemText(const char* name) {
         emit Control<TPopupMenu>(*window, "PopupTray")->aboutToShow();
@@ -169,7 +171,7 @@ TEST_F(TMainWindowActionsTest, ActiveOffStopsCheckingAndOnChecksAtOnce) {
     item->trigger(); // as chosen in the tray menu
     EXPECT_FALSE(Action(w, "_Active")->isChecked());
     EXPECT_FALSE(item->isChecked());
-    EXPECT_FALSE(w.OwnFields().ActiveFlag);
+    EXPECT_FALSE(w.OwnFieldsForTests().ActiveFlag);
     EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
     Idle();
     EXPECT_EQ(Control<TStatusPanelBar>(w, "SB1")->PanelText(4), QStringLiteral("Inactive"));
@@ -180,7 +182,7 @@ TEST_F(TMainWindowActionsTest, ActiveOffStopsCheckingAndOnChecksAtOnce) {
         ->findChild<QToolButton*>(QStringLiteral("ToolButton8"))
         ->click();
     EXPECT_TRUE(Action(w, "_Active")->isChecked());
-    EXPECT_TRUE(w.OwnFields().ActiveFlag);
+    EXPECT_TRUE(w.OwnFieldsForTests().ActiveFlag);
     EXPECT_TRUE(WaitForRequests("getip", 2)) << "one check at once";
     ASSERT_TRUE(WaitFor([&] { return Control<QTimer>(w, "Timer1")->isActive(); }));
     EXPECT_GT(Control<QTimer>(w, "Timer1")->remainingTime(), 900 * 1000 - 5000)
@@ -239,7 +241,7 @@ TEST_F(TMainWindowActionsTest, TheErrorBoxOfAHandlerIsApplicationModal) {
     Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2);
     std::filesystem::remove(IniPath());
     std::filesystem::create_directory(IniPath()); // every write of Save now fails
-    SetMessageBoxHook({});                        // real boxes from here on
+    SetMessageBoxHookForTests({});                // real boxes from here on
     const auto openBoxes = [] {
         std::vector<QMessageBox*> open;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -358,7 +360,7 @@ TEST_F(TMainWindowActionsTest, SaveStopsAtABadIntervalKeepingWhatItStored) {
     EXPECT_EQ(boxes[0].Caption, QStringLiteral("Corvale"));
     EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
     EXPECT_EQ(Vars.UserID.Load(), "jdoe");
-    EXPECT_FALSE(w.OwnFields().Settings.MinToTray);
+    EXPECT_FALSE(w.OwnFieldsForTests().Settings.MinToTray);
     EXPECT_EQ(Control<QTableWidget>(w, "LV1")->rowCount(), 1)
         << "the handler stopped before emptying the history";
     EXPECT_EQ(Control<QTabWidget>(w, "PageControl1")->currentIndex(), 2);

@@ -59,7 +59,7 @@ void TMainWindowTest::SetUp() {
     Vars.UserID = std::string();
     Vars.Password = std::string();
     Vars.LoginID = std::string();
-    InitCompanionPath(Cfg.AppPath);
+    InitCompanionPathForTests(Cfg.AppPath);
     SetNetTimeoutForTests(2s);
     // 6 December 2026, 12:30:05; the report's 100 ms wait is skipped.
     SetClockForTests(
@@ -67,7 +67,7 @@ void TMainWindowTest::SetUp() {
     service.SetFallback(ScriptedReply::Http(kGetIPReply));
     WriteIni("");
 
-    SetMessageBoxHook([this](const TMessageBoxRequest& request) {
+    SetMessageBoxHookForTests([this](const TMessageBoxRequest& request) {
         boxes.push_back(request);
         if (!answers.empty()) {
             const TMsgAnswer answer = answers.front();
@@ -81,7 +81,7 @@ void TMainWindowTest::SetUp() {
 void TMainWindowTest::TearDown() {
     DestroyWindow();
     WaitUntilServiceIsQuiet();
-    SetMessageBoxHook({});
+    SetMessageBoxHookForTests({});
     SetClockForTests({});
     SetNetTimeoutForTests(kDefaultNetTimeout);
     SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
@@ -131,7 +131,7 @@ TCorvaleFormMain& TMainWindowTest::CreateWindow(bool show) {
     if (show) {
         window->show();
         // The first show posts the hide at start; let it and the first check's changes come.
-        WaitFor([this] { return !window->OwnFields().FirstShow; });
+        WaitFor([this] { return !window->OwnFieldsForTests().FirstShow; });
         QCoreApplication::processEvents();
     }
     return *window;

@@ -63,7 +63,7 @@ TEST_F(TMainWindowMessagesTest, OtherProgramsGetTheWindowIdTheIdLengthAndTheRele
     const TToolResult quit = SendWithTool(QStringLiteral("0x402"));
     EXPECT_EQ(quit.Output, QStringLiteral("0"));
     RunEventsFor(50ms);
-    EXPECT_FALSE(w.OwnFields().SessionEnding);
+    EXPECT_FALSE(w.OwnFieldsForTests().SessionEnding);
 }
 
 TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsBytesOfTheStoredText) {
@@ -81,7 +81,7 @@ TEST_F(TMainWindowMessagesTest, IdLengthIsZeroWithoutAnIdAndCountsBytesOfTheStor
     EXPECT_EQ(w.AnswerForeignMessage(RegisteredMessage()), static_cast<std::int64_t>(w.winId()));
     EXPECT_EQ(w.AnswerForeignMessage(WM_HIDE_AT_START), 0);
     EXPECT_EQ(w.AnswerForeignMessage(0x11), 0);
-    EXPECT_FALSE(w.OwnFields().SessionEnding);
+    EXPECT_FALSE(w.OwnFieldsForTests().SessionEnding);
 }
 
 TEST_F(TMainWindowMessagesTest, NoAnswerOnceTheWindowIsGone) {
@@ -103,7 +103,7 @@ TEST_F(TMainWindowMessagesTest, TheQueryEndSessionMessageIsAnsweredOneWithoutAsk
     WriteIni("min_to_tray=1\n");
     auto& w = CreateWindow(false);
     EXPECT_EQ(w.WindowProcHook(0x11), 1);
-    EXPECT_TRUE(w.OwnFields().SessionEnding);
+    EXPECT_TRUE(w.OwnFieldsForTests().SessionEnding);
 }
 
 } // namespace

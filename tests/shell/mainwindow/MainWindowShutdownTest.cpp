@@ -81,14 +81,14 @@ TEST_F(TMainWindowShutdownTest, EndOfSessionIsNeverRefusedByTheTray) {
         w.WindowProcHook(0x11); // the system asks whether the session may end
         w.close();              // and then closes the window
     }));
-    EXPECT_TRUE(w.OwnFields().SessionEnding);
+    EXPECT_TRUE(w.OwnFieldsForTests().SessionEnding);
 }
 
 TEST_F(TMainWindowShutdownTest, TerminationSignalEndsTheProgramCleanly) {
     WriteIni("min_to_tray=1\n");
     auto& w = CreateWindow();
     EXPECT_TRUE(RunLoopUntilEnd([] { raise(SIGTERM); }));
-    EXPECT_TRUE(w.OwnFields().SessionEnding);
+    EXPECT_TRUE(w.OwnFieldsForTests().SessionEnding);
     DestroyWindow();
     EXPECT_NE(ReadIni().find(kBothWidthLists), std::string::npos);
 }

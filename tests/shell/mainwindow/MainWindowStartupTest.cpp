@@ -28,15 +28,15 @@ TEST_F(TMainWindowStartupTest, DefaultSettingsCheckAtOnceAndHideAfterTheFirstSho
     TCorvaleFormMain& w = CreateWindow();
 
     EXPECT_TRUE(Action(w, "_Active")->isChecked());
-    EXPECT_TRUE(w.OwnFields().ActiveFlag);
+    EXPECT_TRUE(w.OwnFieldsForTests().ActiveFlag);
     EXPECT_EQ(Control<QTimer>(w, "Timer1")->interval(), 900 * 1000);
     ASSERT_TRUE(WaitForRequests("getip", 1));
     ASSERT_TRUE(WaitFor([&] { return Control<QTableWidget>(w, "LV1")->rowCount() == 1; }));
     EXPECT_TRUE(WaitFor([&] { return Control<QTimer>(w, "Timer1")->isActive(); }))
         << "running once the check ended";
     EXPECT_FALSE(w.isVisible()) << "hidden to the tray right after the first show";
-    EXPECT_FALSE(w.OwnFields().FirstShow);
-    EXPECT_FALSE(w.OwnFields().SessionEnding);
+    EXPECT_FALSE(w.OwnFieldsForTests().FirstShow);
+    EXPECT_FALSE(w.OwnFieldsForTests().SessionEnding);
     EXPECT_EQ(Control<QTabWidget>(w, "PageControl1")->currentIndex(), 0);
 
     const std::string ini = ReadIni();
@@ -61,10 +61,10 @@ TEST_F(TMainWindowStartupTest, StoredSettingsAreLoadedAndApplied) {
     WriteIni("check_interval=59\nstartup=1\nmin_to_tray=1\nstay_on_top=1\nid=jdoe\n"
              "[Columns]\nip=0,200\nbuddies=,,300\n");
     TCorvaleFormMain& w = CreateWindow(false);
-    EXPECT_EQ(w.OwnFields().Settings.CheckInterval, 900) << "below 60 becomes 900";
+    EXPECT_EQ(w.OwnFieldsForTests().Settings.CheckInterval, 900) << "below 60 becomes 900";
     EXPECT_EQ(Control<QTimer>(w, "Timer1")->interval(), 900 * 1000);
-    EXPECT_TRUE(w.OwnFields().Settings.Startup);
-    EXPECT_TRUE(w.OwnFields().Settings.MinToTray);
+    EXPECT_TRUE(w.OwnFieldsForTests().Settings.Startup);
+    EXPECT_TRUE(w.OwnFieldsForTests().Settings.MinToTray);
     EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_EQ(Vars.UserID.Load(), "jdoe");
     EXPECT_TRUE(fs::exists(AutostartEntry()));
@@ -102,7 +102,7 @@ TEST_F(TMainWindowStartupTest, AnErrorStopsTheStartUpSequenceAndIsShown) {
     EXPECT_EQ(boxes[0].Text,
               QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
     EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
-    EXPECT_EQ(w.OwnFields().Settings.CheckInterval, 120)
+    EXPECT_EQ(w.OwnFieldsForTests().Settings.CheckInterval, 120)
         << "what was loaded before the failing step stays";
     EXPECT_FALSE(Action(w, "_Active")->isChecked());
     EXPECT_FALSE(Control<QTimer>(w, "Timer1")->isActive());
@@ -120,7 +120,7 @@ TEST_F(TMainWindowStartupTest, AnErrorStopsTheStartUpSequenceEvenForRoot) {
     EXPECT_EQ(boxes[0].Text,
               QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
     EXPECT_FALSE(Action(w, "_Active")->isChecked());
-    EXPECT_FALSE(w.OwnFields().FirstShow) << "the window still shows and its loop runs";
+    EXPECT_FALSE(w.OwnFieldsForTests().FirstShow) << "the window still shows and its loop runs";
 }
 
 } // namespace

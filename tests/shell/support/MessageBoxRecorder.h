@@ -8,12 +8,12 @@
 class TMessageBoxRecorder {
 public:
     explicit TMessageBoxRecorder(TMsgAnswer answer = TMsgAnswer::OK) : answer_(answer) {
-        SetMessageBoxHook([this](const TMessageBoxRequest& request) {
+        SetMessageBoxHookForTests([this](const TMessageBoxRequest& request) {
             requests_.push_back(request);
             return answer_;
         });
     }
-    ~TMessageBoxRecorder() { SetMessageBoxHook({}); }
+    ~TMessageBoxRecorder() { SetMessageBoxHookForTests({}); }
     TMessageBoxRecorder(const TMessageBoxRecorder&) = delete;
     TMessageBoxRecorder& operator=(const TMessageBoxRecorder&) = delete;
 
