@@ -1,6 +1,7 @@
 #include "core/HttpExchange.h"
 
 #include "core/Lib5.h"
+#include "util/AsciiCase.h"
 
 #include <algorithm>
 #include <array>
@@ -37,16 +38,6 @@ private:
     std::string carry_;
     bool found_ = false;
 };
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
-}
 
 std::string_view TrimSpaces(std::string_view text) {
     const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -178,7 +169,7 @@ std::optional<std::uint64_t> DeclaredContentLength(std::string_view head) {
         }
         const auto colon = line.find(':');
         if (colon == std::string_view::npos ||
-            !EqualsIgnoringCase(line.substr(0, colon), "Content-Length")) {
+            !EqualsIgnoringAsciiCase(line.substr(0, colon), "Content-Length")) {
             continue;
         }
         const auto value = PlainDecimal(TrimSpaces(line.substr(colon + 1)));

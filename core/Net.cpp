@@ -4,6 +4,7 @@
 #include "core/Lib5.h"
 #include "platform/Socket.h"
 #include "platform/TlsStream.h"
+#include "util/AsciiCase.h"
 
 #include <cstdio>
 #include <memory>
@@ -86,10 +87,8 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
     if (pathSlash == std::string::npos) {
         return std::nullopt;
     }
-    std::string scheme = slashes == std::string::npos ? "" : url.substr(0, slashes);
-    for (char& c : scheme) {
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    }
+    std::string scheme =
+        slashes == std::string::npos ? "" : AsciiLower(std::string_view(url).substr(0, slashes));
     const bool secure = scheme == "https:";
     return UrlParts{std::move(scheme), url.substr(hostStart, pathSlash - hostStart),
                     url.substr(pathSlash + 1), secure};

@@ -1,5 +1,7 @@
 #include "core/uEndpoint.h"
 
+#include "util/AsciiCase.h"
+
 #include <charconv>
 #include <mutex>
 
@@ -23,16 +25,7 @@ bool IsValidHost(std::string_view host) {
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-        if (c != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 } // namespace

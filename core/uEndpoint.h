@@ -2,6 +2,8 @@
 // Where the service lives and how its addresses are formed: the one place every service URL
 // and web page address comes from.
 
+#include "core/ServiceContract.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -20,9 +22,6 @@ struct TServiceEndpoint {
 inline constexpr std::string_view kDefaultServiceHost = "service.corvale.example";
 inline constexpr std::uint16_t kDefaultServicePort = 80;
 inline constexpr std::uint16_t kDefaultSecureServicePort = 443;
-inline constexpr std::string_view kServiceScriptPath = "/bin/corvale/cmd.php";
-inline constexpr std::string_view kHomePagePath = "/tools/corvale/";
-inline constexpr std::string_view kSignupPagePath = "/tools/corvale/signup.php";
 
 // The built-in service: what the client uses unless the settings file names another.
 inline TServiceEndpoint DefaultServiceEndpoint() {

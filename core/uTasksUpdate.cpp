@@ -1,6 +1,7 @@
 #include "core/uTasksUpdate.h"
 
 #include "core/Net.h"
+#include "core/ServiceContract.h"
 #include "core/WindowOps.h"
 #include "core/uCfg.h"
 #include "core/uEndpoint.h"
@@ -84,7 +85,7 @@ std::string UpdateFolder() {
     return GetTempDir() + "corvale_update/";
 }
 std::string UpdatePackagePath() {
-    return UpdateFolder() + "cvlupf.exe";
+    return UpdateFolder() + std::string(kUpdatePackageName);
 }
 std::string UpdaterPath() {
     return UpdateFolder() + "update.exe";

@@ -23,5 +23,5 @@ bool IsNewer(const TVersion& offered, const TVersion& own);
 
 // The update folder below the temporary folder, and the package and updater in it.
 std::string UpdateFolder();      // GetTempDir() + "corvale_update/"
-std::string UpdatePackagePath(); // UpdateFolder() + "cvlupf.exe"
+std::string UpdatePackagePath(); // UpdateFolder() + kUpdatePackageName
 std::string UpdaterPath();       // UpdateFolder() + "update.exe"

@@ -99,6 +99,6 @@ TInviteDialogLink DialogArg(const TTaskRec& task) {
     return nullptr;
 }
 
-void SetTaskErrorSink(TTaskErrorSink sink) {
+void SetTaskErrorSinkForTests(TTaskErrorSink sink) {
     taskErrorSink.store(sink ? sink : &WriteTaskErrorToStderr);
 }

@@ -48,4 +48,4 @@ TInviteDialogLink DialogArg(const TTaskRec& task);
 // Where a task's unhandled error is reported (the default writes one line to stderr). Tests
 // install their own to see that a task ended this way.
 using TTaskErrorSink = void (*)(const std::string& message);
-void SetTaskErrorSink(TTaskErrorSink sink);
+void SetTaskErrorSinkForTests(TTaskErrorSink sink);

@@ -244,10 +244,8 @@ int RemoveStaleReplacements(const std::string& requestedPath, std::chrono::secon
     return removed;
 }
 
-namespace test_seams {
-void SetBeforeReplaceHook(std::function<void(const std::string& tempPath)> hook) {
+void SetBeforeReplaceHookForTests(std::function<void(const std::string& tempPath)> hook) {
     BeforeReplaceHook() = std::move(hook);
 }
-} // namespace test_seams
 
 } // namespace platform

@@ -37,10 +37,8 @@ std::error_code ReplaceFileAtomically(const std::string& path, std::string_view 
 // beside its target, where the replacements write. Returns how many were removed.
 int RemoveStaleReplacements(const std::string& path, std::chrono::seconds minimumAge);
 
-namespace test_seams {
 // Runs after the temporary file is complete and flushed and before it takes the file's place;
 // tests use it to end the process at exactly that point. Empty to remove it.
-void SetBeforeReplaceHook(std::function<void(const std::string& tempPath)> hook);
-} // namespace test_seams
+void SetBeforeReplaceHookForTests(std::function<void(const std::string& tempPath)> hook);
 
 } // namespace platform

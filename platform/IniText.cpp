@@ -1,5 +1,7 @@
 #include "platform/IniText.h"
 
+#include "util/AsciiCase.h"
+
 #include <vector>
 
 namespace platform::ini {
@@ -38,20 +40,8 @@ std::string_view FirstLineEnding(const std::vector<TLine>& lines) {
     return "\n";
 }
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(a, b);
 }
 
 // "[name]" with anything after the "]" ignored; none for any other line.

@@ -2,8 +2,8 @@
 
 #include "platform/RuntimeDir.h"
 #include "platform/Socket.h"
+#include "util/AsciiCase.h"
 
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -23,8 +23,8 @@ constexpr std::uint32_t kRegisteredMessageCount = 0x4000;
 // FNV-1a over the lower-case name: stable across processes and builds.
 std::uint32_t NameHash(std::string_view name) {
     std::uint32_t hash = 2166136261u;
-    for (unsigned char c : name) {
-        hash ^= static_cast<std::uint32_t>(std::tolower(c));
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(AsciiLower(c));
         hash *= 16777619u;
     }
     return hash;

@@ -25,6 +25,18 @@ std::string WithSlash(std::string path) {
     return path;
 }
 
+// A relative path would mean another folder for every working folder. A trailing "/" is
+// dropped before the check, since lstat would follow a link named with one.
+std::string ChosenRuntimeDir(std::string chosen) {
+    while (chosen.size() > 1 && chosen.back() == '/') {
+        chosen.pop_back();
+    }
+    if (chosen.front() != '/' || !IsPrivateFolderOfOurs(chosen)) {
+        return {};
+    }
+    return WithSlash(chosen);
+}
+
 } // namespace
 
 std::string UserRuntimeDirUnder(const std::string& runUserRoot, const std::string& tempRoot) {
@@ -41,9 +53,9 @@ std::string UserRuntimeDirUnder(const std::string& runUserRoot, const std::strin
 }
 
 std::string UserRuntimeDir() {
-    const char* test = std::getenv("CORVALE_TEST_RUNTIME_DIR");
-    if (test && test[0] == '/') {
-        return WithSlash(test);
+    const char* chosen = std::getenv("CORVALE_RUNTIME_DIR");
+    if (chosen && chosen[0] != '\0') {
+        return ChosenRuntimeDir(chosen);
     }
     return UserRuntimeDirUnder("/run/user/", "/tmp/");
 }

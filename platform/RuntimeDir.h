@@ -1,19 +1,22 @@
 #pragma once
 // The folder for this user's locks and sockets: one place per user, the same for every start
-// whatever the environment says (a login, ssh, cron, "sudo -u" or "su" each set
-// XDG_RUNTIME_DIR differently, or not at all), so that every start finds the others.
+// whatever the session sets (a login, ssh, cron, "sudo -u" or "su" each set XDG_RUNTIME_DIR
+// differently, or not at all), so that every start finds the others.
 
 #include <string>
 
 namespace platform {
 
-// /run/user/<uid> when it exists, is a folder of ours (not a link) and is closed to everyone
-// else (0700); otherwise /tmp/corvale-<uid>, created with mode 0700 when missing and used only
-// when it is a folder of ours, not a link, closed to everyone else. Ends in "/". Empty text
-// when neither can be had.
+// CORVALE_RUNTIME_DIR when it is set and not empty: an absolute path to a folder of ours (not a
+// link) that is closed to everyone else (0700); when it names anything else there is no such
+// folder, so that a copy asked to keep apart never meets another in the shared place. Starts
+// that name different folders do not see each other.
 //
-// Tests of the whole program give every test a folder of its own through
-// CORVALE_TEST_RUNTIME_DIR (an absolute path), so that they never meet a client the user runs.
+// Otherwise /run/user/<uid> when it exists, is a folder of ours (not a link) and is closed to
+// everyone else (0700); otherwise /tmp/corvale-<uid>, created with mode 0700 when missing and
+// used only when it is a folder of ours, not a link, closed to everyone else.
+//
+// Ends in "/". Empty text when no folder can be had.
 std::string UserRuntimeDir();
 
 // The same choice under other roots (each ending in "/"): `runUserRoot` in place of

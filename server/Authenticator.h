@@ -46,8 +46,8 @@ public:
     std::optional<LoginRecord> Remembered(std::string_view userId, std::string_view password);
 
     // How many full hash checks were made so far.
-    std::uint64_t FullChecks() const { return fullChecks_.load(); }
-    std::size_t RememberedLogins() { return cache_.Size(); }
+    std::uint64_t FullChecksForTests() const { return fullChecks_.load(); }
+    std::size_t RememberedLoginsForTests() { return cache_.Size(); }
 
 private:
     bool FullCheck(const std::string& hash, std::string_view password);

@@ -1,5 +1,6 @@
 #include "server/HttpRoutes.h"
 
+#include "core/ServiceContract.h"
 #include "server/ServiceQuery.h"
 #include "server/WebPages.h"
 
@@ -10,9 +11,6 @@ namespace server {
 
 namespace {
 
-constexpr std::string_view kServiceScript = "/bin/corvale/cmd.php";
-constexpr std::string_view kHomePath = "/tools/corvale/";
-constexpr std::string_view kSignupPath = "/tools/corvale/signup.php";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 
 std::string_view PathOf(std::string_view target) {
@@ -88,7 +86,9 @@ HttpReply FromService(ServiceReply service) {
     reply.Body = std::move(service.Body);
     reply.SharedBody = std::move(service.Package);
     if (service.IsPackage) {
-        reply.Headers.emplace_back("Content-Disposition", R"(attachment; filename="cvlupf.exe")");
+        reply.Headers.emplace_back("Content-Disposition", "attachment; filename=\"" +
+                                                              std::string(kUpdatePackageName) +
+                                                              "\"");
     }
     return reply;
 }
@@ -192,21 +192,21 @@ HttpRoutes::HttpRoutes(StorageEngine& storage, ServiceActions& actions, RouteOpt
 HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
     const std::string_view path = PathOf(request.Target);
     const bool get = request.Method == "GET" || request.Method == "HEAD";
-    const bool known =
-        path == kServiceScript || path == kHomePath || path == kSignupPath || IsHomeAlias(path);
+    const bool known = path == kServiceScriptPath || path == kHomePagePath ||
+                       path == kSignupPagePath || IsHomeAlias(path);
     if (!known) {
         return FailureReply(404);
     }
-    const bool post = request.Method == "POST" && path == kSignupPath;
+    const bool post = request.Method == "POST" && path == kSignupPagePath;
     if (!get && !post) {
         HttpReply reply = FailureReply(405);
-        reply.Headers.emplace_back("Allow", path == kSignupPath ? "GET, HEAD, POST" : "GET, HEAD");
+        reply.Headers.emplace_back("Allow", path == kSignupPagePath ? "GET, HEAD, POST" : "GET, HEAD");
         return reply;
     }
-    if (path == kServiceScript) {
+    if (path == kServiceScriptPath) {
         return FromService(actions_.ReplyTo(request.Target, request.Peer));
     }
-    if (path == kHomePath) {
+    if (path == kHomePagePath) {
         const auto version = actions_.OfferedVersion();
         const auto size = actions_.PackageSize();
         if (!version || !size) {
@@ -217,8 +217,8 @@ HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
     if (IsHomeAlias(path)) {
         HttpReply reply;
         reply.Status = 301;
-        reply.Body = "Moved to " + std::string(kHomePath);
-        reply.Headers.emplace_back("Location", std::string(kHomePath));
+        reply.Body = "Moved to " + std::string(kHomePagePath);
+        reply.Headers.emplace_back("Location", std::string(kHomePagePath));
         return reply;
     }
     if (post) {
@@ -235,7 +235,7 @@ HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
 
 QuickReply<HttpReply> HttpRoutes::ReplyQuickly(const HttpRequestInfo& request,
                                                QueuedReplyDone<HttpReply> later) {
-    if (PathOf(request.Target) != kServiceScript ||
+    if (PathOf(request.Target) != kServiceScriptPath ||
         (request.Method != "GET" && request.Method != "HEAD")) {
         return ReplyOnWorker{};
     }
@@ -249,7 +249,7 @@ std::string AccessLogLine(const HttpRequestInfo& request, const HttpReply& reply
     const std::string_view target = request.Target;
     std::string line =
         request.Peer + " \"" + Printable(request.Method) + ' ' + Printable(PathOf(target));
-    if (PathOf(target) == kServiceScript) {
+    if (PathOf(target) == kServiceScriptPath) {
         if (const auto query = ParseServiceQuery(target);
             query && !query->Action.empty() && IsPlainWord(query->Action)) {
             line += "?action=" + query->Action;

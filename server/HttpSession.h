@@ -142,10 +142,11 @@ private:
             return Dispatch();
         }
         SetDeadline(context_.Limits.ReplyTimeout);
-        http::async_read(stream_, buffer_, *parser_,
-                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                             self->OnBody(ec);
-                         });
+        http::async_read(
+            stream_, buffer_, *parser_,
+            [self = this->shared_from_this()](beast::error_code bodyError, std::size_t) {
+                self->OnBody(bodyError);
+            });
     }
 
     void OnBody(beast::error_code ec) {

@@ -1,18 +1,15 @@
 #include "server/LoginThrottle.h"
 
+#include "util/AsciiCase.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace server {
 
 namespace {
 
 std::string AccountKeyOf(std::string_view userId) {
-    std::string key = "a:"; // user IDs compare without regard to ASCII case
-    for (char c : userId) {
-        key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return key;
+    return "a:" + AsciiLower(userId); // user IDs compare without regard to ASCII case
 }
 
 std::string AddressKeyOf(std::string_view address) {

@@ -1,5 +1,7 @@
 #include "server/MemoryView.h"
 
+#include "util/AsciiCase.h"
+
 #include <mutex>
 #include <variant>
 
@@ -9,7 +11,7 @@ namespace {
 
 void AppendFolded(std::string& key, std::string_view text) {
     for (const char c : text) {
-        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        key += AsciiLower(c);
     }
 }
 

@@ -21,7 +21,7 @@ HashCost InteractiveCost() {
     return {crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE};
 }
 
-HashCost LowestCost() {
+HashCost LowestCostForTests() {
     return {crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN};
 }
 

@@ -16,7 +16,7 @@ struct HashCost {
 // The library's limits for interactive logins: what every account gets.
 HashCost InteractiveCost();
 // The least the algorithm allows; for tests that create many accounts, never for service.
-HashCost LowestCost();
+HashCost LowestCostForTests();
 
 // The self-describing hash text (algorithm, limits, salt, digest). Throws std::bad_alloc
 // when the memory the cost asks for cannot be had.

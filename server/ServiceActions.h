@@ -56,7 +56,7 @@ public:
     // What the service currently offers, for the web pages as well.
     Result<ProductVersion> OfferedVersion();
     Result<std::optional<std::int64_t>> PackageSize();
-    Authenticator& Logins() { return authenticator_; }
+    Authenticator& LoginsForTests() { return authenticator_; }
     // The queue of address reports for the writing thread.
     ReportWriter& Reports() { return reports_; }
 

@@ -1,15 +1,12 @@
 #include "server/WebPages.h"
 
+#include "core/ServiceContract.h"
 #include "server/Validation.h"
 #include "util/uBase64.h"
 
 namespace server {
 
 namespace {
-
-constexpr std::string_view kHomePath = "/tools/corvale/";
-constexpr std::string_view kSignupPath = "/tools/corvale/signup.php";
-constexpr std::string_view kDownloadPath = "/bin/corvale/cmd.php?action=dlupdate";
 
 std::string Page(std::string_view title, std::string_view body) {
     std::string html = R"(<!DOCTYPE html>
@@ -43,7 +40,7 @@ std::string SignupFormBody(std::string_view message, std::string_view userId) {
     std::string body = "<h1>Create a CorvaleID</h1>\n";
     body += Notice(message);
     body += "<form method=\"post\" action=\"";
-    body += kSignupPath;
+    body += kSignupPagePath;
     body += R"(" accept-charset="utf-8">
 <label for="id">User ID (1 to 32 letters, digits, ".", "_" or "-")</label>
 <input id="id" name="id" type="text" maxlength="32" required value=")";
@@ -56,7 +53,7 @@ std::string SignupFormBody(std::string_view message, std::string_view userId) {
 <p><button type="submit">Create my CorvaleID</button></p>
 </form>
 <p><a href=")";
-    body += kHomePath;
+    body += kHomePagePath;
     body += "\">Back to the Corvale home page</a></p>";
     return body;
 }
@@ -69,7 +66,7 @@ PageReply ClosedPage() {
     std::string body = "<h1>Create a CorvaleID</h1>\n";
     body += Notice("Sign-up is closed on this service. Ask its administrator for a CorvaleID.");
     body += "<p><a href=\"";
-    body += kHomePath;
+    body += kHomePagePath;
     body += "\">Back to the Corvale home page</a></p>";
     return {403, Page("Create a CorvaleID", body)};
 }
@@ -115,7 +112,7 @@ CorvaleID and the computer's name, and lets the buddies you invite look those ad
     body += ".</p>\n";
     if (packageSize) {
         body += "<p><a href=\"";
-        body += HtmlEscape(kDownloadPath);
+        body += HtmlEscape(kUpdateDownloadPath);
         body += "\">Download the update package</a> (";
         body += std::to_string(*packageSize);
         body += " bytes).</p>\n";
@@ -126,7 +123,7 @@ CorvaleID and the computer's name, and lets the buddies you invite look those ad
     if (signupOpen) {
         body += "<p>You need a CorvaleID to report your addresses and to invite buddies. <a "
                 "href=\"";
-        body += kSignupPath;
+        body += kSignupPagePath;
         body += "\">Create a CorvaleID</a>.</p>\n";
     } else {
         body += "<p>You need a CorvaleID to report your addresses and to invite buddies. Ask "
@@ -172,7 +169,7 @@ Result<PageReply> SubmitSignup(StorageEngine& storage, const SignupInput& input,
     body += HtmlEscape(input.UserId);
     body += "</strong>. Enter it with your password on the Options page of Corvale and press "
             "Save.</p>\n<p><a href=\"";
-    body += kHomePath;
+    body += kHomePagePath;
     body += "\">Back to the Corvale home page</a></p>";
     return PageReply{200, Page("Your CorvaleID is ready", body)};
 }

@@ -103,6 +103,6 @@ QMessageBox* ShowApplicationErrorAsync(const QString& errorText) {
     return box;
 }
 
-void SetMessageBoxHook(TMessageBoxHook hook) {
+void SetMessageBoxHookForTests(TMessageBoxHook hook) {
     Hook() = std::move(hook);
 }

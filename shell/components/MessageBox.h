@@ -48,4 +48,4 @@ QMessageBox* ShowApplicationErrorAsync(const QString& errorText);
 
 using TMessageBoxHook = std::function<TMsgAnswer(const TMessageBoxRequest&)>;
 // Installs the hook (an empty one removes it). Window thread only.
-void SetMessageBoxHook(TMessageBoxHook hook);
+void SetMessageBoxHookForTests(TMessageBoxHook hook);

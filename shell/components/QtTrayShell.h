@@ -19,7 +19,7 @@ public:
     void SetMenu(QMenu* menu) override;
 
     // Where the icon is on the screen; empty while it is not docked in a tray.
-    QRect Geometry() const { return icon_.geometry(); }
+    QRect GeometryForTests() const { return icon_.geometry(); }
 
     // The mouse messages that stand for one activation, in the order the shell would send them.
     static std::vector<std::uint32_t> MouseMessagesFor(QSystemTrayIcon::ActivationReason reason);

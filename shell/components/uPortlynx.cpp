@@ -32,7 +32,7 @@ const std::string& CompanionPath() {
     return Link().Path;
 }
 
-void InitCompanionPath(const std::string& programFolder) {
+void InitCompanionPathForTests(const std::string& programFolder) {
     Link().Path = programFolder + "portlynx.dll";
 }
 

@@ -13,9 +13,9 @@ using TCompanionSetValue = void (*)(const char* name, std::uint32_t handle);
 
 // The module file: the program's folder followed by "portlynx.dll".
 const std::string& CompanionPath();
-// Points the link at the module file in `programFolder` (which ends in "/"); done once at
-// start-up for the program's own folder.
-void InitCompanionPath(const std::string& programFolder);
+// Points the link at the module file in `programFolder` (which ends in "/") in place of the
+// program's own folder, where it points from the start.
+void InitCompanionPathForTests(const std::string& programFolder);
 
 // Whether a file (not a folder) named "portlynx.dll" is there to be loaded.
 bool CompanionFileExists();

@@ -45,7 +45,7 @@ public:
     // Runs the update rules right before `menu` opens.
     void WatchMenu(QMenu* menu);
 
-    bool IsUpdateScheduled() const { return idle_.isActive(); }
+    bool IsUpdateScheduledForTests() const { return idle_.isActive(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

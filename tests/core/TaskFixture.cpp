@@ -42,11 +42,11 @@ void TaskErrors::Install() {
         std::lock_guard lock(errorsMutex);
         errors.clear();
     }
-    SetTaskErrorSink(&CollectTaskError);
+    SetTaskErrorSinkForTests(&CollectTaskError);
 }
 
 void TaskErrors::Uninstall() {
-    SetTaskErrorSink(nullptr);
+    SetTaskErrorSinkForTests(nullptr);
 }
 
 std::vector<std::string> TaskErrors::Messages() {

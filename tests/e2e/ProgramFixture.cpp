@@ -96,7 +96,7 @@ void TProgramTest::WriteIni(const std::string& lines) {
 std::unique_ptr<ChildProcess> TProgramTest::StartClient(const std::vector<std::string>& args,
                                                         const std::vector<std::string>& environment,
                                                         const std::string& outputFile) {
-    std::vector<std::string> settings{"CORVALE_TEST_RUNTIME_DIR=" + (folder / "runtime").string(),
+    std::vector<std::string> settings{"CORVALE_RUNTIME_DIR=" + (folder / "runtime").string(),
                                       "XDG_CONFIG_HOME=" + (folder / "config").string(),
                                       "QT_QPA_PLATFORM=xcb",
                                       "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS="};

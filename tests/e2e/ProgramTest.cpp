@@ -79,8 +79,8 @@ TEST_F(TProgramTest, ASecondStartWithAPlatformButNoDisplaySaysSoOnStandardError)
 TEST_F(TProgramTest, WithoutAnyPlaceForTheLockItSaysSoOnceAndRuns) {
     WriteIni("start_hidden=0\n");
     const fs::path output = folder / "client.log";
-    auto client = StartClient({}, {"CORVALE_TEST_RUNTIME_DIR=" + (folder / "missing").string()},
-                              output.string());
+    auto client =
+        StartClient({}, {"CORVALE_RUNTIME_DIR=" + (folder / "missing").string()}, output.string());
     ASSERT_TRUE(Eventually([&] { return MainWindow().has_value(); })) << "the program runs";
     const std::string text = testing_support::ReadText(output);
     const std::string line = "corvale: no single-instance lock can be had";

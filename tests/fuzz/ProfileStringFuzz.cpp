@@ -9,6 +9,7 @@
 #include "platform/ProfileString.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/TempFolder.h"
+#include "util/AsciiCase.h"
 
 #include <algorithm>
 #include <filesystem>

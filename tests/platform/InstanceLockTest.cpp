@@ -106,7 +106,7 @@ TEST(InstanceLockTest, MissingFolderGuardsNothing) {
 
 TEST(InstanceLockTest, UsesTheUserRuntimeFolder) {
     TempFolder folder;
-    ScopedEnv runtime("CORVALE_TEST_RUNTIME_DIR", folder.FolderPath());
+    ScopedEnv runtime("CORVALE_RUNTIME_DIR", folder.FolderPath());
     auto lock = InstanceLock::Acquire("CORVALECLIENTMODULE");
     ASSERT_TRUE(lock.IsHeld());
     EXPECT_TRUE(fs::exists(folder.FolderPath() + "CORVALECLIENTMODULE.lock"));
@@ -189,9 +189,45 @@ TEST_F(RuntimeDirTest, RefusesAFallbackFolderOthersCanEnterOrThatIsALink) {
     }
 }
 
+// A folder named in CORVALE_RUNTIME_DIR is used only when it passes the checks the other
+// places pass; anything else gives no folder at all rather than the shared one.
+TEST(UserRuntimeDir, AChosenFolderMustBeAPrivateFolderOfOurs) {
+    TempFolder base;
+    const std::string root = base.FolderPath();
+    ASSERT_EQ(mkdir((root + "private").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((root + "open").c_str(), 0700), 0);
+    ASSERT_EQ(chmod((root + "open").c_str(), 0750), 0);
+    fs::create_directory_symlink(root + "private", root + "link");
+    std::ofstream(root + "file") << "x";
+    struct TCase {
+        std::string Value;
+        std::string Expected;
+    };
+    const TCase cases[] = {
+        {root + "private", root + "private/"},
+        {root + "private/", root + "private/"},
+        {root + "open", ""},
+        {root + "link", ""},
+        {root + "link/", ""},
+        {root + "file", ""},
+        {root + "missing", ""},
+        {"relative/private", ""},
+        {"", platform::UserRuntimeDirUnder("/run/user/", "/tmp/")},
+    };
+    for (const TCase& c : cases) {
+        ScopedEnv chosen("CORVALE_RUNTIME_DIR", c.Value);
+        EXPECT_EQ(platform::UserRuntimeDir(), c.Expected) << "CORVALE_RUNTIME_DIR=" << c.Value;
+    }
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((root + "private").c_str(), 65534, 65534), 0);
+        ScopedEnv chosen("CORVALE_RUNTIME_DIR", root + "private");
+        EXPECT_EQ(platform::UserRuntimeDir(), "") << "a folder of another user";
+    }
+}
+
 // Starts with different environments (a login, ssh, cron, sudo -u) must all find one place.
 TEST(UserRuntimeDir, DoesNotDependOnTheEnvironment) {
-    ScopedEnv noTestFolder("CORVALE_TEST_RUNTIME_DIR", std::nullopt);
+    ScopedEnv noChosenFolder("CORVALE_RUNTIME_DIR", std::nullopt);
     std::string first;
     {
         ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);

@@ -101,7 +101,7 @@ TEST(ProfileWriteDurability, KilledBetweenWriteAndRenameLeavesTheOldFile) {
     WriteFile(path, kOld);
 
     const ChildResult result = RunInChild([&] {
-        platform::test_seams::SetBeforeReplaceHook([](const std::string&) { ::raise(SIGKILL); });
+        platform::SetBeforeReplaceHookForTests([](const std::string&) { ::raise(SIGKILL); });
         WriteProfileString(path, "Main", "id", "new");
         return 0;
     });
@@ -242,7 +242,7 @@ TEST(ProfileWriteLeftovers, ThoseOfALinkedFileAreRemovedBesideItsTarget) {
     std::filesystem::create_symlink(target, link);
 
     const ChildResult result = RunInChild([&] {
-        platform::test_seams::SetBeforeReplaceHook([](const std::string&) { ::raise(SIGKILL); });
+        platform::SetBeforeReplaceHookForTests([](const std::string&) { ::raise(SIGKILL); });
         WriteProfileString(link, "Main", "id", "new");
         return 0;
     });

@@ -65,7 +65,7 @@ TEST(Passwords, AnOldDatabaseIsConvertedOnceAndEveryAccountStillLogsIn) {
 
     std::map<std::string, std::string> firstHashes;
     {
-        Storage storage(path, LowestCost());
+        Storage storage(path, LowestCostForTests());
         for (const auto& [userId, stored] : accounts) {
             EXPECT_TRUE(storage.Authenticate(userId, stored).Value()) << userId;
             EXPECT_FALSE(storage.Authenticate(userId, stored + "x").Value()) << userId;
@@ -78,7 +78,7 @@ TEST(Passwords, AnOldDatabaseIsConvertedOnceAndEveryAccountStillLogsIn) {
         EXPECT_EQ(firstHashes[userId].find(stored), std::string::npos) << "no stored form kept";
     }
     {
-        Storage again(path, LowestCost());
+        Storage again(path, LowestCostForTests());
         EXPECT_TRUE(again.Authenticate("amy", "ab+cd/ef==").Value());
     }
     EXPECT_EQ(PasswordColumn(path), firstHashes) << "converted once, not hashed again";
@@ -117,22 +117,23 @@ protected:
 TEST_F(LoginTest, RightPasswordsAreRememberedWrongOnesAlwaysCheckedInFull) {
     RunningServer server;
     server.AddAccount("jdoe", "secret");
-    Authenticator& logins = server.Actions().Logins();
+    Authenticator& logins = server.Actions().LoginsForTests();
     const std::string right = ScramblePassword("secret");
 
     ASSERT_EQ(SetIp("jdoe", right), "OK");
-    const auto afterFirst = logins.FullChecks();
+    const auto afterFirst = logins.FullChecksForTests();
     EXPECT_EQ(SetIp("jdoe", right), "OK");
     EXPECT_EQ(SetIp("JDOE", right), "OK") << "the same login in other case";
-    EXPECT_EQ(logins.FullChecks(), afterFirst) << "a remembered login pays no hash check";
+    EXPECT_EQ(logins.FullChecksForTests(), afterFirst) << "a remembered login pays no hash check";
 
     for (int i = 1; i <= 3; ++i) {
         EXPECT_EQ(SetIp("jdoe", right + "x"), "ERR Invalid ID or password");
-        EXPECT_EQ(logins.FullChecks(), afterFirst + i) << "every wrong try is checked in full";
+        EXPECT_EQ(logins.FullChecksForTests(), afterFirst + i)
+            << "every wrong try is checked in full";
     }
     EXPECT_EQ(SetIp("nobody", right), "ERR Invalid ID or password");
-    EXPECT_EQ(logins.FullChecks(), afterFirst + 4) << "an unknown ID costs the same";
-    EXPECT_EQ(logins.RememberedLogins(), 1u);
+    EXPECT_EQ(logins.FullChecksForTests(), afterFirst + 4) << "an unknown ID costs the same";
+    EXPECT_EQ(logins.RememberedLoginsForTests(), 1u);
 }
 
 TEST_F(LoginTest, AChangedPasswordEndsTheRememberedLogin) {
@@ -141,12 +142,12 @@ TEST_F(LoginTest, AChangedPasswordEndsTheRememberedLogin) {
     const std::string old = ScramblePassword("secret");
     ASSERT_EQ(SetIp("jdoe", old), "OK");
     // As the administration command does it, from another process: only the database changes.
-    ASSERT_TRUE(Storage(server.DatabasePath(), LowestCost())
+    ASSERT_TRUE(Storage(server.DatabasePath(), LowestCostForTests())
                     .SetPassword("jdoe", ScramblePassword("new"))
                     .Value());
     EXPECT_EQ(SetIp("jdoe", old), "ERR Invalid ID or password");
     EXPECT_EQ(SetIp("jdoe", ScramblePassword("new")), "OK");
-    ASSERT_TRUE(Storage(server.DatabasePath(), LowestCost()).DeleteAccount("jdoe").Value());
+    ASSERT_TRUE(Storage(server.DatabasePath(), LowestCostForTests()).DeleteAccount("jdoe").Value());
     EXPECT_EQ(SetIp("jdoe", ScramblePassword("new")), "ERR Invalid ID or password");
 }
 
@@ -159,9 +160,10 @@ TEST_F(LoginTest, FailedLoginsAreLimitedPerAccount) {
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(SetIp("jdoe", "guess" + std::to_string(i)), "ERR Invalid ID or password");
     }
-    const auto checks = server.Actions().Logins().FullChecks();
+    const auto checks = server.Actions().LoginsForTests().FullChecksForTests();
     EXPECT_EQ(SetIp("jdoe", "guess"), "ERR Too many failed logins, try again later");
-    EXPECT_EQ(server.Actions().Logins().FullChecks(), checks) << "refused without a check";
+    EXPECT_EQ(server.Actions().LoginsForTests().FullChecksForTests(), checks)
+        << "refused without a check";
     EXPECT_EQ(SetIp("jdoe", right), "OK") << "the owner's remembered login still works";
     EXPECT_EQ(SetIp("amy", ScramblePassword("amy")), "OK") << "other accounts are not held";
 }
@@ -180,7 +182,7 @@ TEST_F(LoginTest, FailedLoginsAreLimitedPerAddress) {
 TEST_F(LoginTest, FailedLoginsFromOneIPv6BlockAreLimitedTogether) {
     RunningServer server(WithLimits(100, 2));
     server.AddAccount("jdoe", "secret");
-    Authenticator& logins = server.Actions().Logins();
+    Authenticator& logins = server.Actions().LoginsForTests();
     // Each try from another address of the same /64, as a client that owns the block could.
     EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::1")->Outcome, LoginOutcome::Refused);
     EXPECT_EQ(logins.Login("jdoe", "guess", "2001:db8:5:6::2")->Outcome, LoginOutcome::Refused);

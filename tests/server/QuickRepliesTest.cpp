@@ -98,14 +98,14 @@ TEST(QuickReplies, AChangeByAnotherProcessReachesTheAddressCheck) {
     ASSERT_EQ(GetIp(port, kSecret, "PC"), "OK 127.0.0.1 192.0.2.7");
 
     // As the administration commands do it: another connection changes only the database.
-    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCostForTests())
                     .RecordAddress(1, "PC", "192.0.2.8", 1'700'000'100, "0.3.11.25")
                     .Value());
     EXPECT_TRUE(WaitUntil([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 192.0.2.8"; }))
         << "an address recorded elsewhere";
 
     const std::string renewed = ScramblePassword("new");
-    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCostForTests())
                     .SetPassword("jdoe", renewed)
                     .Value());
     EXPECT_TRUE(WaitUntil([&] { return GetIp(port, kSecret, "PC") == "OK 127.0.0.1 "; }))
@@ -115,7 +115,7 @@ TEST(QuickReplies, AChangeByAnotherProcessReachesTheAddressCheck) {
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.9"), "OK");
 
     ASSERT_TRUE(
-        server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe").Value());
+        server::Storage(server.DatabasePath(), server::LowestCostForTests()).DeleteAccount("jdoe").Value());
     EXPECT_TRUE(WaitUntil([&] { return GetIp(port, renewed, "PC") == "OK 127.0.0.1 "; }))
         << "a deleted account shows nothing";
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.10"), "ERR Invalid ID or password");
@@ -127,7 +127,7 @@ TEST(QuickReplies, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
     ASSERT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.7"), "OK");
     // The view still has the old record for a moment; the writing thread must not trust it.
     ASSERT_TRUE(
-        server::Storage(server.DatabasePath(), server::LowestCost()).DeleteAccount("jdoe").Value());
+        server::Storage(server.DatabasePath(), server::LowestCostForTests()).DeleteAccount("jdoe").Value());
     EXPECT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.8"), "ERR Invalid ID or password");
     EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "(no host)");
 }
@@ -276,7 +276,7 @@ TEST(Package, AChangedPackageIsDeliveredFromTheNextDownloadOn) {
     EXPECT_EQ(BodyOf(RawExchange(server.Port(), request)), PackageOfSize(5000, 'b'));
 
     // As set-package does it from another process.
-    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCost())
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCostForTests())
                     .SetPackage(PackageOfSize(6000, 'c')));
     EXPECT_EQ(BodyOf(RawExchange(server.Port(), request)), PackageOfSize(6000, 'c'));
 

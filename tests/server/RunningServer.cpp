@@ -26,7 +26,7 @@ ServerSetup RunningServer::DefaultSetup() {
 
 RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_ / "service.db") {
     // The least hashing cost: tests make many accounts; the service's own cost is tested apart.
-    storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCost());
+    storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCostForTests());
     actions_ = std::make_unique<server::ServiceActions>(
         *storage_, setup.Offer, [this] { return now_.load(); }, setup.Logins);
     frontEnd_ = std::make_unique<server::HttpFrontEnd>(*storage_, *actions_, setup.FrontEnd);

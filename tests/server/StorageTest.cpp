@@ -15,7 +15,7 @@ namespace {
 using namespace server;
 
 void ExpectUnavailable(const std::string& path, const std::string& told = {}) {
-    const auto opened = Storage::Open(path, LowestCost());
+    const auto opened = Storage::Open(path, LowestCostForTests());
     ASSERT_FALSE(opened) << path;
     EXPECT_EQ(opened.Failure().Kind, ErrorKind::Unavailable) << path;
     EXPECT_NE(opened.Failure().Message.find(told), std::string::npos) << opened.Failure().Message;
@@ -26,7 +26,7 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
     const std::string path = folder / "keep.db";
     HostNumber number = 0;
     {
-        Storage storage(path, LowestCost());
+        Storage storage(path, LowestCostForTests());
         ASSERT_EQ(storage.CreateAccount("jdoe", "stored", 1).Value(), CreateResult::Created);
         ASSERT_EQ(storage.CreateAccount("amy", "stored2", 1).Value(), CreateResult::Created);
         const AccountKey jdoe = *storage.FindAccount("jdoe").Value();
@@ -34,7 +34,7 @@ TEST(Storage, KeepsEverythingInOneWalDatabaseAcrossRestarts) {
         ASSERT_EQ(storage.OfferHosts(jdoe, "amy", {number}, 6)->Result, OfferResult::Recorded);
         ASSERT_TRUE(storage.SetOfferedVersion("0.3.12.30"));
     }
-    Storage storage(path, LowestCost());
+    Storage storage(path, LowestCostForTests());
     const AccountKey amy = *storage.Authenticate("amy", "stored2").Value();
     const auto offered = storage.HostsOfferedTo(amy).Value();
     ASSERT_EQ(offered.size(), 1u);
@@ -62,7 +62,7 @@ TEST(Storage, RefusesADatabaseOfANewerSchema) {
 
 TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
     testing_support::TempFolder folder;
-    Storage storage(folder / "delete.db", LowestCost());
+    Storage storage(folder / "delete.db", LowestCostForTests());
     ASSERT_EQ(storage.CreateAccount("jdoe", "s", 1).Value(), CreateResult::Created);
     ASSERT_EQ(storage.CreateAccount("amy", "s", 1).Value(), CreateResult::Created);
     const AccountKey jdoe = *storage.FindAccount("jdoe").Value();
@@ -83,9 +83,9 @@ TEST(Storage, DeletingAnAccountRemovesItsHostsAndOffers) {
 TEST(Storage, TheMemoryViewFollowsEveryAccountChangeAsAFreshLoadWouldShowIt) {
     testing_support::TempFolder folder;
     const std::string path = folder / "view.db";
-    Storage storage(path, LowestCost());
+    Storage storage(path, LowestCostForTests());
     const auto expectSameAsFresh = [&](const std::string& step) {
-        Storage fresh(path, LowestCost());
+        Storage fresh(path, LowestCostForTests());
         for (const std::string userId : {"jdoe", "JDoe", "amy", "zed"}) {
             const auto mine = storage.View().FindLogin(userId);
             const auto loaded = fresh.View().FindLogin(userId);
@@ -125,7 +125,7 @@ TEST(Storage, TheMemoryViewFollowsEveryAccountChangeAsAFreshLoadWouldShowIt) {
 
 TEST(Storage, AnAccountHasABoundedNumberOfHosts) {
     testing_support::TempFolder folder;
-    Storage storage(folder / "bounded.db", LowestCost());
+    Storage storage(folder / "bounded.db", LowestCostForTests());
     ASSERT_EQ(storage.CreateAccount("jdoe", "s", 1).Value(), CreateResult::Created);
     const AccountKey jdoe = *storage.FindAccount("jdoe").Value();
     for (std::int64_t i = 0; i < kMaxHostsPerAccount; ++i) {
@@ -198,7 +198,7 @@ public:
 
     // --- everything else fails
     static Error Gone() { return Unavailable("disk I/O error"); }
-    HashCost Cost() const override { return LowestCost(); }
+    HashCost Cost() const override { return LowestCostForTests(); }
     Result<CreateResult> CreateAccount(std::string_view, std::string_view, UnixTime) override {
         return Gone();
     }

@@ -214,7 +214,7 @@ TEST_F(SettingsTest, CrashDuringASaveKeepsEveryCompletedWrite) {
     GivenFile("[Main]\nid=old\npassword=oldpw\n");
     const ChildResult result = RunInChild([&] {
         int writes = 0;
-        platform::test_seams::SetBeforeReplaceHook([&](const std::string&) {
+        platform::SetBeforeReplaceHookForTests([&](const std::string&) {
             if (++writes == 2) {
                 ::raise(SIGKILL); // while the password is being written
             }

@@ -1,7 +1,7 @@
 #pragma once
 // Sets a test seam of the program for one scope and puts the real behaviour back afterwards,
 // as ScopedEnv does for a variable: the seams are set through a function whose empty argument
-// restores the real one (SetClockForTests, SetResolverForTests, SetMessageBoxHook, ...).
+// restores the real one (SetClockForTests, SetResolverForTests, SetMessageBoxHookForTests, ...).
 
 #include <type_traits>
 #include <utility>

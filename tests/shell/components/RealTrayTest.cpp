@@ -92,7 +92,7 @@ protected:
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (qstrcmp(widget->metaObject()->className(), "QSystemTrayIconSys") == 0) {
                 QWindow* window = widget->windowHandle();
-                return window && window->isExposed() && qtShell->Geometry().width() > 0;
+                return window && window->isExposed() && qtShell->GeometryForTests().width() > 0;
             }
         }
         return false;
@@ -107,7 +107,7 @@ protected:
         if (lastClick.isValid() && lastClick.elapsed() < apart) {
             RunEventsFor(std::chrono::milliseconds(apart - lastClick.elapsed()));
         }
-        const QPoint centre = qtShell->Geometry().center();
+        const QPoint centre = qtShell->GeometryForTests().center();
         platform::SpawnProgram(xdotool,
                                {"mousemove", std::to_string(centre.x()), std::to_string(centre.y()),
                                 "click", "--repeat", std::to_string(times), "--delay", "60",

@@ -27,11 +27,11 @@ class CompanionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         savedPath_ = CompanionPath();
-        InitCompanionPath(temp_.FolderPath());
+        InitCompanionPathForTests(temp_.FolderPath());
     }
     void TearDown() override {
         UnloadCompanion();
-        InitCompanionPath(platform::FolderOf(savedPath_));
+        InitCompanionPathForTests(platform::FolderOf(savedPath_));
     }
 
     void Install(const char* builtModule) {

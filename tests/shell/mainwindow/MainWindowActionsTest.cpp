@@ -84,7 +84,9 @@ protected:
     // Runs what the framework runs when the window thread becomes idle.
     void Idle() {
         Control<TActionList>(*window, "ActionList1")->ScheduleUpdate();
-        WaitFor([&] { return !Control<TActionList>(*window, "ActionList1")->IsUpdateScheduled(); });
+        WaitFor([&] {
+            return !Control<TActionList>(*window, "ActionList1")->IsUpdateScheduledForTests();
+        });
     }
     QString MenuItemText(const char* name) {
         emit Control<TPopupMenu>(*window, "PopupTray")->aboutToShow();
@@ -240,7 +242,7 @@ TEST_F(TMainWindowActionsTest, TheErrorBoxOfAHandlerIsApplicationModal) {
     Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2);
     std::filesystem::remove(IniPath());
     std::filesystem::create_directory(IniPath()); // every write of Save now fails
-    SetMessageBoxHook({});                        // real boxes from here on
+    SetMessageBoxHookForTests({});                // real boxes from here on
     const auto openBoxes = [] {
         std::vector<QMessageBox*> open;
         for (QWidget* widget : QApplication::topLevelWidgets()) {

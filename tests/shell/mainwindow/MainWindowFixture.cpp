@@ -59,7 +59,7 @@ void TMainWindowTest::SetUp() {
     Vars.UserID = std::string();
     Vars.Password = std::string();
     Vars.LoginID = std::string();
-    InitCompanionPath(Cfg.AppPath);
+    InitCompanionPathForTests(Cfg.AppPath);
     TNetLimits limits;
     limits.PerRead = 2s;
     SetNetLimitsForTests(limits);

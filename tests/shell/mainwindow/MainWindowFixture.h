@@ -65,7 +65,7 @@ protected:
     std::vector<TMessageBoxRequest> boxes;
     std::deque<TMsgAnswer> answers;
     testing_support::ScopedSeam<TMessageBoxHook> boxHook_{
-        SetMessageBoxHook,
+        SetMessageBoxHookForTests,
         [this](const TMessageBoxRequest& request) { return AnswerBox(request); }};
     // 6 December 2026, 12:30:05; the report's 100 ms wait is skipped.
     testing_support::ScopedSeam<TClockSeam> clock_{
@@ -74,8 +74,7 @@ protected:
 
     testing_support::TempFolder temp_;
     std::filesystem::path folder = temp_.Path();
-    testing_support::ScopedEnv runtimeDir_{"CORVALE_TEST_RUNTIME_DIR",
-                                           (folder / "runtime").string()};
+    testing_support::ScopedEnv runtimeDir_{"CORVALE_RUNTIME_DIR", (folder / "runtime").string()};
     testing_support::ScopedEnv configHome_{"XDG_CONFIG_HOME", (folder / "config").string()};
     testing_support::LoopbackServer service;
     TTrayShellLog tray;

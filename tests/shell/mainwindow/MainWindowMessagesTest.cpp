@@ -31,7 +31,7 @@ protected:
     TToolResult SendWithTool(const QString& message) {
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("CORVALE_TEST_RUNTIME_DIR"),
+        env.insert(QStringLiteral("CORVALE_RUNTIME_DIR"),
                    QString::fromStdString((folder / "runtime").string()));
         tool.setProcessEnvironment(env);
         tool.start(QStringLiteral(CORVALE_MSG), {message});

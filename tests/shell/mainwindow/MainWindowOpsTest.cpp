@@ -112,7 +112,7 @@ TEST_F(TMainWindowOpsTest, TheUpdateHandOverEndsTheProgramLikeExit) {
 }
 
 TEST_F(TMainWindowOpsTest, TaskBoxesAreNonModalOwnerlessAndSeveralAtOnce) {
-    SetMessageBoxHook({}); // real boxes
+    SetMessageBoxHookForTests({}); // real boxes
     WriteIni("start_hidden=0\n");
     auto& w = CreateWindow();
     auto first = std::async(std::launch::async, [] {
@@ -151,7 +151,7 @@ TEST_F(TMainWindowOpsTest, TaskBoxesAreNonModalOwnerlessAndSeveralAtOnce) {
 // Tasks waiting on a box or a window change when the window goes return at once, as if
 // the box had been dismissed, and the boxes close; later calls change nothing.
 TEST_F(TMainWindowOpsTest, TasksWaitingWhenTheWindowGoesAreReleased) {
-    SetMessageBoxHook({});
+    SetMessageBoxHookForTests({});
     CreateWindow();
     auto question = std::async(std::launch::async, [] {
         return WindowOps().ShowMessage("Do you want to update ?", "Updates", TMsgButtons::YesNo);

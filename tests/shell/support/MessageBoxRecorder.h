@@ -18,7 +18,7 @@ public:
 private:
     TMsgAnswer answer_;
     std::vector<TMessageBoxRequest> requests_;
-    testing_support::ScopedSeam<TMessageBoxHook> hook_{SetMessageBoxHook,
+    testing_support::ScopedSeam<TMessageBoxHook> hook_{SetMessageBoxHookForTests,
                                                        [this](const TMessageBoxRequest& request) {
                                                            requests_.push_back(request);
                                                            return answer_;
