@@ -8,7 +8,7 @@
 #include <functional>
 #include <gmock/gmock.h>
 
-namespace corvale_test {
+namespace testing_support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -336,4 +336,4 @@ TEST_F(HostListTest, TimeoutTextIsShownAndTheFlagCleared) {
 }
 
 } // namespace
-} // namespace corvale_test
+} // namespace testing_support

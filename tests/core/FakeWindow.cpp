@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace corvale_test {
+namespace testing_support {
 
 void FakeWindow::RecordLocked(const std::string& text) {
     calls_.push_back({std::this_thread::get_id(), text});
@@ -214,4 +214,4 @@ bool FakeInviteDialog::WaitForCall(const std::string& call,
         [&] { return std::find(calls_.begin(), calls_.end(), call) != calls_.end(); }, timeout);
 }
 
-} // namespace corvale_test
+} // namespace testing_support

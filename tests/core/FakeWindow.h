@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-namespace corvale_test {
+namespace testing_support {
 
 using namespace std::chrono_literals;
 
@@ -192,4 +192,4 @@ private:
 // For conditions no fake can signal (files, threads).
 using testing_support::WaitUntil;
 
-} // namespace corvale_test
+} // namespace testing_support

@@ -9,7 +9,7 @@
 #include <gmock/gmock.h>
 #include <optional>
 
-namespace corvale_test {
+namespace testing_support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -335,4 +335,4 @@ TEST_F(IPReportTest, LoginMarkerStandsWhileTheReportIsOutstanding) {
 }
 
 } // namespace
-} // namespace corvale_test
+} // namespace testing_support

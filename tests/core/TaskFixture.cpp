@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <mutex>
 
-namespace corvale_test {
+namespace testing_support {
 
 namespace {
 
@@ -96,4 +96,4 @@ std::vector<std::string> TaskTest::Targets() const {
     return targets;
 }
 
-} // namespace corvale_test
+} // namespace testing_support

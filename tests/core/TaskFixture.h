@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace corvale_test {
+namespace testing_support {
 
 using testing_support::LoopbackServer;
 using testing_support::ScriptedReply;
@@ -69,4 +69,4 @@ private:
     std::optional<testing_support::ScopedNetLimits> netLimits_;
 };
 
-} // namespace corvale_test
+} // namespace testing_support

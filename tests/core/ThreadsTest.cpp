@@ -8,7 +8,7 @@
 #include <gmock/gmock.h>
 #include <mutex>
 
-namespace corvale_test {
+namespace testing_support {
 namespace {
 
 // What the test procedures below saw, shared with the test that started them.
@@ -231,4 +231,4 @@ TEST_F(ThreadsTest, TaskHeldByAMessageBoxDoesNotHoldAnother) {
 }
 
 } // namespace
-} // namespace corvale_test
+} // namespace testing_support

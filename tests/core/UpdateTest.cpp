@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace corvale_test {
+namespace testing_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -319,4 +319,4 @@ TEST_F(UpdateTest, YesToBothQuestionsStartsTheUpdate) {
 }
 
 } // namespace
-} // namespace corvale_test
+} // namespace testing_support

@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const std::string text = fuzz::Text(data + 1, size - 1);
+    const std::string text = testing_support::Text(data + 1, size - 1);
 
     const std::string atOnce = Base64Decode(text);
     FUZZ_CHECK(atOnce == PlainDecode(text));

@@ -16,7 +16,7 @@ std::vector<std::string> Items(const std::string& text, std::string_view separat
     if (text.empty()) {
         return {};
     }
-    std::vector<std::string> items = fuzz::AllFields(text, separator);
+    std::vector<std::string> items = testing_support::AllFields(text, separator);
     if (items.back().empty()) {
         items.pop_back(); // the last separator ended the last item
     }
@@ -49,17 +49,17 @@ int DaysInMonth(int year, int month) {
 // date alone at midnight), or empty text when it holds no valid date and time.
 std::string ExpectedDateTimeText(const std::string& field) {
     std::string_view rest = field;
-    const std::string date = fuzz::TakeUntil(rest, ' ');
+    const std::string date = testing_support::TakeUntil(rest, ' ');
     const std::string time(rest);
     if (IsBlank(date) || IsBlank(time)) {
         return {};
     }
-    const auto dateFields = fuzz::AllFields(date, "-");
-    const auto timeFields = fuzz::AllFields(time, ":");
+    const auto dateFields = testing_support::AllFields(date, "-");
+    const auto timeFields = testing_support::AllFields(time, ":");
     std::array<int, 6> v{};
     for (std::size_t i = 0; i < 6; ++i) {
-        const auto reading =
-            fuzz::ReadNumber(i < 3 ? FieldAt(dateFields, i) : FieldAt(timeFields, i - 3));
+        const auto reading = testing_support::ReadNumber(i < 3 ? FieldAt(dateFields, i)
+                                                               : FieldAt(timeFields, i - 3));
         if (reading.IsError) {
             return {};
         }
@@ -99,7 +99,7 @@ void CheckBuddyRecord(const std::string& record) {
 
 void CheckHostRecord(const std::string& record) {
     const auto fields = Items(record, ",");
-    const auto number = fuzz::ReadNumber(FieldAt(fields, 0));
+    const auto number = testing_support::ReadNumber(FieldAt(fields, 0));
     try {
         const THostRow row = ParseHostRecord(record);
         FUZZ_CHECK(!number.IsError);
@@ -107,7 +107,7 @@ void CheckHostRecord(const std::string& record) {
         FUZZ_CHECK(row.Host == FieldAt(fields, 1));
     } catch (const EConvertError& e) {
         FUZZ_CHECK(number.IsError);
-        FUZZ_CHECK(e.what() == fuzz::ConversionErrorText(number.Trimmed));
+        FUZZ_CHECK(e.what() == testing_support::ConversionErrorText(number.Trimmed));
     }
 }
 
@@ -115,7 +115,7 @@ void CheckHostRecord(const std::string& record) {
 
 // The input is the remainder of a list reply after "OK" and its blank.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string message = fuzz::Text(data, size);
+    const std::string message = testing_support::Text(data, size);
     const auto records = CutItems(message, ";");
     FUZZ_CHECK(records == Items(message, ";"));
     for (const std::string& record : records) {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace fuzz {
+namespace testing_support {
 
 [[noreturn]] inline void Fail(const char* file, int line, const char* what) {
     std::fprintf(stderr, "%s:%d: property broken: %s\n", file, line, what);
@@ -21,7 +21,7 @@ namespace fuzz {
 #define FUZZ_CHECK(condition)                                                                      \
     do {                                                                                           \
         if (!(condition)) {                                                                        \
-            ::fuzz::Fail(__FILE__, __LINE__, #condition);                                          \
+            ::testing_support::Fail(__FILE__, __LINE__, #condition);                               \
         }                                                                                          \
     } while (false)
 
@@ -114,4 +114,4 @@ inline std::string ConversionErrorText(const std::string& trimmed) {
     return "'" + trimmed + "' is not a valid integer value";
 }
 
-} // namespace fuzz
+} // namespace testing_support

@@ -187,9 +187,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const testing_support::TempFolder folder(ScratchBase());
     static const std::string path = folder / "corvale.ini";
     std::string_view rest(reinterpret_cast<const char*>(data), size);
-    const std::string section = fuzz::TakeUntil(rest, '\n');
-    const std::string key = fuzz::TakeUntil(rest, '\n');
-    const std::string value = fuzz::TakeUntil(rest, '\n');
+    const std::string section = testing_support::TakeUntil(rest, '\n');
+    const std::string key = testing_support::TakeUntil(rest, '\n');
+    const std::string value = testing_support::TakeUntil(rest, '\n');
     const std::string before(rest);
     WriteBytes(path, before);
     const Model model = ModelOf(before);

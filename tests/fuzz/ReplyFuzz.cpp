@@ -23,7 +23,7 @@ void CheckCutAtFirstBlank(const std::string& text, const std::string& head,
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string body = fuzz::Text(data, size);
+    const std::string body = testing_support::Text(data, size);
 
     // The transport delivers the body followed by one zero byte.
     const std::string text = ReplyText(TMemoryBlock(body + '\0'));

@@ -18,7 +18,7 @@ Outcome PlainReading(std::string_view target) {
         return {std::nullopt, "Missing action"};
     }
     std::vector<std::string> pairs;
-    for (std::string& pair : fuzz::AllFields(target.substr(question + 1), "&")) {
+    for (std::string& pair : testing_support::AllFields(target.substr(question + 1), "&")) {
         if (!pair.empty()) {
             pairs.push_back(std::move(pair));
         }
@@ -29,7 +29,7 @@ Outcome PlainReading(std::string_view target) {
     server::ServiceQuery query;
     for (std::size_t i = 0; i < pairs.size(); ++i) {
         std::string_view rest = pairs[i];
-        const std::string key = fuzz::TakeUntil(rest, '=');
+        const std::string key = testing_support::TakeUntil(rest, '=');
         const std::string value(rest);
         if (key.empty() || key.size() > server::kMaxQueryKeyLength) {
             return {std::nullopt, "Malformed request"};
@@ -67,7 +67,7 @@ std::string Rebuilt(const server::ServiceQuery& query) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string target = fuzz::Text(data, size);
+    const std::string target = testing_support::Text(data, size);
     const server::Result<server::ServiceQuery> parse = server::ParseServiceQuery(target);
     const Outcome expected = PlainReading(target);
 

@@ -12,8 +12,8 @@ TArrayOfString Expected(const std::string& text, const std::string& separator,
                         TArrayOfString before) {
     std::vector<std::string> fields;
     if (!text.empty()) {
-        fields =
-            separator.empty() ? std::vector<std::string>{text} : fuzz::AllFields(text, separator);
+        fields = separator.empty() ? std::vector<std::string>{text}
+                                   : testing_support::AllFields(text, separator);
         if (fields.back().empty()) {
             fields.pop_back();
         }
@@ -49,8 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t count = data[0] % 16;
     const std::size_t separatorLength = std::min<std::size_t>(data[1] % 4, size - 2);
-    const std::string separator = fuzz::Text(data + 2, separatorLength);
-    const std::string text = fuzz::Text(data + 2 + separatorLength, size - 2 - separatorLength);
+    const std::string separator = testing_support::Text(data + 2, separatorLength);
+    const std::string text =
+        testing_support::Text(data + 2 + separatorLength, size - 2 - separatorLength);
 
     TArrayOfString values(count);
     for (std::size_t i = 0; i < count; ++i) {

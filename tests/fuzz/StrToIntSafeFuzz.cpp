@@ -4,8 +4,8 @@
 #include "util/Lib1.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text = fuzz::Text(data, size);
-    const fuzz::NumberReading expected = fuzz::ReadNumber(text);
+    const std::string text = testing_support::Text(data, size);
+    const testing_support::NumberReading expected = testing_support::ReadNumber(text);
     try {
         const std::int32_t value = StrToIntSafe(text);
         FUZZ_CHECK(!expected.IsError);
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(StrToIntSafe(std::to_string(value)) == value);
     } catch (const EConvertError& e) {
         FUZZ_CHECK(expected.IsError);
-        FUZZ_CHECK(e.what() == fuzz::ConversionErrorText(expected.Trimmed));
+        FUZZ_CHECK(e.what() == testing_support::ConversionErrorText(expected.Trimmed));
     }
     return 0;
 }

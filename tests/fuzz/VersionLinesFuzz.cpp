@@ -16,10 +16,11 @@ struct VersionReading {
 };
 
 VersionReading ReadVersion(const std::string& lines) {
-    const auto fields = fuzz::AllFields(lines, "\n");
+    const auto fields = testing_support::AllFields(lines, "\n");
     TVersion version{};
     for (std::size_t i = 0; i < version.size(); ++i) {
-        const auto reading = fuzz::ReadNumber(i < fields.size() ? fields[i] : std::string());
+        const auto reading =
+            testing_support::ReadNumber(i < fields.size() ? fields[i] : std::string());
         if (reading.IsError) {
             return {std::nullopt, reading.Trimmed};
         }
@@ -41,7 +42,7 @@ std::optional<TVersion> CheckOfferedVersion(const std::string& lines) {
         return version;
     } catch (const EConvertError& e) {
         FUZZ_CHECK(!expected.Version);
-        FUZZ_CHECK(e.what() == fuzz::ConversionErrorText(expected.BadLine));
+        FUZZ_CHECK(e.what() == testing_support::ConversionErrorText(expected.BadLine));
         return std::nullopt;
     }
 }
@@ -52,7 +53,7 @@ std::optional<TVersion> CheckOfferedVersion(const std::string& lines) {
 // the own version.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view rest(reinterpret_cast<const char*>(data), size);
-    const std::string offeredLines = fuzz::TakeUntil(rest, '\0');
+    const std::string offeredLines = testing_support::TakeUntil(rest, '\0');
     const std::string ownLines(rest);
 
     const auto offered = CheckOfferedVersion(offeredLines);

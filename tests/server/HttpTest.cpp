@@ -14,10 +14,10 @@
 
 namespace {
 
-using server_test::RawExchange;
-using server_test::RunningServer;
 using testing_support::BodyOf;
 using testing_support::HeadOf;
+using testing_support::RawExchange;
+using testing_support::RunningServer;
 using testing_support::StatusLineOf;
 
 std::string FormPost(const std::string& path, const std::string& form) {
@@ -89,7 +89,7 @@ TEST(HttpFrontEnd, AccessLogNamesTheActionButNeverTheQueryValues) {
         RunningServer server(setup);
         server.AddAccount("jdoe", "secret");
         ASSERT_EQ(
-            server_test::Call(
+            testing_support::Call(
                 "setip", {{"id", "jdoe"}, {"pswd", stored}, {"host", "PC"}, {"ip", "192.0.2.7"}}),
             "OK");
         RawExchange(server.Port(), "GET /x%0Aforged%20line HTTP/1.0\r\n\r\n");
@@ -112,7 +112,7 @@ TEST(HttpFrontEnd, DualStackListenerShowsIPv4PeersDotted) {
     } catch (const std::runtime_error&) {
         GTEST_SKIP() << "no IPv6 on this machine";
     }
-    EXPECT_EQ(server_test::Call("getip"), "OK 127.0.0.1 ");
+    EXPECT_EQ(testing_support::Call("getip"), "OK 127.0.0.1 ");
 }
 
 TEST(HttpFrontEnd, HomePageLinksSignupAndDownload) {

@@ -20,16 +20,16 @@
 namespace {
 
 using namespace std::chrono_literals;
-using server_test::RunningServer;
 using testing_support::BodyOf;
 using testing_support::RawLoopbackClient;
+using testing_support::RunningServer;
 using testing_support::StatusLineOf;
 using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
 // A normal client's request, replied to while the misbehaving connection is open.
 void ExpectNormalClientServed(const char* why) {
-    EXPECT_EQ(server_test::Call("clver"), "OK 0\n3\n11\n25") << why;
+    EXPECT_EQ(testing_support::Call("clver"), "OK 0\n3\n11\n25") << why;
 }
 
 TEST(Limits, OversizedRequestsGetAReplyAndAreClosed) {
@@ -76,7 +76,7 @@ TEST(Limits, OversizedRequestsGetAReplyAndAreClosed) {
     // Just under the limits is still a request.
     const std::string host(4000, 'h');
     const std::string id(3500, 'i');
-    EXPECT_EQ(server_test::Call("getip", {{"id", id}, {"host", host}}), "OK 127.0.0.1 ");
+    EXPECT_EQ(testing_support::Call("getip", {{"id", id}, {"host", host}}), "OK 127.0.0.1 ");
 }
 
 TEST(Limits, AHeadThatNeverEndsIsRefusedAndClosed) {
@@ -143,7 +143,8 @@ TEST(Limits, AReplySlowerThanTheHeadDeadlineStillArrives) {
     const std::string report =
         "GET /bin/corvale/cmd.php?action=setip&id=jdoe&pswd=" + ScramblePassword("secret") +
         "&host=PC&ip=192.0.2.";
-    ASSERT_EQ(BodyOf(server_test::RawExchange(server.Port(), report + "7 HTTP/1.0\r\n\r\n")), "OK");
+    ASSERT_EQ(BodyOf(testing_support::RawExchange(server.Port(), report + "7 HTTP/1.0\r\n\r\n")),
+              "OK");
 
     server::Database blocker(server.DatabasePath());
     blocker.Execute("BEGIN IMMEDIATE"); // for less than the service's busy timeout

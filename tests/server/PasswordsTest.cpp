@@ -13,9 +13,9 @@
 namespace {
 
 using namespace server;
-using server_test::Call;
-using server_test::RunningServer;
-using server_test::ServerSetup;
+using testing_support::Call;
+using testing_support::RunningServer;
+using testing_support::ServerSetup;
 
 std::map<std::string, std::string> PasswordColumn(const std::string& path) {
     Database raw(path);

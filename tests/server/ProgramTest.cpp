@@ -65,7 +65,7 @@ TEST(Program, ServesUntilTerminatedAndKeepsItsData) {
 }
 
 TEST(Program, PortInUseFails) {
-    server_test::RunningServer occupant;
+    testing_support::RunningServer occupant;
     Child serve({"--db", occupant.Folder() / "second.db", "--listen",
                  "127.0.0.1:" + std::to_string(occupant.Port())});
     EXPECT_EQ(serve.Wait(), 1);

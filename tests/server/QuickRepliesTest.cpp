@@ -19,9 +19,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using server_test::RawExchange;
-using server_test::RunningServer;
 using testing_support::BodyOf;
+using testing_support::RawExchange;
+using testing_support::RunningServer;
 using testing_support::WaitUntil;
 
 const std::string kSecret = ScramblePassword("s+cr/t=");
@@ -114,8 +114,9 @@ TEST(QuickReplies, AChangeByAnotherProcessReachesTheAddressCheck) {
     EXPECT_EQ(SetIp(port, kSecret, "PC", "192.0.2.9"), "ERR Invalid ID or password");
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.9"), "OK");
 
-    ASSERT_TRUE(
-        server::Storage(server.DatabasePath(), server::LowestCostForTests()).DeleteAccount("jdoe").Value());
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCostForTests())
+                    .DeleteAccount("jdoe")
+                    .Value());
     EXPECT_TRUE(WaitUntil([&] { return GetIp(port, renewed, "PC") == "OK 127.0.0.1 "; }))
         << "a deleted account shows nothing";
     EXPECT_EQ(SetIp(port, renewed, "PC", "192.0.2.10"), "ERR Invalid ID or password");
@@ -126,8 +127,9 @@ TEST(QuickReplies, ARemovedLoginIsRefusedEvenWhenItsReportWasAlreadyQueued) {
     server.AddAccount("jdoe", "s+cr/t=");
     ASSERT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.7"), "OK");
     // The view still has the old record for a moment; the writing thread must not trust it.
-    ASSERT_TRUE(
-        server::Storage(server.DatabasePath(), server::LowestCostForTests()).DeleteAccount("jdoe").Value());
+    ASSERT_TRUE(server::Storage(server.DatabasePath(), server::LowestCostForTests())
+                    .DeleteAccount("jdoe")
+                    .Value());
     EXPECT_EQ(SetIp(server.Port(), kSecret, "PC", "192.0.2.8"), "ERR Invalid ID or password");
     EXPECT_EQ(CommittedAddress(server.DatabasePath(), "PC"), "(no host)");
 }

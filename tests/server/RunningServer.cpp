@@ -9,7 +9,7 @@
 #include <chrono>
 #include <stdexcept>
 
-namespace server_test {
+namespace testing_support {
 
 server::ProductVersion ClientVersion() {
     InitCfg();
@@ -65,4 +65,4 @@ std::string RawExchange(std::uint16_t port, const std::string& request) {
     return testing_support::ExchangeOnLoopback(port, request, testing_support::Scaled(10s));
 }
 
-} // namespace server_test
+} // namespace testing_support

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-namespace server_test {
+namespace testing_support {
 
 struct ServerSetup {
     server::UpdateOffer Offer;
@@ -67,4 +67,4 @@ std::string Call(std::string_view action, std::initializer_list<TQueryPair> keys
 // (empty after a wait of 10 seconds, scaled, with no close).
 std::string RawExchange(std::uint16_t port, const std::string& request);
 
-} // namespace server_test
+} // namespace testing_support

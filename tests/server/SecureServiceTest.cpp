@@ -13,7 +13,7 @@
 
 namespace {
 
-using server_test::RunningServer;
+using testing_support::RunningServer;
 using testing_support::TestAuthority;
 
 class SecureServiceTest : public ::testing::Test {
@@ -25,7 +25,7 @@ protected:
     ~SecureServiceTest() override {
         SetServiceEndpoint({std::string(kDefaultServiceHost), kDefaultServicePort});
     }
-    static server_test::ServerSetup WithCertificate(const testing_support::PemPair& identity) {
+    static testing_support::ServerSetup WithCertificate(const testing_support::PemPair& identity) {
         auto setup = RunningServer::DefaultSetup();
         setup.TlsCertificate = identity.certificate;
         setup.TlsKey = identity.key;

@@ -16,8 +16,8 @@
 
 namespace {
 
-using server_test::Call;
-using server_test::RunningServer;
+using testing_support::Call;
+using testing_support::RunningServer;
 
 constexpr server::UnixTime kNov11 = 1794405909; // 2026-11-11 14:05:09 UTC
 constexpr server::UnixTime kDec06 = 1796515200; // 2026-12-06 00:00:00 UTC
@@ -278,7 +278,7 @@ TEST_F(ServiceTest, StoredPasswordWithPlusSlashAndEqualsRoundTrips) {
 }
 
 TEST_F(ServiceTest, VersionCheckOffersTheClientsOwnVersionByDefault) {
-    const server::ProductVersion own = server_test::ClientVersion();
+    const server::ProductVersion own = testing_support::ClientVersion();
     EXPECT_EQ(Call("clver"), "OK " + std::to_string(own.Major) + "\n" + std::to_string(own.Minor) +
                                  "\n" + std::to_string(own.Release) + "\n" +
                                  std::to_string(own.Build));
@@ -327,15 +327,15 @@ TEST_F(ServiceTest, DownloadWithoutPackageIsNotFoundWithEmptyBody) {
     ASSERT_TRUE(UrlGet(ServiceRequestUrl("dlupdate"), server.Port(), "", block, size));
     EXPECT_EQ(size, 1u) << "only the closing zero byte: the body is empty";
 
-    const std::string raw = server_test::RawExchange(
+    const std::string raw = testing_support::RawExchange(
         server.Port(), "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n");
     EXPECT_EQ(raw.rfind("HTTP/1.1 404 ", 0), 0u) << raw;
     EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n") << raw;
 
     ASSERT_TRUE(server.Storage().SetPackage(std::string("pkg")));
     ASSERT_TRUE(server.Storage().SetPackage(std::nullopt));
-    EXPECT_EQ(server_test::RawExchange(server.Port(),
-                                       "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n")
+    EXPECT_EQ(testing_support::RawExchange(
+                  server.Port(), "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n")
                   .rfind("HTTP/1.1 404 ", 0),
               0u)
         << "a cleared package is gone";

@@ -139,7 +139,7 @@ std::string QuickBody(ServiceActions& actions, const std::string& target) {
 }
 
 TEST(ServiceInput, TheFullAndTheQuickPathReplyAlikeToEveryReport) {
-    server_test::RunningServer server;
+    testing_support::RunningServer server;
     server.AddAccount("jdoe", "secret");
     ServiceActions& actions = server.Actions();
     const std::string login = kTarget + ScramblePassword("secret");

@@ -21,7 +21,7 @@ inline bool TriggerAction(const QObject& window, const char* name) {
     if (auto* actions = window.findChild<TActionList*>()) {
         actions->UpdateActions();
     }
-    QAction* action = window.findChild<QAction*>(form_access::Name(name));
+    QAction* action = window.findChild<QAction*>(testing_support::Name(name));
     if (action == nullptr) {
         ADD_FAILURE() << "no action named " << name;
         return false;
