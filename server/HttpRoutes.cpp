@@ -200,7 +200,8 @@ HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
     const bool post = request.Method == "POST" && path == kSignupPagePath;
     if (!get && !post) {
         HttpReply reply = FailureReply(405);
-        reply.Headers.emplace_back("Allow", path == kSignupPagePath ? "GET, HEAD, POST" : "GET, HEAD");
+        reply.Headers.emplace_back("Allow",
+                                   path == kSignupPagePath ? "GET, HEAD, POST" : "GET, HEAD");
         return reply;
     }
     if (path == kServiceScriptPath) {
