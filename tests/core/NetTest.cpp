@@ -67,6 +67,15 @@ TEST(BuildRequest, FixedPartIs362Bytes) {
     EXPECT_EQ(BuildRequest("", ""), kFixedRequestPart);
 }
 
+// The fixed lines of every request, written out here rather than taken from the code.
+const std::string kRequestHeaderLines =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+    "application/x-shockwave-flash, application/vnd.ms-excel, "
+    "application/vnd.ms-powerpoint, application/msword, */*\r\n"
+    "Accept-Language: en-us\r\n"
+    "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
+    "1.1.4322; .NET CLR 2.0.50727)\r\n";
+
 TEST(Fetch, SendsExactlyTheRequestBytes) {
     LoopbackServer server;
     const auto f =
@@ -74,15 +83,8 @@ TEST(Fetch, SendsExactlyTheRequestBytes) {
     ASSERT_TRUE(server.WaitForRequests(1));
     EXPECT_TRUE(f.Ok);
     EXPECT_EQ(server.Requests()[0],
-              "GET /bin/corvale/cmd.php?action=getip&id=jo+e&pswd=a/b= HTTP/1.0\r\n"
-              "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
-              "application/x-shockwave-flash, application/vnd.ms-excel, "
-              "application/vnd.ms-powerpoint, application/msword, */*\r\n"
-              "Accept-Language: en-us\r\n"
-              "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
-              "1.1.4322; .NET CLR 2.0.50727)\r\n"
-              "Host: 127.0.0.1:" +
-                  std::to_string(server.Port()) +
+              "GET /bin/corvale/cmd.php?action=getip&id=jo+e&pswd=a/b= HTTP/1.0\r\n" +
+                  kRequestHeaderLines + "Host: 127.0.0.1:" + std::to_string(server.Port()) +
                   "\r\n"
                   "Proxy-Connection: Keep-Alive\r\n\r\n");
 }
@@ -419,16 +421,10 @@ std::optional<std::string> RequestReceivedOnPort80(const std::function<void()>& 
 
 // The service's own port is the one the Host line never names: the request, byte for byte.
 TEST(Fetch, RequestToPort80NamesTheHostAlone) {
-    const std::string expected =
-        "GET /bin/corvale/cmd.php?action=clver HTTP/1.0\r\n"
-        "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
-        "application/x-shockwave-flash, application/vnd.ms-excel, "
-        "application/vnd.ms-powerpoint, application/msword, */*\r\n"
-        "Accept-Language: en-us\r\n"
-        "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
-        "1.1.4322; .NET CLR 2.0.50727)\r\n"
-        "Host: service.corvale.test\r\n"
-        "Proxy-Connection: Keep-Alive\r\n\r\n";
+    const std::string expected = "GET /bin/corvale/cmd.php?action=clver HTTP/1.0\r\n" +
+                                 kRequestHeaderLines +
+                                 "Host: service.corvale.test\r\n"
+                                 "Proxy-Connection: Keep-Alive\r\n\r\n";
     EXPECT_EQ(
         BuildRequest(HostField("service.corvale.test", 80), "bin/corvale/cmd.php?action=clver"),
         expected);
