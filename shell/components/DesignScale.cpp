@@ -29,3 +29,7 @@ int TDesignScale::X(int pixels) const {
 int TDesignScale::Y(int pixels) const {
     return static_cast<int>(std::lround(pixels * y_));
 }
+
+int TDesignScale::DesignX(int pixels) const {
+    return static_cast<int>(std::lround(pixels / x_));
+}
