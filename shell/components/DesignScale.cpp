@@ -31,5 +31,7 @@ int TDesignScale::Y(int pixels) const {
 }
 
 int TDesignScale::DesignX(int pixels) const {
-    return static_cast<int>(std::lround(pixels / x_));
+    const int design = static_cast<int>(std::lround(pixels / x_));
+    // A width on screen never becomes 0, which a stored width list would not take back.
+    return pixels > 0 ? std::max(1, design) : design;
 }
