@@ -29,3 +29,9 @@ int TDesignScale::X(int pixels) const {
 int TDesignScale::Y(int pixels) const {
     return static_cast<int>(std::lround(pixels * y_));
 }
+
+int TDesignScale::DesignX(int pixels) const {
+    const int design = static_cast<int>(std::lround(pixels / x_));
+    // A width on screen never becomes 0, which a stored width list would not take back.
+    return pixels > 0 ? std::max(1, design) : design;
+}

@@ -28,6 +28,8 @@ public:
     double YFactor() const { return y_; }
     int X(int pixels) const;
     int Y(int pixels) const;
+    // Back from pixels on screen to design pixels: the inverse of X for any width X gave.
+    int DesignX(int pixels) const;
     QSize Size(int width, int height) const { return {X(width), Y(height)}; }
     QRect Rect(int left, int top, int width, int height) const {
         return {X(left), Y(top), X(width), Y(height)};

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolBar>
@@ -24,10 +25,11 @@
 namespace {
 
 // A report-style list: grid lines, whole-row selection, read-only, a context menu; its
-// columns take the designed widths (the settings keep them, as they keep the stored ones).
+// columns take the designed widths, scaled like the rest of the window (the settings keep
+// the design pixels).
 QTableWidget* NewReportList(const QString& name, const std::vector<QString>& titles,
-                            const TColumnWidths& widths, QAbstractItemView::SelectionMode selection,
-                            QWidget* parent) {
+                            const TColumnWidths& widths, const TDesignScale& scale,
+                            QAbstractItemView::SelectionMode selection, QWidget* parent) {
     auto* list = new QTableWidget(0, static_cast<int>(titles.size()), parent);
     list->setObjectName(name);
     list->setShowGrid(true);
@@ -48,7 +50,7 @@ QTableWidget* NewReportList(const QString& name, const std::vector<QString>& tit
     for (std::size_t i = 0; i < titles.size(); ++i) {
         list->setHorizontalHeaderItem(static_cast<int>(i), new QTableWidgetItem(titles[i]));
         if (i < widths.size()) {
-            list->setColumnWidth(static_cast<int>(i), widths[i]);
+            list->setColumnWidth(static_cast<int>(i), scale.X(widths[i]));
         }
     }
     return list;
@@ -97,17 +99,27 @@ const std::vector<TStatusPanelDef> kSB1Panels = {
 const std::vector<TStatusPanelDef> kSB2Panels = {
     {QStringLiteral("Ok"), 50}, {QStringLiteral("Total"), 32}, {QString(), 50}, {QString(), 50}};
 
-// The longest date and time the last-check panel shows, in the process's time format.
+// Between a list column's edges and its cell text: the style's margin on either side and the
+// grid line.
+int ListCellFrame(const QStyle* style) {
+    return 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
+}
+
+// The longest date and time the last-check panel and the lists show, in the process's time format.
 QString WidestCheckTime() {
     const auto sample = TryEncodeDateTime({2026, 5, 28, 22, 58, 58, 0});
     return sample ? QString::fromLocal8Bit(FormatDisplayDateTime(*sample)) : QString();
 }
 
-// The status panels are the window's only texts in fixed widths: the window grows with what
-// they need, their design texts and what the program writes into them.
-TDesignScale MainWindowDesignScale(const QFontMetrics& metrics) {
+// The status panels and the list columns are the window's texts in fixed widths: the window
+// grows with what they need, their design texts and what the program writes into them.
+TDesignScale MainWindowDesignScale(const QFontMetrics& metrics, int cellFrame) {
     const auto room = [](const std::vector<TStatusPanelDef>& panels, std::size_t index) {
         return panels[index].Width - kPanelFrame;
+    };
+    const TListWidths lists = DesignedListWidths();
+    const auto cell = [cellFrame](const TColumnWidths& widths, std::size_t index) {
+        return widths[index] - cellFrame;
     };
     return TDesignScale(metrics, {
                                      {kSB1Panels[0].Text, room(kSB1Panels, 0)},
@@ -120,6 +132,10 @@ TDesignScale MainWindowDesignScale(const QFontMetrics& metrics) {
                                      {QStringLiteral("Getting..."), room(kSB2Panels, 0)},
                                      {kSB2Panels[1].Text, room(kSB2Panels, 1)},
                                      {QStringLiteral("99999"), room(kSB2Panels, 2)},
+                                     {QStringLiteral("255.255.255.255"), cell(lists.IP, 1)},
+                                     {WidestCheckTime(), cell(lists.IP, 2)},
+                                     {QStringLiteral("255.255.255.255"), cell(lists.Buddies, 3)},
+                                     {WidestCheckTime(), cell(lists.Buddies, 4)},
                                  });
 }
 
@@ -135,7 +151,7 @@ std::vector<TStatusPanelDef> Scaled(std::vector<TStatusPanelDef> panels,
 
 void TCorvaleFormMain::CreatePages() {
     // The font in use (the desktop's), not the designed one: the geometry follows it.
-    design_ = MainWindowDesignScale(fontMetrics());
+    design_ = MainWindowDesignScale(fontMetrics(), ListCellFrame(style()));
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setIconSize(QSize(16, 16));
@@ -168,7 +184,7 @@ void TCorvaleFormMain::CreateYourIpPage() {
     LV1 = NewReportList(
         QStringLiteral("LV1"),
         {QStringLiteral("No"), QStringLiteral("IP Address"), QStringLiteral("Date/Time")},
-        DesignedListWidths().IP, QAbstractItemView::ExtendedSelection, TabSheet1);
+        DesignedListWidths().IP, design_, QAbstractItemView::ExtendedSelection, TabSheet1);
     SB1 = new TStatusPanelBar(QStringLiteral("SB1"), Scaled(kSB1Panels, design_), TabSheet1);
 
     auto* layout = new QVBoxLayout(TabSheet1);
@@ -188,11 +204,11 @@ void TCorvaleFormMain::CreateContactsPage() {
     AddToolSeparator(ToolBar1, "ToolButton7");
     KeepEveryButtonInSight(ToolBar1);
 
-    LV2 =
-        NewReportList(QStringLiteral("LV2"),
-                      {QStringLiteral("No"), QStringLiteral("User ID"), QStringLiteral("Host"),
-                       QStringLiteral("IP Address"), QStringLiteral("Date/Time")},
-                      DesignedListWidths().Buddies, QAbstractItemView::SingleSelection, TabSheet2);
+    LV2 = NewReportList(QStringLiteral("LV2"),
+                        {QStringLiteral("No"), QStringLiteral("User ID"), QStringLiteral("Host"),
+                         QStringLiteral("IP Address"), QStringLiteral("Date/Time")},
+                        DesignedListWidths().Buddies, design_, QAbstractItemView::SingleSelection,
+                        TabSheet2);
     SB2 = new TStatusPanelBar(QStringLiteral("SB2"), Scaled(kSB2Panels, design_), TabSheet2);
 
     auto* layout = new QVBoxLayout(TabSheet2);

@@ -15,18 +15,19 @@
 
 namespace {
 
-TColumnWidths ColumnWidths(const QTableWidget* list) {
+// The settings keep design pixels, so that a stored width reads back the same at any font.
+TColumnWidths ColumnWidths(const QTableWidget* list, const TDesignScale& scale) {
     TColumnWidths widths;
     for (int i = 0; i < list->columnCount(); ++i) {
-        widths.push_back(list->columnWidth(i));
+        widths.push_back(scale.DesignX(list->columnWidth(i)));
     }
     return widths;
 }
 
-void SetColumnWidths(QTableWidget* list, const TColumnWidths& widths) {
+void SetColumnWidths(QTableWidget* list, const TColumnWidths& widths, const TDesignScale& scale) {
     const int count = std::min(list->columnCount(), static_cast<int>(widths.size()));
     for (int i = 0; i < count; ++i) {
-        list->setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
+        list->setColumnWidth(i, scale.X(widths[static_cast<std::size_t>(i)]));
     }
 }
 
@@ -43,12 +44,12 @@ TSettingsEnv TCorvaleFormMain::SettingsEnv() {
 }
 
 TListWidths TCorvaleFormMain::ListWidths() const {
-    return TListWidths{ColumnWidths(LV1), ColumnWidths(LV2)};
+    return TListWidths{ColumnWidths(LV1, design_), ColumnWidths(LV2, design_)};
 }
 
 void TCorvaleFormMain::ApplyListWidths(const TListWidths& widths) {
-    SetColumnWidths(LV1, widths.IP);
-    SetColumnWidths(LV2, widths.Buddies);
+    SetColumnWidths(LV1, widths.IP, design_);
+    SetColumnWidths(LV2, widths.Buddies, design_);
 }
 
 void TCorvaleFormMain::SaveColumns() {

@@ -4,6 +4,7 @@
 #include "mainwindow/MainWindowFixture.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "support/FormAccess.h"
+#include "support/TextRoom.h"
 #include "tests/support/QtWait.h"
 
 #include <QAction>
@@ -57,6 +58,8 @@ TEST_F(TMainWindowStartupTest, StartHiddenOffKeepsTheWindowVisible) {
 }
 
 TEST_F(TMainWindowStartupTest, StoredSettingsAreLoadedAndApplied) {
+    // A font whose texts fit the design: the columns show the stored design pixels as they are.
+    const TApplicationFontScope font{6};
     WriteIni("check_interval=59\nstartup=1\nmin_to_tray=1\nstay_on_top=1\nid=jdoe\n"
              "[Columns]\nip=0,200\nbuddies=,,300\n");
     TCorvaleFormMain& w = CreateWindow(false);
