@@ -7,6 +7,7 @@
 #include "shell/components/WindowMessages.h"
 #include "shell/components/uPortlynx.h"
 #include "support/FormAccess.h"
+#include "support/TextRoom.h"
 #include "tests/support/QtWait.h"
 
 #include <QAction>
@@ -49,6 +50,7 @@ TEST_F(TMainWindowShutdownTest, CloseWithMinToTrayHidesAndKeepsRunning) {
 }
 
 TEST_F(TMainWindowShutdownTest, CloseWithoutMinToTrayEndsAndSavesBothWidthLists) {
+    const TApplicationFontScope font{6}; // a font the design fits: screen and design pixels agree
     WriteIni("start_hidden=0\n");
     auto& w = CreateWindow();
     Control<QTableWidget>(w, "LV1")->setColumnWidth(1, 120);
