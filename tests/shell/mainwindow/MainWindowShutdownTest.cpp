@@ -149,6 +149,24 @@ TEST_F(TMainWindowShutdownTest, ExitByTheUserStillReportsInABox) {
     EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
 }
 
+// A logout that was cancelled leaves the program running with its user: a later close is the
+// user's, so what goes wrong is shown in a box, not written where nobody looks.
+TEST_F(TMainWindowShutdownTest, CloseAfterACancelledLogoutReportsInABox) {
+    WriteIni("start_hidden=0\n");
+    auto& w = CreateWindow();
+    w.WindowProcHook(WM_QUERYENDSESSION); // the logout asks, then is cancelled
+    std::filesystem::remove(IniPath());
+    std::filesystem::create_directory(IniPath());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(RunLoopUntilEnd([&] { w.close(); }));
+    DestroyWindow();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Text,
+              QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
+    EXPECT_EQ(errors.find("Unable to write to"), std::string::npos) << errors;
+}
+
 // Without a notification area a hidden window could never be reached again: every hide
 // becomes a minimise until a tray appears.
 TEST_F(TMainWindowShutdownTest, WithoutATrayHidingMinimisesUntilOneAppears) {
