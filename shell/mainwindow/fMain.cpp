@@ -7,6 +7,7 @@
 #include "core/uEndpoint.h"
 #include "core/uTasksIP.h"
 #include "platform/System.h"
+#include "platform/TerminationSignal.h"
 #include "shell/components/Icons.h"
 #include "shell/components/MessageBox.h"
 #include "shell/components/PopupMenu.h"
@@ -20,7 +21,9 @@
 #include "shell/mainwindow/fMainWindowOps.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
@@ -32,6 +35,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -61,6 +65,31 @@ TCorvaleFormMain::TCorvaleFormMain(TSetup setup)
     RunHandler([this] { FormCreate(); });
 }
 
+namespace {
+
+void ReportOnStandardError(const QString& errorText) {
+    std::fprintf(stderr, "corvale: %s\n", qPrintable(ApplicationErrorText(errorText)));
+}
+
+// The box waits for a user, but a termination signal must still end the program at once:
+// it closes the box and leaves the text where logs keep it.
+void ShowApplicationErrorUntilTerminated(const QString& errorText) {
+    std::unique_ptr<QSocketNotifier> signalWatch;
+    if (const int fd = platform::TerminationSignalFd(); fd >= 0) {
+        signalWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(signalWatch.get(), &QSocketNotifier::activated, [fd, errorText] {
+            platform::DrainTerminationSignals(fd);
+            ReportOnStandardError(errorText);
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                box->reject();
+            }
+        });
+    }
+    ShowApplicationError(errorText);
+}
+
+} // namespace
+
 TCorvaleFormMain::~TCorvaleFormMain() {
     try {
         FormDestroy();
@@ -68,12 +97,11 @@ TCorvaleFormMain::~TCorvaleFormMain() {
         if (EndsUnattended()) {
             // Nobody may be there to dismiss a box, and a session end or a service manager
             // waits only so long before it kills the program: say it where logs keep it.
-            std::fprintf(stderr, "corvale: %s\n",
-                         qPrintable(ApplicationErrorText(QString::fromUtf8(error.what()))));
+            ReportOnStandardError(QString::fromUtf8(error.what()));
             return;
         }
         // The message loop has ended: this box is the only thing left to wait for.
-        ShowApplicationError(QString::fromUtf8(error.what()));
+        ShowApplicationErrorUntilTerminated(QString::fromUtf8(error.what()));
     }
 }
 
@@ -153,8 +181,9 @@ void TCorvaleFormMain::FormShow() {
 void TCorvaleFormMain::closeEvent(QCloseEvent* event) {
     if (FormCloseQuery()) {
         event->accept();
-        // Once the session ends, its manager, not a user, closes the window.
-        Terminate(SessionEnding ? TEndBy::SessionEnd : TEndBy::User);
+        // A close while the system asks the program to quit comes from the session's end;
+        // any other close is the user's, even after a logout that was cancelled.
+        Terminate(closingOnQuitRequest_ ? TEndBy::SessionEnd : TEndBy::User);
     } else {
         event->ignore();
     }

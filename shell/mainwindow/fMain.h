@@ -121,6 +121,8 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Notes the application's quit requests, which the end of the session sends.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Construction: the components and actions (fMainActions.cpp), the pages and the size
@@ -266,4 +268,6 @@ private:
     // of the session or a signal ends the program: its errors then go to standard error.
     bool EndsUnattended() const;
     std::optional<TEndBy> endBy_;
+    // Set while a request to quit the application is handled (fMainMessages.cpp).
+    bool closingOnQuitRequest_ = false;
 };

@@ -10,6 +10,7 @@
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -90,6 +91,9 @@ void TCorvaleFormMain::WatchEndOfSession() {
                 neverRestart(manager);
                 WindowProcHook(WM_QUERYENDSESSION);
             });
+    // The session manager's end (and nothing else in this program) asks the application to
+    // quit; the windows are closed while that request is handled.
+    qGuiApp->installEventFilter(this);
     // A loop that ends without the program's own say ended with the session.
     connect(qGuiApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (!endBy_) {
@@ -110,4 +114,14 @@ void TCorvaleFormMain::WatchEndOfSession() {
 
 void TCorvaleFormMain::QueryEndSession() {
     SessionEnding = true;
+}
+
+bool TCorvaleFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qGuiApp && event->type() == QEvent::Quit && !closingOnQuitRequest_) {
+        closingOnQuitRequest_ = true;
+        // Queued: runs once the request, and the closes it makes, have been handled.
+        QMetaObject::invokeMethod(
+            this, [this] { closingOnQuitRequest_ = false; }, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -182,6 +182,25 @@ bool TSessionManager::SaveYourself(std::chrono::milliseconds deadline) {
     return Serve([this] { return saveDone_; }, deadline);
 }
 
+bool TSessionManager::SaveYourselfForShutdown(std::chrono::milliseconds deadline) {
+    if (!registered_) {
+        return false;
+    }
+    saveDone_ = false;
+    SmsSaveYourself(client_, SmSaveBoth, True, SmInteractStyleNone, False);
+    return Serve([this] { return saveDone_; }, deadline);
+}
+
+void TSessionManager::CancelShutdown() {
+    SmsShutdownCancelled(client_);
+    IceFlush(SmsGetIceConnection(client_));
+}
+
+void TSessionManager::Die() {
+    SmsDie(client_);
+    IceFlush(SmsGetIceConnection(client_));
+}
+
 std::optional<int> TSessionManager::Card8Property(const std::string& name) const {
     const auto found = properties_.find(name);
     if (found == properties_.end() || found->second.empty() || found->second[0].empty()) {

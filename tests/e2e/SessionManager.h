@@ -29,6 +29,13 @@ public:
     // Sends the client a save-yourself as at logout (local save, no shutdown) and serves it
     // until the client reports it done.
     bool SaveYourself(std::chrono::milliseconds deadline);
+    // Sends the save-yourself of a logout that ends the session (shutdown) and serves the
+    // client until it reports it done.
+    bool SaveYourselfForShutdown(std::chrono::milliseconds deadline);
+    // The user cancelled the logout: the session goes on.
+    void CancelShutdown();
+    // The logout goes ahead: the client must end now.
+    void Die();
     // The first byte of a property's first value, as SmCARD8 properties hold it.
     std::optional<int> Card8Property(const std::string& name) const;
 

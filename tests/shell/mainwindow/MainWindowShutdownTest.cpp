@@ -113,25 +113,34 @@ TEST_F(TMainWindowShutdownTest, WidthListsThatCannotBeWrittenAreReported) {
 TEST_F(TMainWindowShutdownTest, UnattendedEndsReportWidthListErrorsOnStandardError) {
     struct TCase {
         const char* How;
+        const char* Ini;
         std::function<void(TCorvaleFormMain&)> Cause;
     };
     const TCase cases[] = {
-        {"SIGTERM", [](TCorvaleFormMain&) { raise(SIGTERM); }},
-        {"the session manager's end",
+        {"SIGTERM", "min_to_tray=1\n", [](TCorvaleFormMain&) { raise(SIGTERM); }},
+        // Shown, so that the quit request has a window to close, which the tray would keep.
+        {"the session manager's end", "min_to_tray=1\nstart_hidden=0\n",
          [](TCorvaleFormMain& w) {
              w.WindowProcHook(WM_QUERYENDSESSION);
-             QCoreApplication::quit();
+             // What the session manager's end becomes in the application: a request to quit
+             // that closes the windows first.
+             QEvent quit(QEvent::Quit);
+             QCoreApplication::sendEvent(qApp, &quit);
          }},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.How);
         boxes.clear();
-        WriteIni("min_to_tray=1\n");
+        WriteIni(c.Ini);
         auto& w = CreateWindow();
+        bool endedByTheWindow = false;
+        QObject::connect(&w, &TCorvaleFormMain::terminateRequested,
+                         [&] { endedByTheWindow = true; });
         std::filesystem::remove(IniPath());
         std::filesystem::create_directory(IniPath());
         testing::internal::CaptureStderr();
         EXPECT_TRUE(RunLoopUntilEnd([&] { c.Cause(w); }));
+        EXPECT_TRUE(endedByTheWindow) << "the window itself ends the program";
         DestroyWindow();
         const std::string errors = testing::internal::GetCapturedStderr();
         EXPECT_TRUE(boxes.empty()) << "no box";
@@ -149,6 +158,24 @@ TEST_F(TMainWindowShutdownTest, ExitByTheUserStillReportsInABox) {
     DestroyWindow();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
+}
+
+// A logout that was cancelled leaves the program running with its user: a later close is the
+// user's, so what goes wrong is shown in a box, not written where nobody looks.
+TEST_F(TMainWindowShutdownTest, CloseAfterACancelledLogoutReportsInABox) {
+    WriteIni("start_hidden=0\n");
+    auto& w = CreateWindow();
+    w.WindowProcHook(WM_QUERYENDSESSION); // the logout asks, then is cancelled
+    std::filesystem::remove(IniPath());
+    std::filesystem::create_directory(IniPath());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(RunLoopUntilEnd([&] { w.close(); }));
+    DestroyWindow();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Text,
+              QStringLiteral("Unable to write to %1.").arg(QString::fromStdString(IniPath())));
+    EXPECT_EQ(errors.find("Unable to write to"), std::string::npos) << errors;
 }
 
 // Without a notification area a hidden window could never be reached again: every hide
