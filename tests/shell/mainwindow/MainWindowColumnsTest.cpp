@@ -3,6 +3,7 @@
 
 #include "mainwindow/MainWindowFixture.h"
 #include "support/FormAccess.h"
+#include "support/TextRoom.h"
 
 #include <QAbstractItemDelegate>
 #include <QApplication>
@@ -16,22 +17,6 @@
 #include <vector>
 
 namespace {
-
-// The application font for a scope (the desktop's font, as the program gets it).
-class TFontScope {
-public:
-    TFontScope(const QString& family, qreal points) : saved_(QApplication::font()) {
-        QFont font(family);
-        font.setPointSizeF(points);
-        QApplication::setFont(font);
-    }
-    ~TFontScope() { QApplication::setFont(saved_); }
-    TFontScope(const TFontScope&) = delete;
-    TFontScope& operator=(const TFontScope&) = delete;
-
-private:
-    QFont saved_;
-};
 
 using TRow = std::vector<const char*>;
 
@@ -95,7 +80,7 @@ protected:
 };
 
 TEST_P(TMainWindowColumnsTest, EveryCellOfFilledListsShowsItsWholeText) {
-    const TFontScope font(Family(), Points());
+    const TApplicationFontScope font(Points(), Family());
     WriteIni("start_hidden=0\n");
     auto& w = CreateWindow();
     ASSERT_EQ(w.font().family(), Family());
@@ -110,7 +95,7 @@ TEST_P(TMainWindowColumnsTest, EveryCellOfFilledListsShowsItsWholeText) {
 // Whatever the columns show, a fresh start and exit stores the designed widths.
 TEST_P(TMainWindowColumnsTest, AFreshExitStoresTheDesignedWidths) {
     {
-        const TFontScope font(Family(), Points());
+        const TApplicationFontScope font(Points(), Family());
         CreateWindow();
         DestroyWindow();
     }
@@ -134,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Fonts, TMainWindowColumnsTest,
 TEST_F(TMainWindowTest, ADraggedWidthReadsBackTheSameAtAnotherFont) {
     const QString family = QStringLiteral("DejaVu Sans");
     {
-        const TFontScope font(family, 14);
+        const TApplicationFontScope font(14, family);
         auto& w = CreateWindow();
         auto* history = Control<QTableWidget>(w, "LV1");
         ASSERT_GT(history->columnWidth(2), 140) << "the columns grow at 14 pt";
@@ -143,7 +128,7 @@ TEST_F(TMainWindowTest, ADraggedWidthReadsBackTheSameAtAnotherFont) {
     }
     EXPECT_NE(ReadIni().find("ip=32,140,140\n"), std::string::npos) << ReadIni();
     {
-        const TFontScope font(family, 8);
+        const TApplicationFontScope font(8, family);
         auto& w = CreateWindow();
         const auto* history = Control<QTableWidget>(w, "LV1");
         EXPECT_EQ(history->columnWidth(1), history->columnWidth(2));

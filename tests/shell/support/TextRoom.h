@@ -17,8 +17,10 @@
 // The application font for a scope (the desktop's font, as the program gets it).
 class TApplicationFontScope {
 public:
-    explicit TApplicationFontScope(qreal points) : saved_(QApplication::font()) {
-        QFont font(QStringLiteral("DejaVu Sans"));
+    explicit TApplicationFontScope(qreal points,
+                                   const QString& family = QStringLiteral("DejaVu Sans"))
+        : saved_(QApplication::font()) {
+        QFont font(family);
         font.setPointSizeF(points);
         QApplication::setFont(font);
     }
