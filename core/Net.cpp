@@ -199,7 +199,7 @@ TFetchResult Fetch(const TFetchRequest& request) {
     if (intoMemory) {
         MemorySink sink;
         if (ExchangeOver(*stream, requestText, sink, exchange) != TExchangeEnd::Completed) {
-            return {.RequestSent = true}; // the block received so far goes with the sink
+            return {.RequestSent = true}; // what was received is dropped with the sink
         }
         return {.Ok = true, .RequestSent = true, .Body = sink.Finish()};
     }
