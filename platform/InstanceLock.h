@@ -1,7 +1,9 @@
 #pragma once
 // The single-instance guard: an exclusive lock on a file named after the guard in the user's
 // runtime folder. The system releases it when the process ends, even after a crash, so it
-// never goes stale.
+// never goes stale. While it is held, the folder holds a BSD lock too, which age-based
+// cleaning of /tmp (systemd-tmpfiles) takes as "in use": the folder is not removed from under
+// a client that runs for weeks.
 
 #include <string>
 
@@ -30,10 +32,12 @@ public:
     bool IsHeld() const { return status_ == Status::Acquired; }
 
 private:
-    InstanceLock(int fd, Status status) : fd_(fd), status_(status) {}
+    InstanceLock(int fd, int folderFd, Status status)
+        : fd_(fd), folderFd_(folderFd), status_(status) {}
     void Release() noexcept;
 
     int fd_ = -1;
+    int folderFd_ = -1;
     Status status_ = Status::Unavailable;
 };
 

@@ -39,17 +39,12 @@ std::string ChosenRuntimeDir(std::string chosen) {
 
 } // namespace
 
-std::string UserRuntimeDirUnder(const std::string& runUserRoot, const std::string& tempRoot) {
-    const std::string uid = std::to_string(geteuid());
-    const std::string session = runUserRoot + uid;
-    if (IsPrivateFolderOfOurs(session)) {
-        return session + '/';
-    }
-    const std::string fallback = tempRoot + "corvale-" + uid;
-    if (mkdir(fallback.c_str(), 0700) != 0 && errno != EEXIST) {
+std::string UserRuntimeDirUnder(const std::string& tempRoot) {
+    const std::string folder = tempRoot + "corvale-" + std::to_string(geteuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         return {};
     }
-    return IsPrivateFolderOfOurs(fallback) ? fallback + '/' : std::string();
+    return IsPrivateFolderOfOurs(folder) ? folder + '/' : std::string();
 }
 
 std::string UserRuntimeDir() {
@@ -57,7 +52,7 @@ std::string UserRuntimeDir() {
     if (chosen && chosen[0] != '\0') {
         return ChosenRuntimeDir(chosen);
     }
-    return UserRuntimeDirUnder("/run/user/", "/tmp/");
+    return UserRuntimeDirUnder("/tmp/");
 }
 
 } // namespace platform

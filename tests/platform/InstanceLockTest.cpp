@@ -7,6 +7,7 @@
 #include "tests/support/TempFolder.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -112,6 +113,31 @@ TEST(InstanceLockTest, UsesTheUserRuntimeFolder) {
     EXPECT_TRUE(fs::exists(folder.FolderPath() + "CORVALECLIENTMODULE.lock"));
 }
 
+// Age-based cleaning of /tmp, as the system's own cleaner does it (every entry older than no
+// time at all goes), must pass over the folder of a running client.
+TEST(InstanceLockTest, AgeBasedCleaningLeavesTheFolderOfAHeldLock) {
+    if (system("command -v systemd-tmpfiles >/dev/null") != 0) {
+        GTEST_SKIP() << "systemd-tmpfiles is not installed";
+    }
+    TempFolder root;
+    TempFolder config;
+    const std::string folder = root.FolderPath() + "corvale-0/";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string rules = config.FolderPath() + "clean.conf";
+    std::ofstream(rules) << "e " << root.FolderPath() << " - - - 0\n";
+    const std::string clean = "systemd-tmpfiles --clean " + rules + " 2>/dev/null";
+    {
+        auto lock = InstanceLock::AcquireIn(folder, "CORVALECLIENTMODULE");
+        ASSERT_TRUE(lock.IsHeld());
+        std::ofstream(root.FolderPath() + "stale") << "x";
+        ASSERT_EQ(system(clean.c_str()), 0);
+        EXPECT_FALSE(fs::exists(root.FolderPath() + "stale")) << "the cleaner did not run";
+        EXPECT_TRUE(fs::exists(folder + "CORVALECLIENTMODULE.lock"));
+    }
+    ASSERT_EQ(system(clean.c_str()), 0);
+    EXPECT_FALSE(fs::exists(folder)) << "released, the folder is the cleaner's again";
+}
+
 // A stand-in for /run/user and /tmp, with the user's session folder made as each case says.
 class RuntimeDirTest : public ::testing::Test {
 protected:
@@ -121,7 +147,7 @@ protected:
     }
     std::string Session() const { return runRoot_ + uid_; }
     std::string Fallback() const { return tempRoot_ + "corvale-" + uid_; }
-    std::string Choose() const { return platform::UserRuntimeDirUnder(runRoot_, tempRoot_); }
+    std::string Choose() const { return platform::UserRuntimeDirUnder(tempRoot_); }
 
     TempFolder base_;
     TempFolder elsewhere_;
@@ -130,20 +156,18 @@ protected:
     const std::string uid_ = std::to_string(geteuid());
 };
 
-TEST_F(RuntimeDirTest, TheSessionFolderWhenItIsOursAndPrivate) {
-    ASSERT_EQ(mkdir(Session().c_str(), 0700), 0);
-    EXPECT_EQ(Choose(), Session() + "/");
-    EXPECT_FALSE(fs::exists(Fallback())) << "nothing is made under the temporary folder";
-}
-
-TEST_F(RuntimeDirTest, OtherwiseAPrivateFolderUnderTheTemporaryFolder) {
-    enum class Kind { Missing, OpenToOthers, ALink, AFile, SomeoneElses };
-    for (const Kind kind :
-         {Kind::Missing, Kind::OpenToOthers, Kind::ALink, Kind::AFile, Kind::SomeoneElses}) {
+// The session folder comes and goes with the user's logins; the place must not.
+TEST_F(RuntimeDirTest, APrivateFolderUnderTheTemporaryFolderWhateverTheSession) {
+    enum class Kind { Missing, Private, OpenToOthers, ALink, AFile, SomeoneElses };
+    for (const Kind kind : {Kind::Missing, Kind::Private, Kind::OpenToOthers, Kind::ALink,
+                            Kind::AFile, Kind::SomeoneElses}) {
         fs::remove_all(Session());
         fs::remove_all(Fallback());
         switch (kind) {
         case Kind::Missing:
+            break;
+        case Kind::Private:
+            ASSERT_EQ(mkdir(Session().c_str(), 0700), 0);
             break;
         case Kind::OpenToOthers:
             ASSERT_EQ(mkdir(Session().c_str(), 0700), 0);
@@ -212,7 +236,7 @@ TEST(UserRuntimeDir, AChosenFolderMustBeAPrivateFolderOfOurs) {
         {root + "file", ""},
         {root + "missing", ""},
         {"relative/private", ""},
-        {"", platform::UserRuntimeDirUnder("/run/user/", "/tmp/")},
+        {"", platform::UserRuntimeDirUnder("/tmp/")},
     };
     for (const TCase& c : cases) {
         ScopedEnv chosen("CORVALE_RUNTIME_DIR", c.Value);
@@ -238,7 +262,7 @@ TEST(UserRuntimeDir, DoesNotDependOnTheEnvironment) {
     ScopedEnv runtime("XDG_RUNTIME_DIR", other.FolderPath());
     ScopedEnv tmpdir("TMPDIR", other.FolderPath());
     EXPECT_EQ(platform::UserRuntimeDir(), first);
-    EXPECT_EQ(platform::UserRuntimeDir(), platform::UserRuntimeDirUnder("/run/user/", "/tmp/"));
+    EXPECT_EQ(platform::UserRuntimeDir(), platform::UserRuntimeDirUnder("/tmp/"));
     EXPECT_TRUE(fs::is_empty(other.Path()));
 }
 
