@@ -112,7 +112,11 @@ std::unique_ptr<ChildProcess> TProgramTest::StartClient(const std::vector<std::s
 }
 
 bool TProgramTest::ClientAnswers() {
-    const std::string socket = (folder / "runtime" / "Corvale_EXE").string();
+    return ClientAnswersIn(folder / "runtime");
+}
+
+bool TProgramTest::ClientAnswersIn(const fs::path& runtime) {
+    const std::string socket = (runtime / "Corvale_EXE").string();
     return platform::SendLocalMessage(socket, platform::RegisterWindowMessage("Corvale_EXE"), 1s)
         .has_value();
 }

@@ -46,8 +46,10 @@ protected:
     std::unique_ptr<ChildProcess> StartClient(const std::vector<std::string>& args = {},
                                               const std::vector<std::string>& environment = {},
                                               const std::string& outputFile = {});
-    // The running copy answers messages of other programs: its window exists.
+    // The running copy answers messages of other programs: its window exists. `runtime` is the
+    // folder of its locks and sockets, the test's own unless told.
     bool ClientAnswers();
+    bool ClientAnswersIn(const std::filesystem::path& runtime);
     std::optional<TXWindow> MainWindow();
 
     testing_support::TempFolder temp_;

@@ -7,10 +7,14 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempFolder.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <sched.h>
+#include <sys/mount.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -38,21 +42,87 @@ TEST_F(TProgramTest, ASecondStartSaysSoAndEndsWithExitCodeZero) {
     EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
 }
 
-// ssh, cron, su and sudo -u set XDG_RUNTIME_DIR differently or not at all; the guard must not
-// care, and a copy started where no display exists says so on standard error.
-TEST_F(TProgramTest, ASecondStartIsRefusedWhateverItsEnvironment) {
-    WriteIni("start_hidden=0\n");
-    fs::create_directory(folder / "session-runtime");
-    auto first = StartClient({}, {"XDG_RUNTIME_DIR=" + (folder / "session-runtime").string()});
-    ASSERT_TRUE(Eventually([&] { return ClientAnswers(); }));
+// The places a start could take for its lock, made private to this test: /run/user, where a
+// session's folder comes and goes with the user's logins, and the lock's place under /tmp, in
+// a folder of the test's own so that a client of the machine's user is not met. Only the
+// calling thread and the children it starts see them.
+class TPrivateLockPlaces {
+public:
+    explicit TPrivateLockPlaces(const fs::path& scratch)
+        : lockPlace_("/tmp/corvale-" + std::to_string(geteuid())) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            failure_ = std::string("no mount namespace of the test's own: ") + std::strerror(errno);
+            return;
+        }
+        std::error_code ignored;
+        fs::create_directories("/run/user", ignored);
+        fs::create_directory(lockPlace_, ignored);
+        fs::create_directory(scratch, ignored);
+        fs::permissions(scratch, fs::perms::owner_all, ignored);
+        if (mount("tmpfs", "/run/user", "tmpfs", 0, "mode=0755") != 0 ||
+            mount(scratch.c_str(), lockPlace_.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            failure_ = std::string("cannot mount the private places: ") + std::strerror(errno);
+        }
+    }
+    ~TPrivateLockPlaces() {
+        umount2(lockPlace_.c_str(), MNT_DETACH);
+        umount2("/run/user", MNT_DETACH);
+    }
+    TPrivateLockPlaces(const TPrivateLockPlaces&) = delete;
+    TPrivateLockPlaces& operator=(const TPrivateLockPlaces&) = delete;
 
-    const fs::path output = folder / "second.log";
-    auto second =
-        StartClient({}, {"XDG_RUNTIME_DIR=", "DISPLAY=", "QT_QPA_PLATFORM="}, output.string());
-    EXPECT_EQ(second->WaitForExit(10s), 0);
-    EXPECT_EQ(testing_support::ReadText(output), "Corvale is already running !\n");
-    EXPECT_TRUE(first->Running());
-    EXPECT_TRUE(ClientAnswers()) << "the first copy is untouched";
+    const std::string& Failure() const { return failure_; }
+    const fs::path& LockPlace() const { return lockPlace_; }
+
+private:
+    fs::path lockPlace_;
+    std::string failure_;
+};
+
+// ssh, cron, su and sudo -u set XDG_RUNTIME_DIR differently or not at all, and the session's
+// folder exists only between the user's first login and last logout; the guard must not care,
+// and a copy started where no display exists says so on standard error.
+TEST_F(TProgramTest, ASecondStartIsRefusedWhateverItsEnvironment) {
+    const fs::path session = "/run/user/" + std::to_string(geteuid());
+    const std::string inSession = "XDG_RUNTIME_DIR=" + session.string();
+    struct TCase {
+        const char* Name;
+        bool SessionAtFirstStart;
+    };
+    for (const TCase& c : {TCase{"a login after the first start", false},
+                           TCase{"a logout after the first start", true}}) {
+        SCOPED_TRACE(c.Name);
+        TPrivateLockPlaces places(
+            folder / (std::string("lock-place-") + (c.SessionAtFirstStart ? "b" : "a")));
+        ASSERT_EQ(places.Failure(), "");
+        const auto openSession = [&] {
+            fs::create_directory(session);
+            fs::permissions(session, fs::perms::owner_all);
+        };
+        if (c.SessionAtFirstStart) {
+            openSession();
+        }
+        WriteIni("start_hidden=0\n");
+        auto first = StartClient(
+            {}, {"CORVALE_RUNTIME_DIR=", c.SessionAtFirstStart ? inSession : "XDG_RUNTIME_DIR="});
+        ASSERT_TRUE(Eventually([&] { return ClientAnswersIn(places.LockPlace()); }));
+        if (c.SessionAtFirstStart) {
+            fs::remove_all(session);
+        } else {
+            openSession();
+        }
+
+        const fs::path output = folder / (std::string("second-") + c.Name + ".log");
+        auto second = StartClient({},
+                                  {"CORVALE_RUNTIME_DIR=", "DISPLAY=", "QT_QPA_PLATFORM=",
+                                   c.SessionAtFirstStart ? "XDG_RUNTIME_DIR=" : inSession},
+                                  output.string());
+        EXPECT_EQ(second->WaitForExit(10s), 0);
+        EXPECT_EQ(testing_support::ReadText(output), "Corvale is already running !\n");
+        EXPECT_TRUE(first->Running());
+        EXPECT_TRUE(ClientAnswersIn(places.LockPlace())) << "the first copy is untouched";
+    }
 }
 
 // A platform named in the environment is no display: a profile that exports one for the
