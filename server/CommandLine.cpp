@@ -282,7 +282,8 @@ Limits (a request beyond one is answered with a failure and closed):
   --head-timeout S          Seconds from connecting to the end of the request
                             head (default 10); then the connection is closed.
   --reply-timeout S         Seconds for a form's body, again for making the
-                            answer and again for sending it (default 60).
+                            answer and again for sending it, renewed by every
+                            64 KiB sent (default 60).
   --max-connections N       Connections open at once (default 4096); more are
                             answered 503 and closed.
   --max-per-address N       Connections open at once from one client address,

@@ -285,19 +285,43 @@ private:
         response.content_length(length);
     }
 
+    // A large reply (the update package) may take longer than the reply's deadline to reach
+    // a client on a slow link: every kSteadyProgressBytes that go out renew the deadline, so
+    // a slow but steady download completes while a trickle is still cut off.
     template <class Response> void Write(Response& response, bool drainAfter) {
         SetDeadline(context_.Limits.ReplyTimeout);
-        http::async_write(
-            stream_, response,
-            [self = this->shared_from_this(), drainAfter](beast::error_code ec, std::size_t) {
-                self->response_.reset();
-                self->sharedResponse_.reset();
-                self->sharedBody_.reset();
-                if (ec) {
-                    return self->Close();
-                }
-                self->Finish(drainAfter);
-            });
+        sentSinceDeadline_ = 0;
+        WriteSome(
+            std::make_shared<http::response_serializer<typename Response::body_type>>(response),
+            drainAfter);
+    }
+
+    template <class Serializer>
+    void WriteSome(std::shared_ptr<Serializer> serializer, bool drainAfter) {
+        http::async_write_some(stream_, *serializer,
+                               [self = this->shared_from_this(), serializer,
+                                drainAfter](beast::error_code ec, std::size_t written) mutable {
+                                   if (!ec && !serializer->is_done()) {
+                                       self->CountProgress(written);
+                                       return self->WriteSome(std::move(serializer), drainAfter);
+                                   }
+                                   serializer.reset(); // before the message it refers to
+                                   self->response_.reset();
+                                   self->sharedResponse_.reset();
+                                   self->sharedBody_.reset();
+                                   if (ec) {
+                                       return self->Close();
+                                   }
+                                   self->Finish(drainAfter);
+                               });
+    }
+
+    void CountProgress(std::size_t written) {
+        sentSinceDeadline_ += written;
+        if (sentSinceDeadline_ >= kSteadyProgressBytes) {
+            sentSinceDeadline_ = 0;
+            SetDeadline(context_.Limits.ReplyTimeout);
+        }
     }
 
     // After the reply. When the client may still be sending, closing at once would reset
@@ -334,6 +358,7 @@ private:
     void Close() { Socket().close(); }
 
     static constexpr std::size_t kMaxDrained = 256 * 1024;
+    static constexpr std::size_t kSteadyProgressBytes = 64 * 1024;
 
     Stream stream_;
     const SessionContext& context_;
@@ -346,6 +371,7 @@ private:
     std::shared_ptr<const std::string> sharedBody_;
     std::array<char, 4096> drainBuffer_{};
     std::size_t drained_ = 0;
+    std::size_t sentSinceDeadline_ = 0;
     // The current step's deadline, in Clock ticks: written on the connection's loop, read by
     // the deadline round.
     std::atomic<Clock::rep> deadline_{Clock::duration::max().count()};

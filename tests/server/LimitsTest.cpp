@@ -157,6 +157,54 @@ TEST(Limits, AReplySlowerThanTheHeadDeadlineStillArrives) {
     EXPECT_TRUE(closed);
 }
 
+// The reply's deadline bounds a send that makes no progress, not a large one on a slow link:
+// the update package reaches a client that reads it steadily for longer than the deadline,
+// while a client that only trickles is still cut off.
+TEST(Limits, ASteadyDownloadOutlastsTheReplyDeadlineAndATrickleIsCutOff) {
+    auto setup = RunningServer::DefaultSetup();
+    setup.FrontEnd.Limits.ReplyTimeout = 1s;
+    // Beyond what the kernel's buffers on both sides take at once.
+    std::string package(12 * 1024 * 1024, 'p');
+    package.replace(0, 2, "MZ");
+    setup.Offer.PackageOverride = package;
+    RunningServer server(setup);
+    const std::string request = "GET /bin/corvale/cmd.php?action=dlupdate HTTP/1.0\r\n\r\n";
+    struct TCase {
+        const char* Name;
+        std::size_t Piece;               // read this much...
+        std::chrono::milliseconds Pause; // ...then wait this long, until the whole is in
+        bool Whole;
+    };
+    for (const TCase& c :
+         {TCase{"steady", 64 * 1024, 5ms, true}, TCase{"trickle", 512, 100ms, false}}) {
+        SCOPED_TRACE(c.Name);
+        RawLoopbackClient client(server.Port());
+        const int small = 16 * 1024;
+        setsockopt(client.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ASSERT_TRUE(client.Send(request));
+        std::string received;
+        const auto started = Clock::now();
+        // The trickle stops trickling after a few deadlines and takes what was sent at once.
+        while (c.Whole || Clock::now() - started < 4s) {
+            const std::string piece = client.ReadSome(c.Piece, 10s);
+            if (piece.empty()) {
+                break;
+            }
+            received += piece;
+            std::this_thread::sleep_for(c.Pause);
+        }
+        const auto took = Clock::now() - started;
+        received += client.ReadUntilClose(30s).bytes;
+        if (c.Whole) {
+            EXPECT_GT(took, 2s) << "the download did not outlast the deadline; make it longer";
+            EXPECT_TRUE(BodyOf(received) == package)
+                << BodyOf(received).size() << " of " << package.size() << " bytes";
+        } else {
+            EXPECT_LT(BodyOf(received).size(), package.size()) << "a trickle is cut off";
+        }
+    }
+}
+
 TEST(Limits, ConnectionsAreCappedPerAddressAndInAll) {
     auto setup = RunningServer::DefaultSetup();
     setup.FrontEnd.Limits.MaxConnectionsPerAddress = 3;
