@@ -119,7 +119,9 @@ TEST_F(TMainWindowShutdownTest, UnattendedEndsReportWidthListErrorsOnStandardErr
     const TCase cases[] = {
         {"SIGTERM", "min_to_tray=1\n", [](TCorvaleFormMain&) { raise(SIGTERM); }},
         // Shown, so that the quit request has a window to close, which the tray would keep.
-        {"the session manager's end", "min_to_tray=1\nstart_hidden=0\n",
+        // This is the window's side only: the whole exchange with a real session manager
+        // (save-yourself for a shutdown, then Die) is the session-end test of the program.
+        {"a quit request after the session's query", "min_to_tray=1\nstart_hidden=0\n",
          [](TCorvaleFormMain& w) {
              w.WindowProcHook(WM_QUERYENDSESSION);
              // What the session manager's end becomes in the application: a request to quit
