@@ -1,17 +1,16 @@
 #include "util/uSignature.h"
 
-#include <sodium.h>
-
 #include <algorithm>
 #include <cstring>
+#include <sodium.h>
 
 namespace {
 
 constexpr std::size_t HashSize = 64;
 
 bool IsBase64Char(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '+' || c == '/' || c == '=';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=';
 }
 
 // Strict decoding of one Base64 line: only the alphabet, the exact length wanted.
@@ -182,8 +181,8 @@ bool TSignatureVerifier::Finish(const TUpdateSignature& signature,
     }
     std::vector<unsigned char> global(signature.Signature.begin(), signature.Signature.end());
     global.insert(global.end(), signature.TrustedComment.begin(), signature.TrustedComment.end());
-    if (crypto_sign_verify_detached(signature.GlobalSignature.data(), global.data(),
-                                    global.size(), key->Key.data()) != 0) {
+    if (crypto_sign_verify_detached(signature.GlobalSignature.data(), global.data(), global.size(),
+                                    key->Key.data()) != 0) {
         reason = "the trusted comment is not signed by the key";
         return false;
     }

@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         first.append(reinterpret_cast<const char*>(signature->KeyId.data()), 8);
         first.append(reinterpret_cast<const char*>(signature->Signature.data()), 64);
         const std::string rewritten =
-            "untrusted comment: x\n" + Base64Encode(first) + "\ntrusted comment: " +
-            signature->TrustedComment + "\n" +
+            "untrusted comment: x\n" + Base64Encode(first) +
+            "\ntrusted comment: " + signature->TrustedComment + "\n" +
             Line(signature->GlobalSignature.data(), signature->GlobalSignature.size()) + "\n";
         std::string again;
         const auto reread = ParseUpdateSignature(rewritten, again);

@@ -1,13 +1,13 @@
 // Package signatures made by the signing tool at test time with throw-away keys.
 
-#include "tests/support/TempFolder.h"
 #include "util/uSignature.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <string>
 
@@ -38,14 +38,14 @@ protected:
     fs::path Package() const { return Dir.Path() / "cvlupf.exe"; }
     void MakeKey(const std::string& name) {
         RunTool("minisign -G -W -p " + (Dir.Path() / (name + ".pub")).string() + " -s " +
-            (Dir.Path() / (name + ".key")).string());
+                (Dir.Path() / (name + ".key")).string());
     }
     // Signs the package with key `name`; returns the signature file's text.
     std::string Sign(const std::string& name, const std::string& comment,
                      const std::string& extra = "") {
         const fs::path sig = Dir.Path() / "cvlupf.exe.minisig";
         RunTool("minisign -S " + extra + " -s " + (Dir.Path() / (name + ".key")).string() + " -m " +
-            Package().string() + " -x " + sig.string() + " -t '" + comment + "'");
+                Package().string() + " -x " + sig.string() + " -t '" + comment + "'");
         return ReadAll(sig);
     }
     TUpdatePublicKey Key(const std::string& name) {
@@ -74,8 +74,7 @@ protected:
 TEST_F(Signatures, AGoodSignatureVerifiesAndCarriesItsVersion) {
     const std::string text = Sign("release", "corvale-update version=0.3.12.30");
     std::string reason;
-    EXPECT_TRUE(Verify(ReadAll(Package()), text, {Key("other"), Key("release")}, reason))
-        << reason;
+    EXPECT_TRUE(Verify(ReadAll(Package()), text, {Key("other"), Key("release")}, reason)) << reason;
     const auto signature = ParseUpdateSignature(text, reason);
     ASSERT_TRUE(signature);
     EXPECT_EQ(signature->TrustedComment, "corvale-update version=0.3.12.30");
@@ -132,13 +131,13 @@ TEST_F(Signatures, MalformedFilesAreRefused) {
     const std::string l0 = line(0), l1 = line(1), l2 = line(2), l3 = line(3);
     const std::string cases[] = {
         "",
-        l0 + "\n" + l1 + "\n" + l2 + "\n",                           // no global signature
-        l1 + "\n" + l0 + "\n" + l2 + "\n" + l3 + "\n",               // lines out of order
-        l0 + "\n" + l1.substr(4) + "\n" + l2 + "\n" + l3 + "\n",     // short signature
-        l0 + "\n" + l1 + "AAAA\n" + l2 + "\n" + l3 + "\n",           // long signature
-        l0 + "\n" + l1 + "\n" + l2 + "\n" + l3.substr(0, 10) + "\n", // short global
+        l0 + "\n" + l1 + "\n" + l2 + "\n",                             // no global signature
+        l1 + "\n" + l0 + "\n" + l2 + "\n" + l3 + "\n",                 // lines out of order
+        l0 + "\n" + l1.substr(4) + "\n" + l2 + "\n" + l3 + "\n",       // short signature
+        l0 + "\n" + l1 + "AAAA\n" + l2 + "\n" + l3 + "\n",             // long signature
+        l0 + "\n" + l1 + "\n" + l2 + "\n" + l3.substr(0, 10) + "\n",   // short global
         l0 + "\n" + "*" + l1.substr(1) + "\n" + l2 + "\n" + l3 + "\n", // outside the alphabet
-        l0 + "\n" + l1 + "\n" + "comment: x\n" + l3 + "\n",           // not a trusted comment
+        l0 + "\n" + l1 + "\n" + "comment: x\n" + l3 + "\n",            // not a trusted comment
         "<html>Not Found</html>\n",
     };
     for (const std::string& text : cases) {
