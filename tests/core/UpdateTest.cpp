@@ -4,6 +4,7 @@
 #include "core/uTasksUpdate.h"
 #include "tests/core/TaskFixture.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/SigningKeys.h"
 #include "tests/support/TempFolder.h"
 
 #include <cstdlib>
@@ -37,63 +38,6 @@ std::string ReadFile(const fs::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-void RunTool(const std::string& command) {
-    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
-}
-
-// Throw-away signing keys made with the signing tool once for all tests: "operator" is
-// trusted through the settings, "stranger" is not. Removed at the end by this process only: a
-// forked child that exits must not take them away from the tests still to run.
-class SigningKeys {
-public:
-    SigningKeys() {
-        std::string pattern = fs::temp_directory_path() / "corvale-keys-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create the keys folder");
-        }
-        dir_ = pattern;
-        for (const char* name : {"operator", "stranger"}) {
-            RunTool("minisign -G -W -p " + Pub(name).string() + " -s " + Sec(name).string());
-        }
-    }
-    ~SigningKeys() {
-        if (::getpid() == owner_) {
-            std::error_code ignored;
-            fs::remove_all(dir_, ignored);
-        }
-    }
-    SigningKeys(const SigningKeys&) = delete;
-    SigningKeys& operator=(const SigningKeys&) = delete;
-    // The public key line, as update_key= holds it.
-    std::string KeyLine(const std::string& name) const {
-        const std::string text = ReadFile(Pub(name));
-        const auto start = text.find('\n') + 1;
-        return text.substr(start, text.find('\n', start) - start);
-    }
-    // The signature file's text for `bytes` made with key `name` and `comment`; `extra` are
-    // more options of the tool.
-    std::string Sign(const std::string& bytes, const std::string& comment,
-                     const std::string& name = "operator", const std::string& extra = "") const {
-        const fs::path file = dir_ / "to-sign";
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-        const fs::path sig = dir_ / "to-sign.minisig";
-        RunTool("minisign -S " + extra + " -s " + Sec(name).string() + " -m " + file.string() +
-                " -x " + sig.string() + " -t '" + comment + "'");
-        return ReadFile(sig);
-    }
-
-private:
-    fs::path Pub(const std::string& name) const { return dir_ / (name + ".pub"); }
-    fs::path Sec(const std::string& name) const { return dir_ / (name + ".key"); }
-    fs::path dir_;
-    const pid_t owner_ = ::getpid();
-};
-
-const SigningKeys& Keys() {
-    static const SigningKeys keys;
-    return keys;
 }
 
 // Runs every test in a temporary folder of its own that serves as the system's temporary
