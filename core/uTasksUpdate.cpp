@@ -13,11 +13,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <utility>
 
+#ifndef CORVALE_SELF_UPDATE
+#error "the build says whether the client updates itself (CORVALE_SELF_UPDATE)"
+#endif
 #ifndef CORVALE_RELEASE_UPDATE_KEY
 #error "the build names the release update key (packaging/update-key.pub)"
 #endif
@@ -30,6 +34,16 @@ constexpr const char* kUpdateFailed = "Update process failed.";
 constexpr const char* kAskAutomaticUpdate =
     "Do you want to automaticaly update to new version ?\n\n"
     "If you choose \"No\", you will be invited to download it manualy.";
+
+std::atomic<bool> SelfUpdate{CORVALE_SELF_UPDATE != 0};
+
+std::string PackageManagerText(const TVersion& v) {
+    char version[64];
+    std::snprintf(version, sizeof version, "%d.%d.%d (build %d)", v[0], v[1], v[2], v[3]);
+    return std::string("A new version of Corvale is available:\n\nCorvale ") + version +
+           "\n\nThis copy was installed with the system's package manager: install the new "
+           "version with it (for example with \"apt upgrade\").";
+}
 
 TVersion OwnVersion() {
     const TProduct& p = Cfg.Product;
@@ -143,6 +157,14 @@ bool IsNewer(const TVersion& offered, const TVersion& own) {
     return false;
 }
 
+bool SelfUpdateBuilt() {
+    return CORVALE_SELF_UPDATE != 0;
+}
+
+void SetSelfUpdateForTests(bool enabled) {
+    SelfUpdate.store(enabled);
+}
+
 std::string VersionText(const TVersion& v) {
     return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
            std::to_string(v[3]);
@@ -223,6 +245,10 @@ void clver(TTaskRec&) {
         WindowOps().ShowMessage(kNoNewVersion, kUpdatesCaption, TMsgButtons::OK);
         return;
     }
+    if (!SelfUpdate.load()) {
+        WindowOps().ShowMessage(PackageManagerText(offered), kUpdatesCaption, TMsgButtons::OK);
+        return;
+    }
     if (Ask(NewVersionQuestion(offered)) != TMsgAnswer::Yes) {
         return;
     }
@@ -235,6 +261,9 @@ void clver(TTaskRec&) {
 
 void dlupdate(TTaskRec& task) {
     const std::optional<TVersion> offered = ParseVersionText(TakeTextArg(task));
+    if (!SelfUpdate.load()) {
+        return; // the package manager's copy never replaces itself
+    }
     const std::string package = UpdatePackagePath();
     platform::RemoveFile(package); // a missing file is no error
     // The temporary folder may be shared with other users, who must not be able to swap the

@@ -14,8 +14,15 @@
 
 using TVersion = std::array<std::int32_t, 4>; // major, minor, release, build
 
-// Asks the service for the newest version and, when it is newer, offers the update.
+// Asks the service for the newest version and, when it is newer, offers the update; in a
+// build without self-update (a distribution package) it only says that the new version is
+// installed with the system's package manager, and downloads nothing.
 void clver(TTaskRec& task);
+
+// Whether this build downloads and runs update packages (the CORVALE_SELF_UPDATE option).
+bool SelfUpdateBuilt();
+// Tests of the package build's behaviour in any build.
+void SetSelfUpdateForTests(bool enabled);
 // The update of the version the task's text names ("0.3.12.30"): fetches the signature into
 // memory, then the package into the update folder, and runs the package only when the
 // signature is made by a trusted key, covers the file as written and names that version,

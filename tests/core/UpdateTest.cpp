@@ -491,5 +491,47 @@ TEST_F(UpdateTest, YesToBothQuestionsStartsTheUpdate) {
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(Folder() / "updater-ran.txt"); }));
 }
 
+// ---- the package build -----------------------------------------------------------------
+
+class PackageBuild : public UpdateTest {
+protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        SetSelfUpdateForTests(false);
+    }
+    void TearDown() override {
+        UpdateTest::TearDown();
+        SetSelfUpdateForTests(SelfUpdateBuilt());
+    }
+};
+
+TEST_F(PackageBuild, ANewerVersionIsLeftToThePackageManagerAndNothingIsDownloaded) {
+    Reply("OK 0\n3\n12\n30");
+    ServePackage(kPackage);
+    window_.QueueAnswer(TMsgAnswer::Yes);
+    StartClver();
+    ASSERT_TRUE(window_.WaitForPrefix("MessageAnswered|"));
+    ASSERT_TRUE(WaitForTasksToEnd());
+    EXPECT_THAT(window_.Calls(),
+                ElementsAre("ShowMessage|Updates|A new version of Corvale is available:\n\nCorvale "
+                            "0.3.12 (build 30)\n\nThis copy was installed with the system's "
+                            "package manager: install the new version with it (for example with "
+                            "\"apt upgrade\").|OK",
+                            "MessageAnswered|Updates"));
+    EXPECT_THAT(Targets(), ElementsAre("/bin/corvale/cmd.php?action=clver"));
+    EXPECT_FALSE(fs::exists(Folder()));
+}
+
+TEST_F(PackageBuild, NoNewerVersionIsSaidAsBeforeAndAnUpdateTaskDoesNothing) {
+    Reply("OK 0\n3\n11\n25");
+    StartClver();
+    ASSERT_TRUE(window_.WaitForPrefix("MessageAnswered|"));
+    ASSERT_TRUE(WaitForTasksToEnd());
+    EXPECT_THAT(window_.Calls(), ElementsAre(kNoNewVersion, "MessageAnswered|Updates"));
+    RunUpdate();
+    EXPECT_THAT(Targets(), ElementsAre("/bin/corvale/cmd.php?action=clver"));
+    EXPECT_FALSE(fs::exists(Folder()));
+}
+
 } // namespace
 } // namespace testing_support
