@@ -5,6 +5,7 @@
 #include "core/uCfg.h"
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
+#include "core/uTools.h"
 #include "tests/core/FakeWindow.h"
 #include "tests/core/TaskFixture.h"
 #include "tests/server/RunningServer.h"
@@ -44,7 +45,6 @@ protected:
     void SetUp() override {
         fs::create_directories(root_ / "app");
         WriteFile(authorityFile_, authority_.CertificatePem());
-        baselineThreads_ = ThreadCount();
         InitCfg("/opt/corvale/corvale", "OFFICE-PC");
         Cfg.AppPath = (root_ / "app").string() + "/";
         const bool secure = GetParam();
@@ -55,6 +55,16 @@ protected:
         SetServiceEndpoint(endpoint);
         SetWindowOps(&window_);
         ASSERT_TRUE(server_.Storage().SetOfferedVersion("0.3.12.30"));
+        // One exchange first, so that threads the service starts for its first connection of
+        // a kind are not taken for a task still running.
+        ASSERT_EQ(ServiceCall(ServiceRequestUrl("clver")), "OK 0\n3\n12\n30");
+        ASSERT_TRUE(WaitUntil([&] {
+            const int now = ThreadCount();
+            const bool steady = now == lastCount_;
+            lastCount_ = now;
+            return steady;
+        }));
+        baselineThreads_ = ThreadCount();
     }
     void TearDown() override {
         window_.ReleaseMessages();
@@ -83,6 +93,7 @@ protected:
     RunningServer server_{WithCertificate(authority_.Issue())};
     FakeWindow window_;
     int baselineThreads_ = 0;
+    int lastCount_ = -1;
 };
 
 TEST_P(UpdateFromTheService, ASignedPackageRunsAndHandsOverToTheUpdater) {
