@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <gmock/gmock.h>
+#include <optional>
 
 namespace testing_support {
 namespace {
@@ -105,18 +106,41 @@ TEST_P(UpdateFromTheService, ASignedPackageRunsAndHandsOverToTheUpdater) {
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(Folder() / "updater-ran.txt"); }));
 }
 
-TEST_P(UpdateFromTheService, APackageTheSignatureDoesNotCoverIsDeletedAndNotRun) {
-    Offer(kPackage + "echo changed after signing\n", Keys().Sign(kPackage, kComment));
-    CheckForUpdates();
-    ASSERT_TRUE(window_.WaitForPrefix("MessageAnswered|Updates", 3));
-    EXPECT_THAT(window_.Calls().back(), "MessageAnswered|Updates");
-    const auto calls = window_.Calls();
-    EXPECT_THAT(calls[calls.size() - 2],
-                StartsWith("ShowMessage|Updates|The update could not be verified and was not "
-                           "installed.\n\nReason: the signature does not match the package"));
-    EXPECT_FALSE(fs::exists(Folder() / "cvlupf.exe"));
-    EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
-    EXPECT_EQ(window_.CountPrefix("PostQuitForUpdate"), 0);
+// Each refusal the service can bring about: nothing runs, no package is left, the box says
+// why, and the next check may try again.
+TEST_P(UpdateFromTheService, RefusedPackagesAreDeletedAndNotRun) {
+    struct Case {
+        const char* name;
+        std::string package;
+        std::optional<std::string> signature; // none: the service has no signature
+        std::string reason;
+    };
+    for (const Case& c : {
+             Case{"changed after signing", kPackage + "echo changed\n",
+                  Keys().Sign(kPackage, kComment), "the signature does not match the package"},
+             Case{"unknown key", kPackage, Keys().Sign(kPackage, kComment, "stranger"),
+                  "signed by the unknown key"},
+             Case{"another version", kPackage,
+                  Keys().Sign(kPackage, "corvale-update version=0.3.12.31"),
+                  "the signature is for version 0.3.12.31, not for the version offered"},
+             Case{"no signature", kPackage, std::nullopt, "the signature file is malformed"},
+         }) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(server_.Storage().SetPackage(c.package));
+        ASSERT_TRUE(server_.Storage().SetPackageSignature(c.signature));
+        const int answered = window_.CountPrefix("MessageAnswered|Updates");
+        CheckForUpdates();
+        ASSERT_TRUE(window_.WaitForPrefix("MessageAnswered|Updates", answered + 3));
+        const auto calls = window_.Calls();
+        EXPECT_THAT(calls[calls.size() - 2],
+                    StartsWith("ShowMessage|Updates|The update could not be verified and was not "
+                               "installed.\n\nReason: " +
+                               c.reason));
+        ASSERT_TRUE(WaitUntil([&] { return ThreadCount() <= baselineThreads_; }));
+        EXPECT_FALSE(fs::exists(Folder() / "cvlupf.exe"));
+        EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
+        EXPECT_EQ(window_.CountPrefix("PostQuitForUpdate"), 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, UpdateFromTheService, ::testing::Values(false, true),
