@@ -3,7 +3,8 @@
 #
 # Publishes the packages with scripts/publish-repo, signed with a throw-away OpenPGP key, and
 # points apt at the repository from a throw-away apt root (a file: source with signed-by=):
-# apt-get update accepts it and the client's package downloads from it; a repository whose
+# apt-get update accepts it, the client's package downloads from it and would install
+# (a simulated install against this system's packages); a repository whose
 # Release was changed after signing, or one signed by another key, is refused.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -56,6 +57,8 @@ update || { cat "$work/update.log" >&2; fail "apt-get update refused the signed 
 ! grep -q '^[WE]:' "$work/update.log" || { cat "$work/update.log" >&2; fail "apt-get update warned"; }
 (cd "$work/dl" && apt_ download corvale >/dev/null 2>&1) || fail "corvale could not be fetched from the repository"
 cmp -s "$work"/dl/corvale_*.deb "$packages"/corvale_*.deb || fail "the fetched corvale is not the published one"
+# What installing it would do here, with this system's packages for its dependencies.
+apt_ install -s -y corvale >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "corvale cannot be installed from the repository"; }
 
 # Changed after signing: one more line in the signed Release (and so in InRelease).
 sed -i 's/^Label: Corvale$/Label: Corvale changed/' "$work/repo/dists/stable/Release" \
