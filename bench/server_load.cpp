@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 4; ++i) {
             storage.CreateAccount("load" + std::to_string(i), password, server::SystemNow());
         }
-        server::ServiceActions actions(storage, server::UpdateOffer{{0, 3, 11, 25}, {}, {}});
+        server::ServiceActions actions(storage, server::UpdateOffer{{0, 3, 11, 25}, {}, {}, {}});
         server::FrontEndOptions options;
         options.Threads = settings.serverThreads;
         options.Limits.MaxConnectionsPerAddress = 4096; // every client comes from 127.0.0.1

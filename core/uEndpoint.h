@@ -16,6 +16,9 @@ struct TServiceEndpoint {
     std::uint16_t Port = 80;
     bool Secure = false;         // TLS to the host ("https://"); plain HTTP otherwise
     std::string AuthorityFile{}; // trusted authorities for TLS; empty: the system's
+    // Public keys whose update packages are trusted besides the built-in release key: key
+    // lines as the signing tool writes them, separated by commas or blanks; may be empty.
+    std::string UpdateKeys{};
     bool operator==(const TServiceEndpoint&) const = default;
 };
 

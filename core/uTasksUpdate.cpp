@@ -11,9 +11,20 @@
 #include "platform/Lib1System.h"
 #include "util/Lib1.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
+
+#ifndef CORVALE_SELF_UPDATE
+#error "the build says whether the client updates itself (CORVALE_SELF_UPDATE)"
+#endif
+#ifndef CORVALE_RELEASE_UPDATE_KEY
+#error "the build names the release update key (packaging/update-key.pub)"
+#endif
 
 namespace {
 
@@ -23,6 +34,16 @@ constexpr const char* kUpdateFailed = "Update process failed.";
 constexpr const char* kAskAutomaticUpdate =
     "Do you want to automaticaly update to new version ?\n\n"
     "If you choose \"No\", you will be invited to download it manualy.";
+
+std::atomic<bool> SelfUpdate{CORVALE_SELF_UPDATE != 0};
+
+std::string PackageManagerText(const TVersion& v) {
+    char version[64];
+    std::snprintf(version, sizeof version, "%d.%d.%d (build %d)", v[0], v[1], v[2], v[3]);
+    return std::string("A new version of Corvale is available:\n\nCorvale ") + version +
+           "\n\nThis copy was installed with the system's package manager: install the new "
+           "version with it (for example with \"apt upgrade\").";
+}
 
 TVersion OwnVersion() {
     const TProduct& p = Cfg.Product;
@@ -42,6 +63,61 @@ TMsgAnswer Ask(const std::string& text) {
 
 void ShowUpdateFailed() {
     WindowOps().ShowMessage(kUpdateFailed, kUpdatesCaption, TMsgButtons::OK);
+}
+
+void ShowNotVerified(const std::string& reason) {
+    WindowOps().ShowMessage("The update could not be verified and was not installed.\n\n"
+                            "Reason: " +
+                                reason + ".",
+                            kUpdatesCaption, TMsgButtons::OK);
+}
+
+// The signature for the update of `offered`, or none with the reason it is refused; what it
+// is checked against here is its own claim: the verifier proves the comment later.
+std::optional<TUpdateSignature> OfferedSignature(const TMemoryBlock& body,
+                                                 const std::optional<TVersion>& offered,
+                                                 std::string& reason) {
+    if (!body) {
+        reason = "the service sent no signature";
+        return std::nullopt;
+    }
+    std::string text = *body;
+    if (!text.empty() && text.back() == '\0') {
+        text.pop_back(); // the zero the memory destination adds
+    }
+    auto signature = ParseUpdateSignature(text, reason);
+    if (!signature) {
+        reason = "the signature file is malformed: " + reason;
+        return std::nullopt;
+    }
+    const std::string signedText = SignedVersion(signature->TrustedComment);
+    const auto signedVersion = ParseVersionText(signedText);
+    if (!signedVersion) {
+        reason = "the signature names no version";
+        return std::nullopt;
+    }
+    if (!offered || *signedVersion != *offered) {
+        reason = "the signature is for version " + signedText + ", not for the version offered";
+        return std::nullopt;
+    }
+    if (!IsNewer(*signedVersion, OwnVersion())) {
+        reason = "the signed version " + signedText + " is not newer than this one";
+        return std::nullopt;
+    }
+    return signature;
+}
+
+// Hashes the package as it lies on disk and checks the signature against the trusted keys.
+bool PackageVerifies(const std::string& package, const TUpdateSignature& signature,
+                     const std::string& extraKeys, std::string& reason) {
+    TSignatureVerifier verifier;
+    if (!platform::ReadFileInChunks(package, [&](const unsigned char* data, std::size_t size) {
+            verifier.Update(data, size);
+        })) {
+        reason = "the package could not be read";
+        return false;
+    }
+    return verifier.Finish(signature, TrustedUpdateKeys(extraKeys), reason);
 }
 
 // Runs the package hidden in the update folder and waits for its end; false when it cannot
@@ -81,6 +157,73 @@ bool IsNewer(const TVersion& offered, const TVersion& own) {
     return false;
 }
 
+bool SelfUpdateBuilt() {
+    return CORVALE_SELF_UPDATE != 0;
+}
+
+void SetSelfUpdateForTests(bool enabled) {
+    SelfUpdate.store(enabled);
+}
+
+std::string VersionText(const TVersion& v) {
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
+           std::to_string(v[3]);
+}
+
+std::optional<TVersion> ParseVersionText(std::string_view text) {
+    TVersion version{};
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    for (std::size_t i = 0; i < version.size(); ++i) {
+        if (i > 0) {
+            if (at == end || *at != '.') {
+                return std::nullopt;
+            }
+            ++at;
+        }
+        const auto [next, error] = std::from_chars(at, end, version[i]);
+        if (error != std::errc{}) {
+            return std::nullopt;
+        }
+        at = next;
+    }
+    if (at != end) {
+        return std::nullopt;
+    }
+    return version;
+}
+
+std::string BuiltInUpdateKey() {
+    return CORVALE_RELEASE_UPDATE_KEY;
+}
+
+std::vector<TUpdatePublicKey> TrustedUpdateKeys(std::string_view extraKeys) {
+    std::vector<TUpdatePublicKey> keys;
+    std::string reason;
+    if (auto key = ParseUpdatePublicKey(BuiltInUpdateKey(), reason)) {
+        keys.push_back(*key);
+    }
+    static constexpr std::string_view Separators = ", \t";
+    std::size_t at = 0;
+    while ((at = extraKeys.find_first_not_of(Separators, at)) != std::string_view::npos) {
+        const std::size_t stop =
+            std::min(extraKeys.find_first_of(Separators, at), extraKeys.size());
+        if (auto key = ParseUpdatePublicKey(extraKeys.substr(at, stop - at), reason)) {
+            keys.push_back(*key);
+        }
+        at = stop;
+    }
+    return keys;
+}
+
+std::unique_ptr<TTaskRec> NewDlupdateTask(const TVersion& offered) {
+    auto task = NewTask();
+    task->Work = &dlupdate;
+    task->Done = &TaskDoneNothing;
+    task->Arg = StrNewCopy(VersionText(offered));
+    return task;
+}
+
 std::string UpdateFolder() {
     return GetTempDir() + "corvale_update/";
 }
@@ -102,17 +245,25 @@ void clver(TTaskRec&) {
         WindowOps().ShowMessage(kNoNewVersion, kUpdatesCaption, TMsgButtons::OK);
         return;
     }
+    if (!SelfUpdate.load()) {
+        WindowOps().ShowMessage(PackageManagerText(offered), kUpdatesCaption, TMsgButtons::OK);
+        return;
+    }
     if (Ask(NewVersionQuestion(offered)) != TMsgAnswer::Yes) {
         return;
     }
     if (Ask(kAskAutomaticUpdate) == TMsgAnswer::Yes) {
-        StartDlupdate();
+        StartTask(NewDlupdateTask(offered));
     } else {
         WindowOps().OpenUrl(WebPageUrl(kHomePagePath));
     }
 }
 
-void dlupdate(TTaskRec&) {
+void dlupdate(TTaskRec& task) {
+    const std::optional<TVersion> offered = ParseVersionText(TakeTextArg(task));
+    if (!SelfUpdate.load()) {
+        return; // the package manager's copy never replaces itself
+    }
     const std::string package = UpdatePackagePath();
     platform::RemoveFile(package); // a missing file is no error
     // The temporary folder may be shared with other users, who must not be able to swap the
@@ -123,6 +274,22 @@ void dlupdate(TTaskRec&) {
     }
 
     const TServiceEndpoint endpoint = ServiceEndpoint();
+    // The signature first, into memory (a reply's size limit holds it): a package is only
+    // fetched for a signature that can be checked.
+    const TFetchResult signatureReply = Fetch({.Url = ServiceRequestUrl("dlupdatesig"),
+                                               .Port = endpoint.Port,
+                                               .AuthorityFile = endpoint.AuthorityFile});
+    if (!signatureReply.RequestSent) {
+        return; // no connection: nothing to say, as for the package
+    }
+    std::string reason;
+    const std::optional<TUpdateSignature> signature =
+        OfferedSignature(signatureReply.Ok ? signatureReply.Body : TMemoryBlock{}, offered, reason);
+    if (!signature) {
+        ShowNotVerified(reason);
+        return;
+    }
+
     if (!Fetch({.Url = ServiceRequestUrl("dlupdate"),
                 .Port = endpoint.Port,
                 .FileName = package,
@@ -132,6 +299,13 @@ void dlupdate(TTaskRec&) {
     }
     if (!platform::IsRegularFile(package)) {
         ShowUpdateFailed();
+        return;
+    }
+    // Verified as written, in the folder only we can write to, so what runs is what was
+    // checked.
+    if (!PackageVerifies(package, *signature, endpoint.UpdateKeys, reason)) {
+        platform::RemoveFile(package);
+        ShowNotVerified(reason);
         return;
     }
 

@@ -1,6 +1,8 @@
 #include "platform/Files.h"
 
+#include <array>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,28 @@ bool MakeOwnerOnlyProgram(const std::string& path) {
 
 bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool ReadFileInChunks(const std::string& path, const TFileChunkSink& sink) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::array<unsigned char, 64 * 1024> buffer{};
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        sink(buffer.data(), static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return ok;
 }
 
 } // namespace platform

@@ -2,6 +2,8 @@
 // The file-system checks and changes of the update: its private folder, the package it runs
 // and the files it removes.
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -24,5 +26,10 @@ bool MakeOwnerOnlyProgram(const std::string& path);
 // Removes a file (a link itself, never its target). True when it is gone, also when there was
 // nothing to remove.
 bool RemoveFile(const std::string& path);
+
+// Reads a file from start to end, handing each portion read to `sink`, so that a large file
+// is never held whole. False when it cannot be opened or a read fails.
+using TFileChunkSink = std::function<void(const unsigned char* data, std::size_t size)>;
+bool ReadFileInChunks(const std::string& path, const TFileChunkSink& sink);
 
 } // namespace platform

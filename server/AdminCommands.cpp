@@ -4,6 +4,7 @@
 #include "server/Storage.h"
 #include "server/Validation.h"
 #include "util/uBase64.h"
+#include "util/uSignature.h"
 
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@ namespace server {
 namespace {
 
 constexpr std::size_t kMaxPackageSize = 64u * 1024 * 1024;
+constexpr std::size_t kMaxSignatureSize = 64u * 1024; // a signature file is four short lines
 
 struct Context {
     const CommandLine& line;
@@ -67,6 +69,31 @@ Result<std::string> ReadPackageFile(const std::string& path) {
         return Refusal(path + " is larger than 64 MiB");
     }
     return bytes;
+}
+
+Result<std::string> ReadPackageSignature(const std::string& packagePath,
+                                         const std::optional<std::string>& signatureFile) {
+    const std::string path = signatureFile.value_or(packagePath + ".minisig");
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return Refusal("cannot read the signature " + path +
+                       " (sign the package, or name its signature with --signature)");
+    }
+    std::string text;
+    text.resize(kMaxSignatureSize + 1);
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (file.bad()) {
+        return Unavailable("cannot read " + path);
+    }
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    if (text.size() > kMaxSignatureSize) {
+        return Refusal(path + " is too large for a signature file");
+    }
+    std::string reason;
+    if (!ParseUpdateSignature(text, reason)) {
+        return Refusal(path + " is no valid signature file: " + reason);
+    }
+    return text;
 }
 
 namespace {
@@ -194,11 +221,21 @@ int SetPackage(Context& c, StorageEngine& storage) {
         c.err << "corvale-server: " << bytes.Failure().Message << '\n';
         return kExitFailure;
     }
+    auto signature = ReadPackageSignature(c.line.Arguments[0], c.line.SignatureFile);
+    if (!signature) {
+        c.err << "corvale-server: " << signature.Failure().Message << '\n';
+        return kExitFailure;
+    }
     const std::size_t size = bytes->size();
     if (const auto set = storage.SetPackage(std::move(bytes).Value()); !set) {
         return Failed(c, set.Failure());
     }
-    c.out << "stored the update package (" << size << " bytes)\n";
+    // A download between the two writes finds a signature that does not fit: the client
+    // refuses that package, it never runs one unchecked.
+    if (const auto set = storage.SetPackageSignature(std::move(signature).Value()); !set) {
+        return Failed(c, set.Failure());
+    }
+    c.out << "stored the update package (" << size << " bytes) and its signature\n";
     return kExitOk;
 }
 
@@ -206,12 +243,15 @@ int ClearPackage(Context& c, StorageEngine& storage) {
     if (const auto set = storage.SetPackage(std::nullopt); !set) {
         return Failed(c, set.Failure());
     }
+    if (const auto set = storage.SetPackageSignature(std::nullopt); !set) {
+        return Failed(c, set.Failure());
+    }
     c.out << "no update package is offered\n";
     return kExitOk;
 }
 
 int ShowOffer(Context& c, StorageEngine& storage) {
-    ServiceActions actions(storage, UpdateOffer{c.clientVersion, {}, {}});
+    ServiceActions actions(storage, UpdateOffer{c.clientVersion, {}, {}, {}});
     const auto version = actions.OfferedVersion();
     if (!version) {
         return Failed(c, version.Failure());
@@ -223,6 +263,19 @@ int ShowOffer(Context& c, StorageEngine& storage) {
     }
     c.out << "package\t" << (*size ? std::to_string(**size) + " bytes" : std::string("none"))
           << '\n';
+    const auto signatureText = actions.PackageSignature();
+    if (!signatureText) {
+        return Failed(c, signatureText.Failure());
+    }
+    std::string reason;
+    const auto signature =
+        *signatureText ? ParseUpdateSignature(**signatureText, reason) : std::nullopt;
+    if (!signature) {
+        c.out << "signature\tnone\n";
+        return kExitOk;
+    }
+    c.out << "key ID\t" << KeyIdText(signature->KeyId) << '\n';
+    c.out << "trusted comment\t" << signature->TrustedComment << '\n';
     return kExitOk;
 }
 

@@ -7,6 +7,7 @@
 #include "server/Version.h"
 
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -15,6 +16,11 @@ namespace server {
 
 // The bytes of an update package file (at most 64 MiB), or why there are none.
 Result<std::string> ReadPackageFile(const std::string& path);
+
+// The text of a package's signature file: `signatureFile` when given, else the package's
+// path + ".minisig"; refused when it is missing, too large or no valid signature file.
+Result<std::string> ReadPackageSignature(const std::string& packagePath,
+                                         const std::optional<std::string>& signatureFile);
 
 bool IsAdminCommand(std::string_view command);
 

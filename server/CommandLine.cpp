@@ -59,7 +59,7 @@ const NumberOption* FindNumberOption(std::string_view name) {
 bool TakesValue(std::string_view name) {
     return name == "--listen" || name == "--db" || name == "--offer-version" ||
            name == "--tls-cert" || name == "--tls-key" || name == "--package" ||
-           FindNumberOption(name) != nullptr;
+           name == "--signature" || FindNumberOption(name) != nullptr;
 }
 
 // Applies one option, or refuses its value.
@@ -96,6 +96,11 @@ Result<void> ApplyOption(CommandLine& line, std::string_view name, const std::st
             return Refusal("--package needs a file name");
         }
         line.PackageFile = value;
+    } else if (name == "--signature") {
+        if (value.empty()) {
+            return Refusal("--signature needs a file name");
+        }
+        line.SignatureFile = value;
     } else if (const NumberOption* option = FindNumberOption(name)) {
         const auto number = ParseNumber(value, option->Low, option->High);
         if (!number) {
@@ -234,10 +239,13 @@ Commands:
   set-version VERSION       Offer VERSION (e.g. 0.3.12.30) to version checks;
                             "default" offers the client's own version again.
   set-package FILE          Store FILE as the update package that the update
-                            download delivers (at most 64 MiB).
+                            download delivers (at most 64 MiB), with its
+                            signature FILE.minisig (or --signature); refused
+                            without a valid one.
   clear-package             Offer no package any more (the download answers
                             404 with an empty body).
-  show-offer                Print the offered version and package size.
+  show-offer                Print the offered version, package size and the
+                            signature's key ID and trusted comment.
   stored-password [PASSWORD]
                             Print the stored form of PASSWORD (standard
                             input when omitted): the value of "password" in
@@ -265,7 +273,10 @@ Options:
   --offer-version VERSION   Offer VERSION to version checks while serving,
                             whatever set-version stored.
   --package FILE            Deliver FILE as the update package while serving,
-                            whatever set-package stored (read at start-up).
+                            whatever set-package stored (read at start-up),
+                            with its signature as for set-package.
+  --signature FILE          The package's signature file for set-package and
+                            --package (default: the package's name + .minisig).
   --threads N               Workers that make answers (database work and
                             password checks) at the same time (1 to 256,
                             default 8).

@@ -39,6 +39,8 @@ struct CommandLine {
     std::string Database = "corvale-server.db";
     std::optional<ProductVersion> OfferVersion;
     std::optional<std::string> PackageFile;
+    // The package's signature file (--signature); FILE.minisig beside the package when none.
+    std::optional<std::string> SignatureFile;
     int Threads = 8;
     int IoThreads = 2;
     HttpLimits Limits;

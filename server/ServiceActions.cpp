@@ -188,6 +188,9 @@ ServiceReply ServiceActions::Dispatch(const ServiceQuery& query, std::string_vie
     if (action == "dlupdate") {
         return Dlupdate();
     }
+    if (action == "dlupdatesig") {
+        return Dlupdatesig();
+    }
     using AccountAction = ServiceReply (*)(ServiceActions&, const ServiceQuery&, AccountKey);
     static const std::pair<std::string_view, AccountAction> kAccountActions[] = {
         {"setip",
@@ -381,6 +384,27 @@ ServiceReply ServiceActions::Clver() {
         return StorageFailure(version.Failure());
     }
     return Ok(VersionLines(*version));
+}
+
+Result<std::optional<std::string>> ServiceActions::PackageSignature() {
+    if (packageOverride_) {
+        return offer_.SignatureOverride;
+    }
+    return storage_.PackageSignature();
+}
+
+ServiceReply ServiceActions::Dlupdatesig() {
+    const auto signature = PackageSignature();
+    if (!signature) {
+        return StorageFailure(signature.Failure());
+    }
+    ServiceReply reply;
+    if (!*signature) {
+        reply.Status = 404; // no signature: the client installs nothing
+        return reply;
+    }
+    reply.Body = **signature;
+    return reply;
 }
 
 ServiceReply ServiceActions::Dlupdate() {

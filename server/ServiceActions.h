@@ -22,6 +22,7 @@ struct UpdateOffer {
     ProductVersion DefaultVersion;                 // offered when nothing else is configured
     std::optional<ProductVersion> VersionOverride; // from the command line; wins over storage
     std::optional<std::string> PackageOverride;    // from the command line; wins over storage
+    std::optional<std::string> SignatureOverride;  // the override package's signature file
 };
 
 struct ServiceReply {
@@ -56,6 +57,8 @@ public:
     // What the service currently offers, for the web pages as well.
     Result<ProductVersion> OfferedVersion();
     Result<std::optional<std::int64_t>> PackageSize();
+    // The signature file of the package the download delivers; none without a package.
+    Result<std::optional<std::string>> PackageSignature();
     Authenticator& LoginsForTests() { return authenticator_; }
     // The queue of address reports for the writing thread.
     ReportWriter& Reports() { return reports_; }
@@ -70,6 +73,7 @@ private:
     ServiceReply Exclude(const ServiceQuery& query, AccountKey account);
     ServiceReply Clver();
     ServiceReply Dlupdate();
+    ServiceReply Dlupdatesig();
     Result<LoginResult> Authenticate(const ServiceQuery& query, std::string_view peer);
     QuickReply<ServiceReply> QuickGetIp(const ServiceQuery& query, const std::string& peer);
     QuickReply<ServiceReply> QuickSetIp(const ServiceQuery& query,

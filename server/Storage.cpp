@@ -42,6 +42,7 @@ constexpr const char* kHostColumns =
 
 constexpr std::string_view kOfferedVersionKey = "offered_version";
 constexpr std::string_view kPackageKey = "package";
+constexpr std::string_view kPackageSignatureKey = "package_signature";
 
 } // namespace
 
@@ -517,6 +518,14 @@ Result<void> Storage::SetPackage(std::optional<std::string> bytes) {
         package_.reset();
         packageRead_ = false;
     });
+}
+
+Result<std::optional<std::string>> Storage::PackageSignature() {
+    return Locked([&] { return Setting(kPackageSignatureKey); });
+}
+
+Result<void> Storage::SetPackageSignature(std::optional<std::string> signature) {
+    return Locked([&] { SetSetting(kPackageSignatureKey, signature); });
 }
 
 } // namespace server

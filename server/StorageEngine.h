@@ -164,6 +164,9 @@ public:
     virtual Result<std::shared_ptr<const std::string>> SharedPackage() = 0;
     virtual Result<std::optional<std::int64_t>> PackageSize() = 0;
     virtual Result<void> SetPackage(std::optional<std::string> bytes) = 0;
+    // The package's detached signature file, stored beside it; none when none is stored.
+    virtual Result<std::optional<std::string>> PackageSignature() = 0;
+    virtual Result<void> SetPackageSignature(std::optional<std::string> signature) = 0;
 
     // --- what the hot requests read from memory
     // The login records and addresses on record, in step with every commit.

@@ -82,6 +82,7 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     RaiseDescriptorLimit();
 
     std::optional<std::string> package;
+    std::optional<std::string> signature;
     if (line.PackageFile) {
         auto bytes = ReadPackageFile(*line.PackageFile);
         if (!bytes) {
@@ -89,6 +90,12 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
             return kExitFailure;
         }
         package = std::move(bytes).Value();
+        auto signed_ = ReadPackageSignature(*line.PackageFile, line.SignatureFile);
+        if (!signed_) {
+            std::cerr << "corvale-server: " << signed_.Failure().Message << '\n';
+            return kExitFailure;
+        }
+        signature = std::move(signed_).Value();
     }
     auto opened = Storage::Open(line.Database);
     if (!opened) {
@@ -96,7 +103,8 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         return kExitFailure;
     }
     const std::unique_ptr<Storage> storage = std::move(*opened);
-    ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package});
+    ServiceActions actions(*storage,
+                           UpdateOffer{clientVersion, line.OfferVersion, package, signature});
     HttpFrontEnd frontEnd(*storage, actions,
                           FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
                                           line.AccessLog ? &std::cerr : nullptr, line.Limits});

@@ -39,6 +39,8 @@ void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& wid
     settings.MinToTray = ReadIniBool(ini, kSectionMain, kKeyMinToTray, false);
     settings.StayOnTop = ReadIniBool(ini, kSectionMain, kKeyStayOnTop, false);
     settings.Service = ReadServiceSetting(ini).value_or(DefaultServiceEndpoint());
+    // Also for the built-in service: an operator's key is trusted wherever it is configured.
+    settings.Service.UpdateKeys = ReadIniString(ini, kSectionMain, kKeyUpdateKey, "");
     ApplyWidthList(ReadIniString(ini, kSectionColumns, kKeyColumnsIP, ""), widths.IP);
     ApplyWidthList(ReadIniString(ini, kSectionColumns, kKeyColumnsBuddies, ""), widths.Buddies);
 }

@@ -33,6 +33,8 @@ inline constexpr std::string_view kKeyStayOnTop = "stay_on_top";
 inline constexpr std::string_view kKeyService = "service"; // read at start-up, never written
 // Trusted authorities for an "https://" service: a PEM file; read-only like "service".
 inline constexpr std::string_view kKeyAuthorityFile = "ca_file";
+// Public keys trusted for update packages besides the built-in one (comma-separated).
+inline constexpr std::string_view kKeyUpdateKey = "update_key";
 inline constexpr std::string_view kKeyColumnsIP = "ip";
 inline constexpr std::string_view kKeyColumnsBuddies = "buddies";
 
@@ -90,7 +92,7 @@ std::uint32_t TimerPeriodMs(std::int32_t checkInterval);
 
 // Reads "id" and "password" into env.Account, then check_interval, startup, start_hidden,
 // min_to_tray, stay_on_top and the "service" endpoint (the built-in default when it is missing
-// or no valid host[:port]) into `settings`, and finally
+// or no valid host[:port]) with the "update_key" keys into `settings`, and finally
 // applies the "ip" and "buddies" width lists to `widths`, which come in holding the designed
 // widths. Applies no range rule and writes nothing to the file. Fields are set one by one, so
 // after an error (a bad width item) everything read before it stays set.

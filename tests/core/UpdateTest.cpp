@@ -4,14 +4,18 @@
 #include "core/uTasksUpdate.h"
 #include "tests/core/TaskFixture.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/SigningKeys.h"
 #include "tests/support/TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gmock/gmock.h>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +24,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+constexpr TVersion kOffered{0, 3, 12, 30}; // the own version is 0.3.11 build 25
+const std::string kOfferedComment = "corvale-update version=0.3.12.30";
+const std::string kNotVerified =
+    "ShowMessage|Updates|The update could not be verified and was not installed.\n\nReason: ";
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -33,11 +44,16 @@ std::string ReadFile(const fs::path& path) {
 // folder (TMPDIR) and holds the program folder, whose name has a blank in it.
 class UpdateTest : public TaskTest {
 protected:
+    // The keys are made before a test points TMPDIR into a folder of its own that goes.
+    static void SetUpTestSuite() { Keys(); }
     void SetUp() override {
         fs::create_directories(root_ / "tmp");
         fs::create_directories(root_ / "my app");
         TaskTest::SetUp();
         Cfg.AppPath = (root_ / "my app").string() + "/";
+        TServiceEndpoint endpoint = ServiceEndpoint();
+        endpoint.UpdateKeys = Keys().KeyLine("operator");
+        SetServiceEndpoint(endpoint);
     }
     void TearDown() override {
         TaskTest::TearDown(); // every task has ended before the folder goes
@@ -45,9 +61,13 @@ protected:
 
     fs::path Folder() const { return root_ / "tmp" / "corvale_update"; }
     fs::path Package() const { return Folder() / "cvlupf.exe"; }
-    void ServePackage(const std::string& script) { Reply(script); }
-    void RunUpdate() {
-        StartDlupdate();
+    // The signature of the offered version made with the trusted key, then the package.
+    void ServePackage(const std::string& script) {
+        Reply(Keys().Sign(script, kOfferedComment));
+        Reply(script);
+    }
+    void RunUpdate(const TVersion& offered = kOffered) {
+        StartTask(NewDlupdateTask(offered));
         ASSERT_TRUE(WaitForTasksToEnd());
     }
 
@@ -81,7 +101,8 @@ TEST_F(UpdateTest, RunsThePackageStartsTheUpdaterAndEndsTheProgram) {
     ServePackage(kPackage);
     RunUpdate();
 
-    EXPECT_THAT(Targets(), ElementsAre("/bin/corvale/cmd.php?action=dlupdate"));
+    EXPECT_THAT(Targets(), ElementsAre("/bin/corvale/cmd.php?action=dlupdatesig",
+                                       "/bin/corvale/cmd.php?action=dlupdate"));
     EXPECT_THAT(window_.Calls(), ElementsAre("PostQuitForUpdate"));
     EXPECT_EQ(ReadFile(Folder() / "package-ran.txt"), Folder().string() + "\n");
     EXPECT_FALSE(fs::exists(Package())) << "the package is deleted after it ran";
@@ -95,6 +116,7 @@ TEST_F(UpdateTest, RunsThePackageStartsTheUpdaterAndEndsTheProgram) {
 
 TEST_F(UpdateTest, TransferThatBreaksOffEndsQuietly) {
     LimitEachRead(200ms);
+    Reply(Keys().Sign("#!/bin/sh\necho half and more\n", kOfferedComment));
     ScriptedReply broken;
     broken.chunks = {"HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\necho half"};
     broken.ending = ScriptedReply::Ending::Hang;
@@ -110,6 +132,7 @@ TEST_F(UpdateTest, PackageTooLargeIsRemovedAndNotRun) {
     TNetLimits limits = NetLimits();
     limits.FileBody = 64 * 1024;
     testing_support::ScopedNetLimits scaled(limits);
+    Reply(Keys().Sign("#!/bin/sh\npwd > package-ran.txt\nexit 0\n", kOfferedComment));
     ScriptedReply huge;
     huge.chunks = {"HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\npwd > package-ran.txt\nexit 0\n"};
     huge.fillerBytes = 1024 * 1024;
@@ -135,6 +158,11 @@ TEST_F(UpdateTest, PackageDeliveredSlowlyButSteadilyArrivesAndRuns) {
     const std::string skippedByTheShell = "#" + std::string(2046, 'x') + "\n";
     slow.chunks.insert(slow.chunks.end(), 40, skippedByTheShell); // 80 KiB in 1 s
     slow.gap = 25ms;
+    std::string whole = kPackage;
+    for (std::size_t i = 0; i < 40; ++i) {
+        whole += skippedByTheShell;
+    }
+    Reply(Keys().Sign(whole, kOfferedComment));
     server_.Enqueue(slow);
 
     const auto started = std::chrono::steady_clock::now();
@@ -155,6 +183,7 @@ TEST_F(UpdateTest, PackageThatOnlyTricklesIsCutOffAndNotRun) {
     const std::string reply = "HTTP/1.0 200 OK\r\n\r\n" + kPackage;
     ScriptedReply trickle = ScriptedReply::ByteByByte(reply);
     trickle.gap = 20ms; // all of it would be there in some seconds
+    Reply(Keys().Sign(kPackage, kOfferedComment));
     server_.Enqueue(trickle);
 
     RunUpdate();
@@ -220,6 +249,149 @@ TEST_F(UpdateTest, UpdateFolderOfSomeoneElseIsNotUsed) {
     EXPECT_THAT(window_.Calls(), ElementsAre("ShowMessage|Updates|Update process failed.|OK",
                                              "MessageAnswered|Updates"));
     EXPECT_THAT(Targets(), IsEmpty());
+}
+
+// ---- the signature ----------------------------------------------------------------------
+
+const std::string kSigTarget = "/bin/corvale/cmd.php?action=dlupdatesig";
+const std::string kPackageTarget = "/bin/corvale/cmd.php?action=dlupdate";
+
+// A signature whose trusted comment was edited after signing.
+std::string WithComment(std::string signature, const std::string& comment) {
+    const auto start = signature.find("\ntrusted comment: ") + 18;
+    return signature.replace(start, signature.find('\n', start) - start, comment);
+}
+
+struct RefusalCase {
+    const char* name;
+    // The signature reply; empty: the package's own signature by the trusted key.
+    std::function<ScriptedReply()> signatureReply;
+    std::string reason;  // a part of the reason the box gives
+    bool fetchesPackage; // the package is downloaded before the refusal
+    std::string served = kPackage + "pwd > package-ran.txt\n"; // the package the service sends
+    TVersion offered = kOffered;
+    friend void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+};
+
+ScriptedReply SignatureOf(const std::string& bytes, const std::string& comment = kOfferedComment,
+                          const std::string& key = "operator", const std::string& extra = "") {
+    return ScriptedReply::Http(Keys().Sign(bytes, comment, key, extra));
+}
+
+const std::string kRanPackage = kPackage + "pwd > package-ran.txt\n";
+
+std::vector<RefusalCase> RefusalCases() {
+    std::string tampered = kRanPackage;
+    tampered[12] = static_cast<char>(tampered[12] ^ 1);
+    const auto overTheCap = [] {
+        ScriptedReply reply = SignatureOf(kRanPackage);
+        reply.fillerBytes = 1024 * 1024; // the reply cap of the memory destination
+        return reply;
+    };
+    ScriptedReply notFound;
+    notFound.chunks = {"HTTP/1.0 404 Not Found\r\n\r\n"};
+    return {
+        {"Unsigned", [=] { return notFound; }, "the signature file is malformed", false},
+        {"ServiceAnswersWithAnError",
+         [] { return ScriptedReply::Http("ERR -004:Service closed for maintenance"); },
+         "the signature file is malformed", false},
+        {"MalformedSignatureFile",
+         [] { return ScriptedReply::Http("untrusted comment: x\nnot base64 at all\n"); },
+         "the signature file is malformed", false},
+        {"SignatureReplyOverTheCap", overTheCap, "the service sent no signature", false},
+        {"LegacyForm", [] { return SignatureOf(kRanPackage, kOfferedComment, "operator", "-l"); },
+         "legacy", false},
+        {"TamperedByOneByte", [] { return SignatureOf(kRanPackage); },
+         "the signature does not match the package", true, tampered},
+        {"SignatureOfAnotherFile", [] { return SignatureOf("#!/bin/sh\necho another\n"); },
+         "the signature does not match the package", true},
+        {"UnknownKey", [] { return SignatureOf(kRanPackage, kOfferedComment, "stranger"); },
+         "signed by the unknown key", true},
+        {"CommentEditedToTheOfferedVersion",
+         [] {
+             return ScriptedReply::Http(WithComment(
+                 Keys().Sign(kRanPackage, "corvale-update version=0.3.12.29"), kOfferedComment));
+         },
+         "the trusted comment is not signed", true},
+        {"VersionOtherThanOffered",
+         [] { return SignatureOf(kRanPackage, "corvale-update version=0.3.12.31"); },
+         "for version 0.3.12.31, not for the version offered", false},
+        {"NoVersionNamed", [] { return SignatureOf(kRanPackage, "corvale-update"); },
+         "names no version", false},
+        {"OlderVersionReplayed",
+         [] { return SignatureOf(kRanPackage, "corvale-update version=0.3.10.99"); },
+         "is not newer than this one", false, kRanPackage, TVersion{0, 3, 10, 99}},
+        {"OwnVersionReplayed",
+         [] { return SignatureOf(kRanPackage, "corvale-update version=0.3.11.25"); },
+         "is not newer than this one", false, kRanPackage, TVersion{0, 3, 11, 25}},
+    };
+}
+
+class Refusals : public UpdateTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+// Nothing runs, no package is left, the box says why and the program runs on.
+TEST_P(Refusals, LeaveNoPackageRunNothingAndSayWhy) {
+    const RefusalCase& c = GetParam();
+    server_.Enqueue(c.signatureReply());
+    Reply(c.served);
+    RunUpdate(c.offered);
+
+    const auto calls = window_.Calls();
+    ASSERT_THAT(calls, ElementsAre(StartsWith(kNotVerified), "MessageAnswered|Updates"));
+    EXPECT_THAT(calls[0], HasSubstr(c.reason));
+    EXPECT_THAT(calls[0], testing::EndsWith(".|OK"));
+    EXPECT_FALSE(fs::exists(Package()));
+    EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
+    if (c.fetchesPackage) {
+        EXPECT_THAT(Targets(), ElementsAre(kSigTarget, kPackageTarget));
+    } else {
+        EXPECT_THAT(Targets(), ElementsAre(kSigTarget)) << "no package for a useless signature";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Refusals, ::testing::ValuesIn(RefusalCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateTest, AKeyAmongSeveralConfiguredIsHonoured) {
+    TServiceEndpoint endpoint = ServiceEndpoint();
+    endpoint.UpdateKeys = Keys().KeyLine("stranger") + ", " + Keys().KeyLine("operator");
+    SetServiceEndpoint(endpoint);
+    ServePackage(kPackage);
+    RunUpdate();
+    EXPECT_THAT(window_.Calls(), ElementsAre("PostQuitForUpdate"));
+}
+
+TEST_F(UpdateTest, WithoutTheConfiguredKeyTheSamePackageIsRefused) {
+    TServiceEndpoint endpoint = ServiceEndpoint();
+    endpoint.UpdateKeys.clear();
+    SetServiceEndpoint(endpoint);
+    ServePackage(kPackage + "pwd > package-ran.txt\n");
+    RunUpdate();
+    EXPECT_THAT(window_.Calls(), ElementsAre(StartsWith(kNotVerified + "signed by the unknown key"),
+                                             "MessageAnswered|Updates"));
+    EXPECT_FALSE(fs::exists(Folder() / "package-ran.txt"));
+}
+
+TEST(UpdateKeys, TheBuiltInKeyIsTheReleaseKeyFileAndComesFirst) {
+    const std::string file = ReadFile(CORVALE_UPDATE_KEY_FILE);
+    EXPECT_THAT(file, HasSubstr("\n" + BuiltInUpdateKey() + "\n"));
+    const auto builtIn = TrustedUpdateKeys("");
+    ASSERT_EQ(builtIn.size(), 1u) << "the built-in key must be a valid public key";
+    const auto configured = TrustedUpdateKeys(" " + Keys().KeyLine("operator") + ",not-a-key\t" +
+                                              Keys().KeyLine("stranger") + ",,");
+    ASSERT_EQ(configured.size(), 3u) << "a text that is no key is left out";
+    EXPECT_EQ(configured[0].Key, builtIn[0].Key);
+    EXPECT_NE(configured[1].Key, configured[2].Key);
+}
+
+TEST(UpdateVersions, TextAndBack) {
+    EXPECT_EQ(VersionText({0, 3, 12, 30}), "0.3.12.30");
+    EXPECT_EQ(ParseVersionText("0.3.12.30"), (TVersion{0, 3, 12, 30}));
+    EXPECT_EQ(ParseVersionText("0.3.-1.0"), (TVersion{0, 3, -1, 0}));
+    for (const char* bad : {"", "0.3.12", "0.3.12.30.1", "0.3.12.30 ", "0..12.30", "0.3.12.x",
+                            "v0.3.12.30", "0.3.12.99999999999"}) {
+        EXPECT_EQ(ParseVersionText(bad), std::nullopt) << bad;
+    }
 }
 
 // ---- the version check ----------------------------------------------------------------------
@@ -313,9 +485,52 @@ TEST_F(UpdateTest, YesToBothQuestionsStartsTheUpdate) {
     ASSERT_TRUE(window_.WaitForCall("PostQuitForUpdate"));
     ASSERT_TRUE(WaitForTasksToEnd());
     EXPECT_THAT(Targets(), ElementsAre("/bin/corvale/cmd.php?action=clver",
+                                       "/bin/corvale/cmd.php?action=dlupdatesig",
                                        "/bin/corvale/cmd.php?action=dlupdate"));
     EXPECT_EQ(window_.CountPrefix("OpenUrl|"), 0);
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(Folder() / "updater-ran.txt"); }));
+}
+
+// ---- the package build -----------------------------------------------------------------
+
+class PackageBuild : public UpdateTest {
+protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        SetSelfUpdateForTests(false);
+    }
+    void TearDown() override {
+        UpdateTest::TearDown();
+        SetSelfUpdateForTests(SelfUpdateBuilt());
+    }
+};
+
+TEST_F(PackageBuild, ANewerVersionIsLeftToThePackageManagerAndNothingIsDownloaded) {
+    Reply("OK 0\n3\n12\n30");
+    ServePackage(kPackage);
+    window_.QueueAnswer(TMsgAnswer::Yes);
+    StartClver();
+    ASSERT_TRUE(window_.WaitForPrefix("MessageAnswered|"));
+    ASSERT_TRUE(WaitForTasksToEnd());
+    EXPECT_THAT(window_.Calls(),
+                ElementsAre("ShowMessage|Updates|A new version of Corvale is available:\n\nCorvale "
+                            "0.3.12 (build 30)\n\nThis copy was installed with the system's "
+                            "package manager: install the new version with it (for example with "
+                            "\"apt upgrade\").|OK",
+                            "MessageAnswered|Updates"));
+    EXPECT_THAT(Targets(), ElementsAre("/bin/corvale/cmd.php?action=clver"));
+    EXPECT_FALSE(fs::exists(Folder()));
+}
+
+TEST_F(PackageBuild, NoNewerVersionIsSaidAsBeforeAndAnUpdateTaskDoesNothing) {
+    Reply("OK 0\n3\n11\n25");
+    StartClver();
+    ASSERT_TRUE(window_.WaitForPrefix("MessageAnswered|"));
+    ASSERT_TRUE(WaitForTasksToEnd());
+    EXPECT_THAT(window_.Calls(), ElementsAre(kNoNewVersion, "MessageAnswered|Updates"));
+    RunUpdate();
+    EXPECT_THAT(Targets(), ElementsAre("/bin/corvale/cmd.php?action=clver"));
+    EXPECT_FALSE(fs::exists(Folder()));
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 
 #include "server/Storage.h"
 #include "tests/server/RunningServer.h"
+#include "tests/support/SigningKeys.h"
 #include "util/uBase64.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -117,19 +119,71 @@ TEST_F(AdminCommands, ListsAreTabSeparatedLines) {
     EXPECT_EQ(Run({"list-hosts", "amy"}).out, "");
 }
 
-TEST_F(AdminCommands, OfferedVersionAndPackage) {
-    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\n");
+TEST_F(AdminCommands, OfferedVersionAndSignedPackage) {
+    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\nsignature\tnone\n");
 
     const std::string packageFile = folder / "cvlupf.exe";
-    std::ofstream(packageFile, std::ios::binary) << std::string("MZ\0\1\2", 5);
+    const std::string package("MZ\0\1\2", 5);
+    std::ofstream(packageFile, std::ios::binary) << package;
+    const std::string signature =
+        testing_support::Keys().Sign(package, "corvale-update version=0.3.12.30");
+    std::ofstream(packageFile + ".minisig", std::ios::binary) << signature;
     EXPECT_EQ(Run({"set-package", packageFile}).code, kExitOk);
     EXPECT_EQ(Run({"set-version", "0.3.12.30"}).code, kExitOk);
-    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.12.30\npackage\t5 bytes\n");
-    EXPECT_EQ(Storage(database).Package().Value(), std::string("MZ\0\1\2", 5));
+    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.12.30\npackage\t5 bytes\nkey ID\t" +
+                                           testing_support::Keys().KeyId("operator") +
+                                           "\ntrusted comment\tcorvale-update version=0.3.12.30\n");
+    EXPECT_EQ(Storage(database).Package().Value(), package);
+    EXPECT_EQ(Storage(database).PackageSignature().Value(), signature);
 
     EXPECT_EQ(Run({"clear-package"}).code, kExitOk);
     EXPECT_EQ(Run({"set-version", "default"}).code, kExitOk);
-    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\n");
+    EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\nsignature\tnone\n");
+    EXPECT_EQ(Storage(database).PackageSignature().Value(), std::nullopt);
+}
+
+TEST_F(AdminCommands, SignatureNamedOnTheCommandLineIsStored) {
+    const std::string packageFile = folder / "cvlupf.exe";
+    std::ofstream(packageFile, std::ios::binary) << "package";
+    const std::string signatureFile = folder / "elsewhere.sig";
+    const std::string signature =
+        testing_support::Keys().Sign("package", "corvale-update version=0.3.12.30", "stranger");
+    std::ofstream(signatureFile, std::ios::binary) << signature;
+    const Outcome outcome = Run({"set-package", packageFile, "--signature", signatureFile});
+    EXPECT_EQ(outcome.code, kExitOk) << outcome.err;
+    EXPECT_EQ(Storage(database).PackageSignature().Value(), signature);
+}
+
+// A package is never stored without a signature file a client could check.
+TEST_F(AdminCommands, PackageWithoutAValidSignatureIsRefusedAndNothingIsStored) {
+    const std::string packageFile = folder / "cvlupf.exe";
+    std::ofstream(packageFile, std::ios::binary) << "package";
+    const std::string good = testing_support::Keys().Sign("package", "corvale-update version=1");
+    struct Case {
+        const char* name;
+        std::optional<std::string> signature; // the text of cvlupf.exe.minisig; none: missing
+        std::string errorPart;
+    };
+    for (const Case& c : {
+             Case{"missing", std::nullopt, "cannot read the signature"},
+             Case{"empty", "", "no valid signature file"},
+             Case{"not a signature", "untrusted comment: x\nhello\n", "no valid signature file"},
+             Case{"legacy form",
+                  testing_support::Keys().Sign("package", "corvale-update version=1", "operator",
+                                               "-l"),
+                  "legacy"},
+             Case{"too large", good + std::string(70 * 1024, '\n'), "too large"},
+         }) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(packageFile + ".minisig");
+        if (c.signature) {
+            std::ofstream(packageFile + ".minisig", std::ios::binary) << *c.signature;
+        }
+        const Outcome outcome = Run({"set-package", packageFile});
+        EXPECT_EQ(outcome.code, kExitFailure);
+        EXPECT_NE(outcome.err.find(c.errorPart), std::string::npos) << outcome.err;
+        EXPECT_EQ(Storage(database).Package().Value(), std::nullopt);
+    }
 }
 
 TEST_F(AdminCommands, StoredPasswordIsTheClientsScrambledForm) {

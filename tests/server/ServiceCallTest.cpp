@@ -341,6 +341,34 @@ TEST_F(ServiceTest, DownloadWithoutPackageIsNotFoundWithEmptyBody) {
         << "a cleared package is gone";
 }
 
+// The signature file is a text reply beside the package; without one the client gets nothing
+// it could take for a signature.
+TEST_F(ServiceTest, SignatureDownloadDeliversTheStoredSignature) {
+    const std::string raw = testing_support::RawExchange(
+        server.Port(), "GET /bin/corvale/cmd.php?action=dlupdatesig HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(raw.rfind("HTTP/1.1 404 ", 0), 0u) << raw;
+    EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n") << raw;
+
+    const std::string signature = "untrusted comment: x\nRUQ...\ntrusted comment: t\ng\n";
+    ASSERT_TRUE(server.Storage().SetPackageSignature(signature));
+    TMemoryBlock block;
+    std::size_t size = 0;
+    ASSERT_TRUE(UrlGet(ServiceRequestUrl("dlupdatesig"), server.Port(), "", block, size));
+    EXPECT_EQ(*block, signature + '\0');
+}
+
+TEST(ServiceOffer, CommandLinePackageComesWithItsOwnSignature) {
+    auto setup = RunningServer::DefaultSetup();
+    setup.Offer.PackageOverride = std::string("from the command line");
+    setup.Offer.SignatureOverride = std::string("its signature");
+    RunningServer server(setup);
+    ASSERT_TRUE(server.Storage().SetPackageSignature(std::string("the stored one")));
+    TMemoryBlock block;
+    std::size_t size = 0;
+    ASSERT_TRUE(UrlGet(ServiceRequestUrl("dlupdatesig"), server.Port(), "", block, size));
+    EXPECT_EQ(*block, std::string("its signature") + '\0');
+}
+
 TEST_F(ServiceTest, ConcurrentReportsAndChecksLoseNoUpdate) {
     constexpr int kThreads = 16;
     constexpr int kRounds = 20;

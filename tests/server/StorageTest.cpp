@@ -226,6 +226,8 @@ public:
     Result<std::shared_ptr<const std::string>> SharedPackage() override { return Gone(); }
     Result<std::optional<std::int64_t>> PackageSize() override { return Gone(); }
     Result<void> SetPackage(std::optional<std::string>) override { return Gone(); }
+    Result<std::optional<std::string>> PackageSignature() override { return Gone(); }
+    Result<void> SetPackageSignature(std::optional<std::string>) override { return Gone(); }
     const MemoryView& View() const override { return view_; }
     bool ViewMayBeBehind() override { return false; }
 
@@ -300,7 +302,7 @@ TEST(ReportWriter, AFailedWriteTellsEveryReportOfItsBatchAndStoppingWritesWhatIs
 // A failing database gives the client the same reply everywhere: try again later.
 TEST(FailingStorage, EveryServiceActionRepliesUnavailable) {
     ScriptedEngine engine;
-    ServiceActions actions(engine, UpdateOffer{{0, 3, 12, 30}, {}, {}}, [] { return 5; });
+    ServiceActions actions(engine, UpdateOffer{{0, 3, 12, 30}, {}, {}, {}}, [] { return 5; });
     const std::string login = "&id=jdoe&pswd=c2VjcmV0";
     for (const std::string& query :
          {"?action=getip&host=PC" + login, "?action=setip&host=PC&ip=192.0.2.7" + login,

@@ -217,6 +217,18 @@ TEST_F(SettingsTest, RelativeAuthorityFileIsBesideTheSettingsFile) {
     EXPECT_EQ(endpoint->AuthorityFile, folder + "private/ca.pem");
 }
 
+// The operator's keys come with the endpoint, also when the built-in service is used.
+TEST_F(SettingsTest, UpdateKeysAreLoadedWithTheEndpoint) {
+    GivenFile("[Main]\nservice=127.0.0.1:8080\nupdate_key=RWSkeyA,RWSkeyB\n");
+    LoadSettings(env_, settings_, widths_);
+    EXPECT_EQ(settings_.Service.Host, "127.0.0.1");
+    EXPECT_EQ(settings_.Service.UpdateKeys, "RWSkeyA,RWSkeyB");
+    GivenFile("[Main]\nupdate_key=RWSkeyC\n");
+    LoadSettings(env_, settings_, widths_);
+    EXPECT_EQ(settings_.Service.Host, kDefaultServiceHost);
+    EXPECT_EQ(settings_.Service.UpdateKeys, "RWSkeyC");
+}
+
 TEST(TimerPeriod, NeverOverflowsThe32BitPeriod) {
     EXPECT_EQ(TimerPeriodMs(60), 60000u);
     EXPECT_EQ(TimerPeriodMs(900), 900000u);
