@@ -42,6 +42,8 @@ constexpr const char* kHostColumns =
 
 constexpr std::string_view kOfferedVersionKey = "offered_version";
 constexpr std::string_view kPackageKey = "package";
+// Written and removed again in one commit by the write check; never kept.
+constexpr std::string_view kWriteCheckKey = "write_check";
 
 } // namespace
 
@@ -516,6 +518,17 @@ Result<void> Storage::SetPackage(std::optional<std::string> bytes) {
         SetSetting(kPackageKey, bytes);
         package_.reset();
         packageRead_ = false;
+    });
+}
+
+Result<void> Storage::CheckWritable() {
+    // The row is added and removed in the same transaction, but the pages it touched are
+    // still written to the log at the commit, so a file system that refuses writes fails here.
+    return Locked([&] {
+        Transaction transaction(db_);
+        SetSetting(kWriteCheckKey, std::string_view("1"));
+        SetSetting(kWriteCheckKey, std::nullopt);
+        transaction.Commit();
     });
 }
 

@@ -61,6 +61,8 @@ public:
     Result<std::optional<std::int64_t>> PackageSize() override;
     Result<void> SetPackage(std::optional<std::string> bytes) override;
 
+    Result<void> CheckWritable() override;
+
     const MemoryView& View() const override { return view_; }
     bool ViewMayBeBehind() override { return walWatch_->MayHaveChanged(); }
 
