@@ -2,6 +2,7 @@
 
 #include "server/AddressGroup.h"
 #include "server/ConnectionTable.h"
+#include "server/Health.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"
 #include "server/TlsContext.h"
@@ -53,7 +54,7 @@ class HttpFrontEnd::Impl {
 public:
     Impl(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
         : reports_(actions.Reports()), options_(options),
-          routes_(storage, actions, RouteOptions{options.SignupOpen}),
+          routes_(storage, actions, RouteOptions{options.SignupOpen, options.ReadinessKept}),
           table_(options.Limits.MaxConnections, options.Limits.MaxConnectionsPerAddress),
           workers_(static_cast<std::size_t>(std::max(1, options.Threads))) {
         for (int i = 0; i < std::max(1, options.IoThreads); ++i) {
@@ -66,6 +67,9 @@ public:
         context_.Workers = &workers_;
         if (options.AccessLog) {
             context_.Log = [this](const HttpRequestInfo& request, const HttpReply& reply) {
+                if (IsProbeTarget(request.Target)) {
+                    return; // a prober's every second would drown the lines that matter
+                }
                 const std::string line = AccessLogLine(request, reply);
                 std::lock_guard lock(logMutex_);
                 *options_.AccessLog << line << std::endl;
@@ -272,6 +276,14 @@ private:
             std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_, std::move(*ticket),
                                       std::move(peer))
                 ->Start();
+        } else if (why == Admission::TooManyFromAddress) {
+            // A prober may share its address with the clients that fill the cap: it is still
+            // heard, in a place of the capped refusals, and anything but a probe is refused.
+            if (auto refusal = table_.AdmitRefusal()) {
+                std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
+                                          std::move(*refusal), std::move(peer))
+                    ->StartForProbesOnly();
+            }
         } else if (auto refusal = table_.AdmitRefusal()) {
             std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
                                       std::move(*refusal), std::move(peer))

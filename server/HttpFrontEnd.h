@@ -11,6 +11,7 @@
 #include "server/StorageEngine.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <ostream>
@@ -25,6 +26,8 @@ struct FrontEndOptions {
     bool SignupOpen = true;
     std::ostream* AccessLog = nullptr; // one line per request when set; never the query
     HttpLimits Limits;
+    // How long the readiness probe's write check stands before the next probe checks again.
+    std::chrono::steady_clock::duration ReadinessKept = std::chrono::seconds(1);
 };
 
 class HttpFrontEnd {

@@ -24,7 +24,8 @@ ServerSetup RunningServer::DefaultSetup() {
     return setup;
 }
 
-RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_ / "service.db") {
+RunningServer::RunningServer(ServerSetup setup)
+    : databasePath_(setup.DatabasePath.empty() ? folder_ / "service.db" : setup.DatabasePath) {
     // The least hashing cost: tests make many accounts; the service's own cost is tested apart.
     storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCostForTests());
     actions_ = std::make_unique<server::ServiceActions>(

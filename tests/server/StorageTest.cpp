@@ -5,14 +5,13 @@
 #include "server/ServiceActions.h"
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
+#include "tests/server/SmallFileSystem.h"
 
 #include <condition_variable>
-#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
-#include <sys/mount.h>
 
 namespace {
 
@@ -158,38 +157,6 @@ TEST(Storage, AFileThatCannotBeOpenedIsUnavailable) {
     ExpectUnavailable(notADatabase);
 }
 
-// A small tmpfs of the test's own, unmounted at the end.
-class SmallFileSystem {
-public:
-    explicit SmallFileSystem(const std::string& where) : where_(where) {
-        std::filesystem::create_directory(where_);
-        mounted_ = ::mount("corvale-test", where_.c_str(), "tmpfs", 0, "size=1m") == 0;
-    }
-    ~SmallFileSystem() {
-        if (mounted_) {
-            ::umount2(where_.c_str(), MNT_DETACH);
-        }
-    }
-    SmallFileSystem(const SmallFileSystem&) = delete;
-    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-    bool Mounted() const { return mounted_; }
-
-    // Writes a file until the file system has no space left.
-    void Fill(const std::string& path) const {
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        const std::string block(4096, 'x');
-        while (std::fwrite(block.data(), 1, block.size(), file) == block.size() &&
-               std::fflush(file) == 0) {
-        }
-        std::fclose(file);
-    }
-
-private:
-    std::string where_;
-    bool mounted_ = false;
-};
-
 TEST(Storage, TheWriteCheckWritesButKeepsNothing) {
     testing_support::TempFolder folder;
     const std::string path = folder / "check.db";
@@ -209,7 +176,7 @@ TEST(Storage, TheWriteCheckWritesButKeepsNothing) {
 
 TEST(Storage, TheWriteCheckFailsOnAFullFileSystemAndRecoversWhenSpaceReturns) {
     testing_support::TempFolder folder;
-    SmallFileSystem small(folder / "small");
+    testing_support::SmallFileSystem small(folder / "small");
     if (!small.Mounted()) {
         GTEST_SKIP() << "cannot mount a tmpfs here (tests are meant to run as root)";
     }
