@@ -6,6 +6,7 @@
 // its connection, as the client reads until the close.
 
 #include "server/HttpLimits.h"
+#include "server/Metrics.h"
 #include "server/Result.h"
 #include "server/ServiceActions.h"
 #include "server/StorageEngine.h"
@@ -28,6 +29,7 @@ struct FrontEndOptions {
     HttpLimits Limits;
     // How long the readiness probe's write check stands before the next probe checks again.
     std::chrono::steady_clock::duration ReadinessKept = std::chrono::seconds(1);
+    Metrics* Counted = nullptr; // what is served and refused is counted there when set
 };
 
 class HttpFrontEnd {

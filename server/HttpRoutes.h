@@ -23,6 +23,7 @@ struct HttpRequestInfo {
     std::string ContentType;
     std::string Body;
     std::string Peer;
+    std::chrono::steady_clock::time_point Received; // when the request had been read whole
 };
 
 struct HttpReply {

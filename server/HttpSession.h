@@ -199,6 +199,7 @@ private:
         request_.ContentType = std::string(request[http::field::content_type]);
         request_.Body = std::move(request.body());
         request_.Peer = peer_;
+        request_.Received = std::chrono::steady_clock::now();
         leftovers_ = buffer_.size() > 0;
         parser_.reset();
         buffer_.consume(buffer_.size());
