@@ -60,14 +60,50 @@ void Metrics::CountRequest(std::string_view action, bool succeeded,
     const double seconds = std::chrono::duration<double>(latency).count();
     std::lock_guard lock(mutex_);
     ++requests_[{std::string(action), succeeded}];
-    for (std::size_t i = 0; i < kLatencyBounds.size(); ++i) {
-        if (seconds <= kLatencyBounds[i]) {
-            ++latency_.Buckets[i];
+    latency_.Add(kLatencyBounds, seconds);
+}
+
+template <std::size_t N>
+void Metrics::Histogram<N>::Add(const std::array<double, N>& bounds, double value) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (value <= bounds[i]) {
+            ++Buckets[i];
             break;
         }
     }
-    ++latency_.Count;
-    latency_.Sum += seconds;
+    ++Count;
+    Sum += value;
+}
+
+template <std::size_t N>
+void Metrics::Histogram<N>::Write(std::string& text, std::string_view name,
+                                  const std::array<double, N>& bounds) const {
+    const std::string prefix(name);
+    std::uint64_t cumulative = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        cumulative += Buckets[i];
+        text += prefix + "_bucket{le=\"" + Number(bounds[i]) + "\"} " + std::to_string(cumulative) +
+                '\n';
+    }
+    text += prefix + "_bucket{le=\"+Inf\"} " + std::to_string(Count) + '\n';
+    text += prefix + "_sum " + Number(Sum) + '\n';
+    text += prefix + "_count " + std::to_string(Count) + '\n';
+}
+
+void Metrics::CountBatch(std::size_t reports, std::size_t written, bool failed) {
+    std::lock_guard lock(mutex_);
+    batches_.Add(kBatchBounds, static_cast<double>(reports));
+    reportsWritten_ += written;
+    failedBatches_ += failed ? 1 : 0;
+}
+
+void Metrics::CountDatabaseError() {
+    databaseErrors_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Metrics::LoginsFrom(std::function<LoginCounts()> counts) {
+    std::lock_guard lock(mutex_);
+    logins_ = std::move(counts);
 }
 
 void Metrics::CountRefused(RefusedBy limit) {
@@ -95,16 +131,7 @@ std::string Metrics::Text() const {
 
     Header(text, "corvale_request_duration_seconds", "histogram",
            "Time from a request read whole to its reply made.");
-    std::uint64_t cumulative = 0;
-    for (std::size_t i = 0; i < kLatencyBounds.size(); ++i) {
-        cumulative += latency_.Buckets[i];
-        text += "corvale_request_duration_seconds_bucket{le=\"" + Number(kLatencyBounds[i]) +
-                "\"} " + std::to_string(cumulative) + '\n';
-    }
-    text += "corvale_request_duration_seconds_bucket{le=\"+Inf\"} " +
-            std::to_string(latency_.Count) + '\n';
-    text += "corvale_request_duration_seconds_sum " + Number(latency_.Sum) + '\n';
-    text += "corvale_request_duration_seconds_count " + std::to_string(latency_.Count) + '\n';
+    latency_.Write(text, "corvale_request_duration_seconds", kLatencyBounds);
 
     Header(text, "corvale_open_connections", "gauge",
            "Connections open now, those being refused included.");
@@ -118,6 +145,28 @@ std::string Metrics::Text() const {
             std::to_string(refused_[0].load(std::memory_order_relaxed)) + '\n';
     text += "corvale_connections_refused_total{limit=\"connections_per_address\"} " +
             std::to_string(refused_[1].load(std::memory_order_relaxed)) + '\n';
+
+    const LoginCounts logins = logins_ ? logins_() : LoginCounts{};
+    Header(text, "corvale_logins_remembered_total", "counter",
+           "Logins proven from memory, with no password hash check.");
+    text += "corvale_logins_remembered_total " + std::to_string(logins.Remembered) + '\n';
+    Header(text, "corvale_password_checks_total", "counter", "Full password hash checks.");
+    text += "corvale_password_checks_total " + std::to_string(logins.FullChecks) + '\n';
+    Header(text, "corvale_logins_failed_total", "counter",
+           "Logins refused: a wrong password, an unknown account, or too many failures.");
+    text += "corvale_logins_failed_total " + std::to_string(logins.Failed) + '\n';
+
+    Header(text, "corvale_reports_written_total", "counter",
+           "Address reports recorded by the writing thread's commits.");
+    text += "corvale_reports_written_total " + std::to_string(reportsWritten_) + '\n';
+    Header(text, "corvale_report_batch_size", "histogram",
+           "Address reports in each transaction of the writing thread.");
+    batches_.Write(text, "corvale_report_batch_size", kBatchBounds);
+    Header(text, "corvale_database_errors_total", "counter",
+           "Database failures: each failed transaction of the writing thread, and each other "
+           "failure an answer reported.");
+    text += "corvale_database_errors_total " +
+            std::to_string(databaseErrors_.load(std::memory_order_relaxed) + failedBatches_) + '\n';
     return text;
 }
 

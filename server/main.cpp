@@ -120,6 +120,7 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     FrontEndOptions frontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
                                     line.AccessLog ? &std::cerr : nullptr, line.Limits};
     frontEndOptions.Counted = metrics ? &*metrics : nullptr;
+    actions.CountInto(frontEndOptions.Counted);
     HttpFrontEnd frontEnd(*storage, actions, frontEndOptions);
     const bool secure = line.TlsCertificateFile.has_value();
     if (secure) {

@@ -7,6 +7,7 @@
 #include "server/CommandLine.h"
 #include "server/MetricsListener.h"
 #include "tests/server/RunningServer.h"
+#include "tests/server/SmallFileSystem.h"
 #include "tests/support/HttpText.h"
 #include "tests/support/RawLoopbackClient.h"
 #include "tests/support/Wait.h"
@@ -106,16 +107,26 @@ TEST_F(MetricsTest, AScrapeDuringALoadCountsWhatWasSent) {
     std::vector<std::thread> clients;
     std::atomic<int> unexpected{0};
     for (int c = 0; c < kClients; ++c) {
-        clients.emplace_back([&] {
+        clients.emplace_back([&, c] {
             for (int i = 0; i < kEach; ++i) {
+                // A new address each time: no report is skipped as one already recorded.
+                const std::string address = "192.0.2." + std::to_string(c * kEach + i + 1);
                 unexpected += Call("setip", {{"id", "jdoe"},
                                              {"pswd", stored},
                                              {"host", "secret-host"},
-                                             {"ip", "192.0.2.7"}}) != "OK";
+                                             {"ip", address}}) != "OK";
                 unexpected += Call("clver") != "OK 0\n3\n11\n25";
                 unexpected += Call("zap").rfind("ERR", 0) != 0;
             }
         });
+    }
+    constexpr int kWrong = 5; // fewer than the throttle lets through
+    for (int i = 0; i < kWrong; ++i) {
+        unexpected += Call("setip", {{"id", "jdoe"},
+                                     {"pswd", ScramblePassword("wrong")},
+                                     {"host", "secret-host"},
+                                     {"ip", "192.0.2.7"}})
+                          .rfind("ERR", 0) != 0;
     }
     for (auto& client : clients) {
         client.join();
@@ -141,8 +152,8 @@ TEST_F(MetricsTest, AScrapeDuringALoadCountsWhatWasSent) {
     EXPECT_EQ(samples[R"(corvale_requests_total{action="other",outcome="error"})"], sent);
     EXPECT_EQ(samples[R"(corvale_requests_total{action="probe",outcome="ok"})"], 3);
     EXPECT_EQ(samples[R"(corvale_requests_total{action="page",outcome="error"})"], 1);
-    EXPECT_EQ(samples.count(R"(corvale_requests_total{action="setip",outcome="error"})"), 0u);
-    const double all = 3 * sent + 4;
+    EXPECT_EQ(samples[R"(corvale_requests_total{action="setip",outcome="error"})"], kWrong);
+    const double all = 3 * sent + kWrong + 4;
     EXPECT_EQ(samples["corvale_request_duration_seconds_count"], all);
     EXPECT_EQ(samples[R"(corvale_request_duration_seconds_bucket{le="+Inf"})"], all);
     EXPECT_GT(samples["corvale_request_duration_seconds_sum"], 0);
@@ -157,6 +168,20 @@ TEST_F(MetricsTest, AScrapeDuringALoadCountsWhatWasSent) {
     }
     EXPECT_EQ(samples[R"(corvale_build_info{version="0.3.11.25"})"], 1);
 
+    // Every login was proven from memory or by a full check, the wrong ones by a full check.
+    const auto fullChecks =
+        static_cast<double>(server->Actions().LoginsForTests().FullChecksForTests());
+    EXPECT_EQ(samples["corvale_password_checks_total"], fullChecks);
+    EXPECT_EQ(samples["corvale_logins_failed_total"], kWrong);
+    EXPECT_EQ(samples["corvale_logins_remembered_total"] + fullChecks - kWrong, sent);
+    EXPECT_GT(samples["corvale_logins_remembered_total"], 0);
+    // The reports that went through the writing thread, in its batches.
+    EXPECT_GT(samples["corvale_reports_written_total"], 0);
+    EXPECT_LE(samples["corvale_reports_written_total"], sent);
+    EXPECT_EQ(samples["corvale_report_batch_size_sum"], samples["corvale_reports_written_total"]);
+    EXPECT_GE(samples["corvale_report_batch_size_count"], 1);
+    EXPECT_EQ(samples["corvale_database_errors_total"], 0);
+
     // Each scrape under way saw counts no higher than the final ones, and never going back.
     double seen = 0;
     for (const std::string& during : scrapes) {
@@ -165,7 +190,7 @@ TEST_F(MetricsTest, AScrapeDuringALoadCountsWhatWasSent) {
         EXPECT_LE(now, all);
         seen = now;
     }
-    for (const char* secret : {"jdoe", "secret-host", "192.0.2.7", "127.0.0.1", stored.c_str()}) {
+    for (const char* secret : {"jdoe", "secret-host", "192.0.2.", "127.0.0.1", stored.c_str()}) {
         EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in\n" << text;
     }
 
@@ -198,6 +223,8 @@ TEST_F(MetricsTest, OpenConnectionsAndRefusalsByLimit) {
     ASSERT_EQ(StatusLineOf(RawExchange(server->Port(),
                                        "GET /bin/corvale/cmd.php?action=clver HTTP/1.0\r\n\r\n")),
               "HTTP/1.1 503 Service Unavailable");
+    // The refusal counts until the server has closed it.
+    ASSERT_TRUE(WaitUntil([&] { return server->FrontEnd().OpenConnections() == 2; }));
     held.push_back(std::make_unique<RawLoopbackClient>(server->Port(), "127.0.0.1", "127.0.0.2"));
     ASSERT_TRUE(WaitUntil([&] { return server->FrontEnd().OpenConnections() == 3; }));
     RawLoopbackClient pastTheTotal(server->Port(), "127.0.0.1", "127.0.0.3");
@@ -236,6 +263,42 @@ TEST_F(MetricsTest, TheSocketServesOnlyTheMetrics) {
         Samples(BodyOf(Scrape())).count(R"(corvale_requests_total{action="clver",outcome="ok"})"),
         0u)
         << "a scrape is not a request of the service";
+}
+
+TEST_F(MetricsTest, AFullDiskCountsDatabaseErrorsAndNoReportAsWritten) {
+    testing_support::TempFolder folder;
+    testing_support::SmallFileSystem small(folder / "small");
+    if (!small.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (tests are meant to run as root)";
+    }
+    auto setup = RunningServer::DefaultSetup();
+    setup.DatabasePath = folder / "small/service.db";
+    setup.FrontEnd.Counted = &metrics_;
+    RunningServer server(setup);
+    metricsPort_ = listener_.Bind("127.0.0.1", 0);
+    ASSERT_NE(metricsPort_, 0);
+    listener_.Start();
+    server.AddAccount("jdoe", "secret");
+    const auto report = [&](int n) {
+        return Call("setip", {{"id", "jdoe"},
+                              {"pswd", ScramblePassword("secret")},
+                              {"host", "PC"},
+                              {"ip", "192.0.2." + std::to_string(n)}});
+    };
+    ASSERT_EQ(report(1), "OK"); // proven once: the next logins come from memory
+    small.Fill(folder / "small/filler");
+    int failed = 0;
+    for (int n = 2; n < 200 && failed == 0; ++n) {
+        const std::string answer = report(n);
+        failed += answer != "OK";
+        if (answer != "OK") {
+            EXPECT_EQ(answer.rfind("ERR", 0), 0u) << answer;
+        }
+    }
+    ASSERT_GT(failed, 0) << "every report was answered OK on a full file system";
+    auto samples = Samples(BodyOf(Scrape()));
+    EXPECT_GE(samples["corvale_database_errors_total"], 1);
+    EXPECT_EQ(samples[R"(corvale_requests_total{action="setip",outcome="error"})"], 1);
 }
 
 TEST(Metrics, TheMetricsSocketIsOptInOnTheCommandLine) {

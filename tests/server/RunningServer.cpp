@@ -30,6 +30,7 @@ RunningServer::RunningServer(ServerSetup setup)
     storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCostForTests());
     actions_ = std::make_unique<server::ServiceActions>(
         *storage_, setup.Offer, [this] { return now_.load(); }, setup.Logins);
+    actions_->CountInto(setup.FrontEnd.Counted);
     frontEnd_ = std::make_unique<server::HttpFrontEnd>(*storage_, *actions_, setup.FrontEnd);
     port_ = frontEnd_->Bind(setup.Host, 0);
     if (port_ == 0) {
