@@ -35,6 +35,7 @@ std::optional<LoginRecord> Authenticator::Remembered(std::string_view userId,
     if (!record || !cache_.Find(*record, password)) {
         return std::nullopt;
     }
+    remembered_.fetch_add(1, std::memory_order_relaxed);
     return record;
 }
 
@@ -50,21 +51,29 @@ Result<LoginResult> Authenticator::Login(std::string_view userId, std::string_vi
     }
     if (record) {
         if (const auto account = cache_.Find(*record, password)) {
+            remembered_.fetch_add(1, std::memory_order_relaxed);
             return LoginResult{LoginOutcome::Accepted, *account};
         }
     }
     const auto now = LoginThrottle::Clock::now();
     const std::string client = AddressGroup(std::string(peerAddress));
     if (!throttle_.MayTry(userId, client, now)) {
+        failed_.fetch_add(1, std::memory_order_relaxed);
         return LoginResult{LoginOutcome::Throttled};
     }
     const bool match = FullCheck(record ? record->PasswordHash : UnknownAccountHash(), password);
     if (!record || !match) {
         throttle_.RecordFailure(userId, client, LoginThrottle::Clock::now());
+        failed_.fetch_add(1, std::memory_order_relaxed);
         return LoginResult{};
     }
     cache_.Remember(*record, password);
     return LoginResult{LoginOutcome::Accepted, record->Account};
+}
+
+LoginCounts Authenticator::Counts() const {
+    return {remembered_.load(std::memory_order_relaxed),
+            fullChecks_.load(std::memory_order_relaxed), failed_.load(std::memory_order_relaxed)};
 }
 
 } // namespace server

@@ -6,6 +6,7 @@
 
 #include "server/CredentialCache.h"
 #include "server/LoginThrottle.h"
+#include "server/Metrics.h"
 #include "server/Result.h"
 #include "server/StorageEngine.h"
 
@@ -47,6 +48,8 @@ public:
 
     // How many full hash checks were made so far.
     std::uint64_t FullChecksForTests() const { return fullChecks_.load(); }
+    // The logins proven from memory, the full checks and the refused logins so far.
+    LoginCounts Counts() const;
     std::size_t RememberedLoginsForTests() { return cache_.Size(); }
 
 private:
@@ -58,6 +61,8 @@ private:
     LoginThrottle throttle_;
     std::counting_semaphore<256> checks_;
     std::atomic<std::uint64_t> fullChecks_{0};
+    std::atomic<std::uint64_t> remembered_{0};
+    std::atomic<std::uint64_t> failed_{0};
     std::once_flag unknownHashMade_;
     std::string unknownHash_;
 };

@@ -59,12 +59,20 @@ const NumberOption* FindNumberOption(std::string_view name) {
 bool TakesValue(std::string_view name) {
     return name == "--listen" || name == "--db" || name == "--offer-version" ||
            name == "--tls-cert" || name == "--tls-key" || name == "--package" ||
-           name == "--signature" || FindNumberOption(name) != nullptr;
+           name == "--signature" || name == "--metrics-listen" ||
+           FindNumberOption(name) != nullptr;
 }
 
 // Applies one option, or refuses its value.
 Result<void> ApplyOption(CommandLine& line, std::string_view name, const std::string& value,
                          bool& listenSeen) {
+    if (name == "--metrics-listen") {
+        line.MetricsListen = ParseListenAddress(value);
+        if (!line.MetricsListen) {
+            return Refusal("invalid --metrics-listen address: " + value);
+        }
+        return {};
+    }
     if (name == "--listen") {
         const auto address = ParseListenAddress(value);
         if (!address) {
@@ -306,6 +314,13 @@ Other options:
                             with add-account only.
   --access-log              Log one line per request to standard error (path
                             and action only, never the query's values).
+                            GET /healthz and /readyz (the database takes a
+                            write) are never logged.
+  --metrics-listen ADDR:PORT
+                            Serve GET /metrics (Prometheus text format) on
+                            this address; off by default. It asks for no
+                            login: keep it on the loopback or behind a
+                            proxy.
   -h, --help                Show this help and exit.
   --version                 Show the version of the client this service
                             belongs to and exit.

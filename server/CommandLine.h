@@ -46,6 +46,8 @@ struct CommandLine {
     HttpLimits Limits;
     bool SignupOpen = true;
     bool AccessLog = false;
+    // Where scrapers read /metrics; off when absent.
+    std::optional<ListenAddress> MetricsListen;
     bool ShowHelp = false;
     bool ShowVersion = false;
 };

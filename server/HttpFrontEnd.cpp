@@ -2,6 +2,7 @@
 
 #include "server/AddressGroup.h"
 #include "server/ConnectionTable.h"
+#include "server/Health.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"
 #include "server/TlsContext.h"
@@ -53,7 +54,7 @@ class HttpFrontEnd::Impl {
 public:
     Impl(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
         : reports_(actions.Reports()), options_(options),
-          routes_(storage, actions, RouteOptions{options.SignupOpen}),
+          routes_(storage, actions, RouteOptions{options.SignupOpen, options.ReadinessKept}),
           table_(options.Limits.MaxConnections, options.Limits.MaxConnectionsPerAddress),
           workers_(static_cast<std::size_t>(std::max(1, options.Threads))) {
         for (int i = 0; i < std::max(1, options.IoThreads); ++i) {
@@ -64,16 +65,28 @@ public:
         context_.Limits = options.Limits;
         context_.Routes = &routes_;
         context_.Workers = &workers_;
-        if (options.AccessLog) {
+        if (options.AccessLog || options.Counted) {
             context_.Log = [this](const HttpRequestInfo& request, const HttpReply& reply) {
+                if (options_.Counted) {
+                    Count(request, reply);
+                }
+                if (!options_.AccessLog || IsProbeTarget(request.Target)) {
+                    return; // a prober's every second would drown the lines that matter
+                }
                 const std::string line = AccessLogLine(request, reply);
                 std::lock_guard lock(logMutex_);
                 *options_.AccessLog << line << std::endl;
             };
         }
+        if (options.Counted) {
+            options.Counted->OpenConnectionsFrom([this] { return table_.Count(); });
+        }
     }
 
     ~Impl() {
+        if (options_.Counted) {
+            options_.Counted->OpenConnectionsFrom({});
+        }
         reports_.WaitUntilIdle(); // nothing may post to a loop once it is gone
         workers_.join();          // replies under way finish before their sessions go
     }
@@ -184,6 +197,13 @@ public:
 private:
     Loop& First() { return *loops_.front(); }
 
+    // A success is a reply that is neither an HTTP failure nor a service failure ("ERR ...").
+    void Count(const HttpRequestInfo& request, const HttpReply& reply) {
+        const bool failed = reply.Status >= 400 || reply.Body.rfind("ERR", 0) == 0;
+        options_.Counted->CountRequest(RequestKind(request.Target), !failed,
+                                       std::chrono::steady_clock::now() - request.Received);
+    }
+
     // How a listening socket comes by its port.
     enum class PortUse {
         Alone,        // the only loop's
@@ -268,10 +288,26 @@ private:
         std::string peer = NormalizePeerAddress(remote.address().to_string());
         using Session = HttpSession<Stream>;
         Admission why = Admission::Admitted;
-        if (auto ticket = table_.Admit(AddressGroup(peer), why)) {
+        auto ticket = table_.Admit(AddressGroup(peer), why);
+        if (ticket) {
             std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_, std::move(*ticket),
                                       std::move(peer))
                 ->Start();
+            return;
+        }
+        if (options_.Counted) {
+            options_.Counted->CountRefused(why == Admission::TooManyFromAddress
+                                               ? RefusedBy::ConnectionsPerAddress
+                                               : RefusedBy::ConnectionsInAll);
+        }
+        if (why == Admission::TooManyFromAddress) {
+            // A prober may share its address with the clients that fill the cap: it is still
+            // heard, in a place of the capped refusals, and anything but a probe is refused.
+            if (auto refusal = table_.AdmitRefusal()) {
+                std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
+                                          std::move(*refusal), std::move(peer))
+                    ->StartForProbesOnly();
+            }
         } else if (auto refusal = table_.AdmitRefusal()) {
             std::make_shared<Session>(Wrap<Stream>(std::move(socket)), context_,
                                       std::move(*refusal), std::move(peer))

@@ -6,11 +6,13 @@
 // its connection, as the client reads until the close.
 
 #include "server/HttpLimits.h"
+#include "server/Metrics.h"
 #include "server/Result.h"
 #include "server/ServiceActions.h"
 #include "server/StorageEngine.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <ostream>
@@ -25,6 +27,9 @@ struct FrontEndOptions {
     bool SignupOpen = true;
     std::ostream* AccessLog = nullptr; // one line per request when set; never the query
     HttpLimits Limits;
+    // How long the readiness probe's write check stands before the next probe checks again.
+    std::chrono::steady_clock::duration ReadinessKept = std::chrono::seconds(1);
+    Metrics* Counted = nullptr; // what is served and refused is counted there when set
 };
 
 class HttpFrontEnd {

@@ -187,13 +187,31 @@ std::string FormValue(std::string_view form, std::string_view key) {
 }
 
 HttpRoutes::HttpRoutes(StorageEngine& storage, ServiceActions& actions, RouteOptions options)
-    : storage_(storage), actions_(actions), options_(options) {}
+    : storage_(storage), actions_(actions), options_(options),
+      readiness_(storage, options.ReadinessKept) {}
+
+// Liveness needs nothing; readiness says why the database is not ready, for the operator.
+HttpReply HttpRoutes::ProbeReply(std::string_view path) {
+    HttpReply reply;
+    reply.Headers.emplace_back("Cache-Control", "no-store");
+    if (path == kHealthPath) {
+        reply.Body = "ok\n";
+        return reply;
+    }
+    if (const auto ready = readiness_.Check(); !ready) {
+        reply.Status = 503;
+        reply.Body = "not ready: " + ready.Failure().Message + "\n";
+        return reply;
+    }
+    reply.Body = "ready\n";
+    return reply;
+}
 
 HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
     const std::string_view path = PathOf(request.Target);
     const bool get = request.Method == "GET" || request.Method == "HEAD";
     const bool known = path == kServiceScriptPath || path == kHomePagePath ||
-                       path == kSignupPagePath || IsHomeAlias(path);
+                       path == kSignupPagePath || IsHomeAlias(path) || IsProbeTarget(path);
     if (!known) {
         return FailureReply(404);
     }
@@ -206,6 +224,9 @@ HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
     }
     if (path == kServiceScriptPath) {
         return FromService(actions_.ReplyTo(request.Target, request.Peer));
+    }
+    if (IsProbeTarget(path)) {
+        return ProbeReply(path);
     }
     if (path == kHomePagePath) {
         const auto version = actions_.OfferedVersion();
@@ -236,6 +257,10 @@ HttpReply HttpRoutes::ReplyTo(const HttpRequestInfo& request) {
 
 QuickReply<HttpReply> HttpRoutes::ReplyQuickly(const HttpRequestInfo& request,
                                                QueuedReplyDone<HttpReply> later) {
+    const bool get = request.Method == "GET" || request.Method == "HEAD";
+    if (get && PathOf(request.Target) == kHealthPath) {
+        return ProbeReply(kHealthPath);
+    }
     if (PathOf(request.Target) != kServiceScriptPath ||
         (request.Method != "GET" && request.Method != "HEAD")) {
         return ReplyOnWorker{};

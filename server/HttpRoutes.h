@@ -3,10 +3,12 @@
 // their aliases, and failure replies. Knows nothing of sockets; the front end carries the
 // request in and the reply out.
 
+#include "server/Health.h"
 #include "server/QuickReply.h"
 #include "server/ServiceActions.h"
 #include "server/StorageEngine.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +23,7 @@ struct HttpRequestInfo {
     std::string ContentType;
     std::string Body;
     std::string Peer;
+    std::chrono::steady_clock::time_point Received; // when the request had been read whole
 };
 
 struct HttpReply {
@@ -34,6 +37,8 @@ struct HttpReply {
 
 struct RouteOptions {
     bool SignupOpen = true;
+    // How long the readiness check's outcome stands.
+    std::chrono::steady_clock::duration ReadinessKept = std::chrono::seconds(1);
 };
 
 // The reason phrase of a status line.
@@ -49,15 +54,19 @@ class HttpRoutes {
 public:
     HttpRoutes(StorageEngine& storage, ServiceActions& actions, RouteOptions options);
     HttpReply ReplyTo(const HttpRequestInfo& request);
-    // The service script's requests that need neither the database nor a hash check, on the
-    // caller's thread (ServiceActions::ReplyQuickly); `later` gets a queued one's reply.
+    // The service script's requests that need neither the database nor a hash check, and the
+    // liveness probe, on the caller's thread (ServiceActions::ReplyQuickly); `later` gets a queued
+    // one's reply.
     QuickReply<HttpReply> ReplyQuickly(const HttpRequestInfo& request,
                                        QueuedReplyDone<HttpReply> later);
 
 private:
+    HttpReply ProbeReply(std::string_view path);
+
     StorageEngine& storage_;
     ServiceActions& actions_;
     RouteOptions options_;
+    Readiness readiness_;
 };
 
 // One access log line (no line break): peer, method, path and the action, status and size.

@@ -6,6 +6,7 @@
 // deadline, which the front end's deadline round enforces (ConnectionTable::ExpireOverdue).
 
 #include "server/ConnectionTable.h"
+#include "server/Health.h"
 #include "server/HttpLimits.h"
 #include "server/HttpRoutes.h"
 
@@ -60,6 +61,14 @@ public:
                                        }
                                        self->ReadHead();
                                    });
+    }
+
+    // Over its address's connection cap: the request is read, within the time a refusal has,
+    // and only a health probe is answered; anything else is refused as Refuse would.
+    void StartForProbesOnly() {
+        probesOnly_ = true;
+        Start();
+        SetDeadline(kProbesOnlyTime);
     }
 
     // Tells the client it was refused (the connection caps), without reading its request.
@@ -138,6 +147,11 @@ private:
         if (request.version() != 10 && request.version() != 11) {
             return Fail(505);
         }
+        if (probesOnly_ &&
+            (!parser_->is_done() ||
+             !IsProbeTarget(std::string_view(request.target().data(), request.target().size())))) {
+            return Fail(503); // over the address's cap, only a probe (with no body) is heard
+        }
         if (parser_->is_done()) {
             return Dispatch();
         }
@@ -185,6 +199,7 @@ private:
         request_.ContentType = std::string(request[http::field::content_type]);
         request_.Body = std::move(request.body());
         request_.Peer = peer_;
+        request_.Received = std::chrono::steady_clock::now();
         leftovers_ = buffer_.size() > 0;
         parser_.reset();
         buffer_.consume(buffer_.size());
@@ -359,6 +374,7 @@ private:
 
     static constexpr std::size_t kMaxDrained = 256 * 1024;
     static constexpr std::size_t kSteadyProgressBytes = 64 * 1024;
+    static constexpr std::chrono::seconds kProbesOnlyTime{2};
 
     Stream stream_;
     const SessionContext& context_;
@@ -376,6 +392,7 @@ private:
     // the deadline round.
     std::atomic<Clock::rep> deadline_{Clock::duration::max().count()};
     bool replying_ = false;
+    bool probesOnly_ = false;
     HttpRequestInfo request_; // once read whole; then only read, by whichever thread replies
     bool leftovers_ = false;  // the client sent more than its request
 };

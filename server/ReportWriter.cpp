@@ -2,6 +2,7 @@
 
 #include "server/MemoryView.h"
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -89,6 +90,11 @@ void ReportWriter::WriteAndTell(Batch& batch) {
     auto outcomes = engine_.WriteReports(reports);
     if (!outcomes) {
         std::cerr << "corvale-server: storage failure: " << outcomes.Failure().Message << '\n';
+    }
+    if (Metrics* metrics = metrics_.load()) {
+        const auto written =
+            outcomes ? std::count(outcomes->begin(), outcomes->end(), ReportOutcome::Recorded) : 0;
+        metrics->CountBatch(batch.size(), static_cast<std::size_t>(written), !outcomes);
     }
     for (std::size_t i = 0; i < batch.size(); ++i) {
         batch[i].second(outcomes ? (*outcomes)[i] : ReportOutcome::Failed);

@@ -3,8 +3,10 @@
 // that arrive while a transaction runs are written together in the next one (one commit for
 // many), through the engine, and each is told only after the commit that holds it.
 
+#include "server/Metrics.h"
 #include "server/StorageEngine.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -32,6 +34,8 @@ public:
     bool AlreadyRecorded(const AddressReport& report);
     // Returns once every report queued so far has been written and told.
     void WaitUntilIdle();
+    // Each transaction is counted there from now on; none to stop.
+    void CountInto(Metrics* metrics) { metrics_.store(metrics); }
 
 private:
     using Batch = std::deque<std::pair<AddressReport, ReportDone>>;
@@ -41,6 +45,7 @@ private:
     void WriteAndTell(Batch& batch);
 
     StorageEngine& engine_;
+    std::atomic<Metrics*> metrics_{nullptr};
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;

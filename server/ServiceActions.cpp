@@ -43,15 +43,31 @@ std::string Named(std::string_view prefix, std::string_view userId) {
     return text;
 }
 
-// A database failure: the client is asked to try again later, and the failure is logged.
-ServiceReply StorageFailure(const Error& error) {
+} // namespace
+
+ServiceReply ServiceActions::StorageFailure(const Error& error) {
     std::cerr << "corvale-server: storage failure: " << error.Message << '\n';
+    if (Metrics* metrics = metrics_.load()) {
+        metrics->CountDatabaseError();
+    }
     ServiceReply reply = Failure(kUnavailable);
     reply.Status = 503;
     return reply;
 }
 
-} // namespace
+ServiceActions::~ServiceActions() {
+    if (Metrics* metrics = metrics_.load()) {
+        metrics->LoginsFrom({}); // what it read is going
+    }
+}
+
+void ServiceActions::CountInto(Metrics* metrics) {
+    metrics_.store(metrics);
+    reports_.CountInto(metrics);
+    if (metrics) {
+        metrics->LoginsFrom([this] { return authenticator_.Counts(); });
+    }
+}
 
 UnixTime SystemNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(

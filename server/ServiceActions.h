@@ -10,6 +10,7 @@
 #include "server/StorageEngine.h"
 #include "server/Version.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,6 +47,9 @@ class ServiceActions {
 public:
     ServiceActions(StorageEngine& storage, UpdateOffer offer, Clock clock = SystemNow,
                    AuthenticatorOptions logins = {});
+    ~ServiceActions();
+    ServiceActions(const ServiceActions&) = delete;
+    ServiceActions& operator=(const ServiceActions&) = delete;
 
     ServiceReply ReplyTo(std::string_view rawTarget, std::string_view peerAddress);
     // What needs neither the database nor a password hash check: a bad query, the address
@@ -62,6 +66,9 @@ public:
     Authenticator& LoginsForTests() { return authenticator_; }
     // The queue of address reports for the writing thread.
     ReportWriter& Reports() { return reports_; }
+    // Logins, report transactions and database failures are counted there from now on (set
+    // before serving); none to stop.
+    void CountInto(Metrics* metrics);
 
 private:
     ServiceReply Dispatch(const ServiceQuery& query, std::string_view peer);
@@ -78,12 +85,15 @@ private:
     QuickReply<ServiceReply> QuickGetIp(const ServiceQuery& query, const std::string& peer);
     QuickReply<ServiceReply> QuickSetIp(const ServiceQuery& query,
                                         QueuedReplyDone<ServiceReply> later);
+    // A database failure: the client is asked to try again later, and the failure is logged.
+    ServiceReply StorageFailure(const Error& error);
 
     StorageEngine& storage_;
     UpdateOffer offer_;
     std::shared_ptr<const std::string> packageOverride_; // the offer's, shared by downloads
     Clock clock_;
     Authenticator authenticator_;
+    std::atomic<Metrics*> metrics_{nullptr};
     ReportWriter reports_; // last: its thread stops before the rest goes
 };
 

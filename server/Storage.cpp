@@ -43,6 +43,8 @@ constexpr const char* kHostColumns =
 constexpr std::string_view kOfferedVersionKey = "offered_version";
 constexpr std::string_view kPackageKey = "package";
 constexpr std::string_view kPackageSignatureKey = "package_signature";
+// Written and removed again in one commit by the write check; never kept.
+constexpr std::string_view kWriteCheckKey = "write_check";
 
 } // namespace
 
@@ -526,6 +528,17 @@ Result<std::optional<std::string>> Storage::PackageSignature() {
 
 Result<void> Storage::SetPackageSignature(std::optional<std::string> signature) {
     return Locked([&] { SetSetting(kPackageSignatureKey, signature); });
+}
+
+Result<void> Storage::CheckWritable() {
+    // The row is added and removed in the same transaction, but the pages it touched are
+    // still written to the log at the commit, so a file system that refuses writes fails here.
+    return Locked([&] {
+        Transaction transaction(db_);
+        SetSetting(kWriteCheckKey, std::string_view("1"));
+        SetSetting(kWriteCheckKey, std::nullopt);
+        transaction.Commit();
+    });
 }
 
 } // namespace server

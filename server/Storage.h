@@ -63,6 +63,8 @@ public:
     Result<std::optional<std::string>> PackageSignature() override;
     Result<void> SetPackageSignature(std::optional<std::string> signature) override;
 
+    Result<void> CheckWritable() override;
+
     const MemoryView& View() const override { return view_; }
     bool ViewMayBeBehind() override { return walWatch_->MayHaveChanged(); }
 

@@ -4,6 +4,8 @@
 #include "server/AdminCommands.h"
 #include "server/CommandLine.h"
 #include "server/HttpFrontEnd.h"
+#include "server/Metrics.h"
+#include "server/MetricsListener.h"
 #include "server/ServiceActions.h"
 #include "server/Storage.h"
 
@@ -103,11 +105,30 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         return kExitFailure;
     }
     const std::unique_ptr<Storage> storage = std::move(*opened);
-    ServiceActions actions(*storage,
-                           UpdateOffer{clientVersion, line.OfferVersion, package, signature});
-    HttpFrontEnd frontEnd(*storage, actions,
-                          FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
-                                          line.AccessLog ? &std::cerr : nullptr, line.Limits});
+    ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package, signature});
+    // --- metrics (opt-in)
+    std::optional<Metrics> metrics;
+    std::optional<MetricsListener> metricsListener;
+    if (line.MetricsListen) {
+        metrics.emplace(VersionText(clientVersion));
+        metricsListener.emplace(*metrics);
+        const std::uint16_t port =
+            metricsListener->Bind(line.MetricsListen->Host, line.MetricsListen->Port);
+        if (port == 0) {
+            std::cerr << "corvale-server: cannot listen on "
+                      << HostForDisplay(line.MetricsListen->Host) << ':' << line.MetricsListen->Port
+                      << " for metrics\n";
+            return kExitFailure;
+        }
+        std::cout << "corvale-server metrics on " << HostForDisplay(line.MetricsListen->Host) << ':'
+                  << port << std::endl;
+    }
+    // --- end of metrics
+    FrontEndOptions frontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
+                                    line.AccessLog ? &std::cerr : nullptr, line.Limits};
+    frontEndOptions.Counted = metrics ? &*metrics : nullptr;
+    actions.CountInto(frontEndOptions.Counted);
+    HttpFrontEnd frontEnd(*storage, actions, frontEndOptions);
     const bool secure = line.TlsCertificateFile.has_value();
     if (secure) {
         if (const Result<void> loaded = LoadCertificate(line, frontEnd); !loaded) {
@@ -126,6 +147,9 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         sigwait(&stopSignals, &signalNumber);
         frontEnd.Stop();
     });
+    if (metricsListener) {
+        metricsListener->Start();
+    }
     const bool served = frontEnd.Run();
     pthread_kill(waiter.native_handle(), SIGTERM); // wakes the waiter when no signal came
     waiter.join();

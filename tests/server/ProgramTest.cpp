@@ -4,6 +4,7 @@
 #include "core/uTools.h"
 #include "tests/server/RunningServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/HttpText.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -62,6 +63,36 @@ TEST(Program, ServesUntilTerminatedAndKeepsItsData) {
     Child list({"--db", database, "list-accounts"});
     EXPECT_EQ(list.ReadLine().rfind("jdoe\t0\t", 0), 0u);
     EXPECT_EQ(list.Wait(), 0);
+}
+
+// The program's own wiring: the probes on its listener, its counters on the metrics socket.
+TEST(Program, ServesProbesAndMetricsWhenAsked) {
+    testing_support::TempFolder folder;
+    Child serve({"--db", folder / "program.db", "--listen", "127.0.0.1:0", "--metrics-listen",
+                 "127.0.0.1:0"});
+    const auto portAfter = [](const std::string& line, const std::string& prefix) {
+        EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
+        return line.rfind(prefix, 0) == 0
+                   ? static_cast<std::uint16_t>(std::stoi(line.substr(prefix.size())))
+                   : std::uint16_t{0};
+    };
+    const std::uint16_t metrics =
+        portAfter(serve.ReadLine(), "corvale-server metrics on 127.0.0.1:");
+    const std::uint16_t port =
+        portAfter(serve.ReadLine(), "corvale-server listening on 127.0.0.1:");
+    ASSERT_NE(metrics, 0);
+    ASSERT_NE(port, 0);
+    using testing_support::BodyOf;
+    using testing_support::RawExchange;
+    EXPECT_EQ(BodyOf(RawExchange(port, "GET /healthz HTTP/1.0\r\n\r\n")), "ok\n");
+    EXPECT_EQ(BodyOf(RawExchange(port, "GET /readyz HTTP/1.0\r\n\r\n")), "ready\n");
+    const std::string text = BodyOf(RawExchange(metrics, "GET /metrics HTTP/1.0\r\n\r\n"));
+    EXPECT_NE(text.find("corvale_requests_total{action=\"probe\",outcome=\"ok\"} 2\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("corvale_build_info{version=\""), std::string::npos) << text;
+    serve.Signal(SIGTERM);
+    EXPECT_EQ(serve.Wait(), 0);
 }
 
 TEST(Program, PortInUseFails) {

@@ -24,11 +24,13 @@ ServerSetup RunningServer::DefaultSetup() {
     return setup;
 }
 
-RunningServer::RunningServer(ServerSetup setup) : databasePath_(folder_ / "service.db") {
+RunningServer::RunningServer(ServerSetup setup)
+    : databasePath_(setup.DatabasePath.empty() ? folder_ / "service.db" : setup.DatabasePath) {
     // The least hashing cost: tests make many accounts; the service's own cost is tested apart.
     storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCostForTests());
     actions_ = std::make_unique<server::ServiceActions>(
         *storage_, setup.Offer, [this] { return now_.load(); }, setup.Logins);
+    actions_->CountInto(setup.FrontEnd.Counted);
     frontEnd_ = std::make_unique<server::HttpFrontEnd>(*storage_, *actions_, setup.FrontEnd);
     port_ = frontEnd_->Bind(setup.Host, 0);
     if (port_ == 0) {

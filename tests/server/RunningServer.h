@@ -23,6 +23,8 @@ struct ServerSetup {
     // PEM text: when given, a second socket beside the plain one serves HTTPS.
     std::string TlsCertificate;
     std::string TlsKey;
+    // The database file; empty for one in the server's own temporary folder.
+    std::string DatabasePath;
 };
 
 // The client's own product version (InitCfg's record).

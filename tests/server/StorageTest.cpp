@@ -5,10 +5,13 @@
 #include "server/ServiceActions.h"
 #include "server/Sqlite.h"
 #include "tests/server/RunningServer.h"
+#include "tests/server/SmallFileSystem.h"
 
 #include <condition_variable>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -154,6 +157,53 @@ TEST(Storage, AFileThatCannotBeOpenedIsUnavailable) {
     ExpectUnavailable(notADatabase);
 }
 
+TEST(Storage, TheWriteCheckWritesButKeepsNothing) {
+    testing_support::TempFolder folder;
+    const std::string path = folder / "check.db";
+    Storage storage(path, LowestCostForTests());
+    ASSERT_TRUE(storage.SetOfferedVersion("0.3.12.30"));
+    const auto logBefore = std::filesystem::file_size(path + "-wal");
+    ASSERT_TRUE(storage.CheckWritable()) << storage.CheckWritable().Failure().Message;
+    ASSERT_TRUE(storage.CheckWritable());
+    EXPECT_GT(std::filesystem::file_size(path + "-wal"), logBefore) << "nothing reached the log";
+
+    Database raw(path);
+    Statement rows = raw.Prepare("SELECT key FROM settings ORDER BY key");
+    ASSERT_TRUE(rows.Step());
+    EXPECT_EQ(rows.Text(0), "offered_version");
+    EXPECT_FALSE(rows.Step()) << "the check kept " << rows.Text(0);
+}
+
+TEST(Storage, TheWriteCheckFailsOnAFullFileSystemAndRecoversWhenSpaceReturns) {
+    testing_support::TempFolder folder;
+    testing_support::SmallFileSystem small(folder / "small");
+    if (!small.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (tests are meant to run as root)";
+    }
+    const std::string path = folder / "small/full.db";
+    Storage storage(path, LowestCostForTests());
+    ASSERT_TRUE(storage.CheckWritable());
+    const std::string filler = folder / "small/filler";
+    small.Fill(filler);
+
+    // A check may still fit in log space written before; once the log must grow, it fails.
+    std::optional<Error> refused;
+    for (int attempt = 0; attempt < 2000 && !refused; ++attempt) {
+        if (auto checked = storage.CheckWritable(); !checked) {
+            refused = checked.Failure();
+        }
+    }
+    ASSERT_TRUE(refused) << "every write check passed on a full file system";
+    EXPECT_EQ(refused->Kind, ErrorKind::Unavailable);
+
+    std::filesystem::remove(filler);
+    EXPECT_TRUE(storage.CheckWritable());
+    Database raw(path);
+    Statement integrity = raw.Prepare("PRAGMA integrity_check");
+    ASSERT_TRUE(integrity.Step());
+    EXPECT_EQ(integrity.Text(0), "ok");
+}
+
 // An engine whose database is gone: everything fails, except the batch write of reports when
 // told to work; that one can be held at its start, to see what queues up behind it.
 class ScriptedEngine final : public StorageEngine {
@@ -228,6 +278,7 @@ public:
     Result<void> SetPackage(std::optional<std::string>) override { return Gone(); }
     Result<std::optional<std::string>> PackageSignature() override { return Gone(); }
     Result<void> SetPackageSignature(std::optional<std::string>) override { return Gone(); }
+    Result<void> CheckWritable() override { return Gone(); }
     const MemoryView& View() const override { return view_; }
     bool ViewMayBeBehind() override { return false; }
 
