@@ -519,4 +519,13 @@ Result<void> Storage::SetPackage(std::optional<std::string> bytes) {
     });
 }
 
+// A write transaction taken and given back: it fails while another connection holds the write
+// lock past the busy timeout or the file cannot be written.
+Result<void> Storage::CheckWritable() {
+    return Locked([&] {
+        Transaction transaction(db_);
+        db_.Execute("DELETE FROM settings WHERE key = 'writable check'");
+    });
+}
+
 } // namespace server

@@ -60,6 +60,7 @@ public:
     Result<std::shared_ptr<const std::string>> SharedPackage() override;
     Result<std::optional<std::int64_t>> PackageSize() override;
     Result<void> SetPackage(std::optional<std::string> bytes) override;
+    Result<void> CheckWritable() override;
 
     const MemoryView& View() const override { return view_; }
     bool ViewMayBeBehind() override { return walWatch_->MayHaveChanged(); }

@@ -165,6 +165,9 @@ public:
     virtual Result<std::optional<std::int64_t>> PackageSize() = 0;
     virtual Result<void> SetPackage(std::optional<std::string> bytes) = 0;
 
+    // A real, cheap write that keeps nothing: whether the database accepts a write now.
+    virtual Result<void> CheckWritable() = 0;
+
     // --- what the hot requests read from memory
     // The login records and addresses on record, in step with every commit.
     virtual const MemoryView& View() const = 0;

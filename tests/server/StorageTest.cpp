@@ -226,6 +226,7 @@ public:
     Result<std::shared_ptr<const std::string>> SharedPackage() override { return Gone(); }
     Result<std::optional<std::int64_t>> PackageSize() override { return Gone(); }
     Result<void> SetPackage(std::optional<std::string>) override { return Gone(); }
+    Result<void> CheckWritable() override { return Gone(); }
     const MemoryView& View() const override { return view_; }
     bool ViewMayBeBehind() override { return false; }
 
