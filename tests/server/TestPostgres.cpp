@@ -135,9 +135,14 @@ bool TestPostgres::Stop() {
     return stopped;
 }
 
-bool TestPostgres::CreateDatabase(const std::string& name) {
-    return RunServerProgram("createdb", {"-h", socketFolder_, "-p", std::to_string(kPort), "-U",
-                                         kUser, name}) == 0;
+bool TestPostgres::CreateDatabase(const std::string& name, const std::string& locale) {
+    std::vector<std::string> args{"-h", socketFolder_, "-p", std::to_string(kPort), "-U", kUser};
+    if (!locale.empty()) {
+        // Only the empty template may take another locale.
+        args.insert(args.end(), {"-T", "template0", "-l", locale});
+    }
+    args.push_back(name);
+    return RunServerProgram("createdb", args) == 0;
 }
 
 std::string TestPostgres::Uri(const std::string& database) const {

@@ -30,8 +30,9 @@ public:
     bool Start();
     bool Running() const { return running_; }
 
-    // A further empty database; false when it could not be made.
-    bool CreateDatabase(const std::string& name);
+    // A further empty database, with the cluster's locale (C) or with `locale`; false when it
+    // could not be made.
+    bool CreateDatabase(const std::string& name, const std::string& locale = {});
 
     // The connection string, as an operator gives it, of the test's database or of `database`.
     std::string Uri(const std::string& database = kDatabase) const;
