@@ -1,7 +1,7 @@
 #include "server/AdminCommands.h"
 
+#include "server/OpenEngine.h"
 #include "server/ServiceActions.h"
-#include "server/Storage.h"
 #include "server/Validation.h"
 #include "util/uBase64.h"
 
@@ -276,7 +276,7 @@ int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion
     if (line.Arguments.size() < command.MinArgs || line.Arguments.size() > command.MaxArgs) {
         return Usage(c, "wrong number of arguments for " + line.Command);
     }
-    const auto storage = Storage::Open(line.Database);
+    const auto storage = OpenStorageEngine(line.Database); // the engine its name chooses
     if (!storage) {
         return Failed(c, storage.Failure());
     }

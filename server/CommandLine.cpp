@@ -262,6 +262,10 @@ Options:
                             an own authority, ca_file=PATH in corvale.ini.
   --db FILE                 The database file (default ./corvale-server.db);
                             created when missing.
+  --db postgresql://[USER@][HOST][:PORT]/DBNAME[?...]
+                            A PostgreSQL database instead, which several
+                            instances may share; libpq's PG* variables,
+                            password file and ?service=NAME supply the rest.
   --offer-version VERSION   Offer VERSION to version checks while serving,
                             whatever set-version stored.
   --package FILE            Deliver FILE as the update package while serving,

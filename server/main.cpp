@@ -4,8 +4,8 @@
 #include "server/AdminCommands.h"
 #include "server/CommandLine.h"
 #include "server/HttpFrontEnd.h"
+#include "server/OpenEngine.h"
 #include "server/ServiceActions.h"
-#include "server/Storage.h"
 
 #include <csignal>
 #include <fstream>
@@ -90,12 +90,13 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         }
         package = std::move(bytes).Value();
     }
-    auto opened = Storage::Open(line.Database);
+    // The engine the database's name chooses.
+    auto opened = OpenStorageEngine(line.Database);
     if (!opened) {
         std::cerr << "corvale-server: " << opened.Failure().Message << '\n';
         return kExitFailure;
     }
-    const std::unique_ptr<Storage> storage = std::move(*opened);
+    const std::unique_ptr<StorageEngine> storage = std::move(*opened);
     ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package});
     HttpFrontEnd frontEnd(*storage, actions,
                           FrontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
