@@ -1,7 +1,10 @@
 #include "server/PgStorage.h"
 
 #include <algorithm>
+#include <charconv>
+#include <iostream>
 #include <map>
+#include <poll.h>
 #include <type_traits>
 
 namespace server {
@@ -49,6 +52,13 @@ constexpr const char* kHostColumns =
 constexpr std::string_view kOfferedVersionKey = "offered_version";
 constexpr std::string_view kPackageKey = "package";
 
+// Where every instance hears what the others changed.
+constexpr const char* kChannel = "corvale_changes";
+
+std::string ReportChange(AccountKey account, std::string_view host) {
+    return "R" + std::to_string(account) + "\t" + std::string(host);
+}
+
 constexpr std::chrono::milliseconds kFirstPause{100};
 constexpr std::chrono::milliseconds kLongestPause{5000};
 
@@ -66,15 +76,134 @@ PgStorage::PgStorage(const std::string& conninfo, HashCost cost)
     : conninfo_(conninfo), cost_(cost) {
     Connect();
     Migrate();
-    LoadView();
+    // Listening before the load: no commit falls between the two.
+    ConnectListener();
+    LoadView(*db_);
+    listening_ = std::thread([this] { Listen(); });
 }
 
-PgStorage::~PgStorage() = default;
+PgStorage::~PgStorage() {
+    stopping_ = true;
+    listening_.join();
+}
 
 void PgStorage::Connect() {
     db_ = std::make_unique<PgConnection>(conninfo_);
     // Every value this engine reads and writes is UTF-8 text or bytes; times are numbers.
     db_->Execute("SET client_encoding = 'UTF8'");
+    ownPid_ = db_->BackendPid();
+}
+
+void PgStorage::ConnectListener() {
+    listener_ = std::make_unique<PgConnection>(conninfo_);
+    listener_->Execute("SET client_encoding = 'UTF8'");
+    listener_->Execute(std::string("LISTEN ") + kChannel);
+}
+
+void PgStorage::Notify(const std::vector<std::string>& changes) {
+    // A notification carries less than 8000 bytes: the changes go in as many as they need.
+    std::string payload;
+    for (std::size_t i = 0; i <= changes.size(); ++i) {
+        if (!payload.empty() &&
+            (i == changes.size() || payload.size() + changes[i].size() > 7000)) {
+            db_->Query("SELECT pg_notify($1, $2)", {kChannel, payload});
+            payload.clear();
+        }
+        if (i < changes.size()) {
+            payload += (payload.empty() ? "" : "\n") + changes[i];
+        }
+    }
+}
+
+// Until the engine goes: waits for notifications, and applies what other connections changed.
+void PgStorage::Listen() {
+    auto pause = std::chrono::milliseconds{0};
+    while (!stopping_) {
+        try {
+            if (!listener_) {
+                ConnectListener();
+                std::lock_guard lock(mutex_);
+                LoadView(*listener_); // whatever was committed while no one listened
+                pause = std::chrono::milliseconds{0};
+            }
+            pollfd wait{listener_->Socket(), POLLIN, 0};
+            ::poll(&wait, 1, 100);
+            const auto notifications = listener_->TakeNotifications();
+            if (notifications.empty()) {
+                continue;
+            }
+            std::lock_guard lock(mutex_);
+            for (const PgNotification& notification : notifications) {
+                if (notification.SenderPid == ownPid_) {
+                    continue; // applied as it was committed
+                }
+                std::size_t start = 0;
+                while (start <= notification.Payload.size()) {
+                    const std::size_t end = std::min(notification.Payload.find('\n', start),
+                                                     notification.Payload.size());
+                    Apply(notification.Payload.substr(start, end - start));
+                    start = end + 1;
+                }
+            }
+        } catch (const PgError& error) {
+            if (listener_) {
+                std::cerr << "corvale-server: listening for other instances' changes failed: "
+                          << error.what() << '\n';
+            }
+            listener_.reset();
+            pause = std::clamp(pause * 2, kFirstPause, kLongestPause);
+            for (auto waited = std::chrono::milliseconds{0}; waited < pause && !stopping_;
+                 waited += std::chrono::milliseconds{20}) {
+                std::this_thread::sleep_for(std::chrono::milliseconds{20});
+            }
+        }
+    }
+}
+
+// One change another connection committed, read afresh: "L<account>" (a login made or
+// changed), "D<account>\t<user ID>" (an account removed), "R<account>\t<host>" (a report).
+void PgStorage::Apply(const std::string& change) {
+    if (change.size() < 2) {
+        return;
+    }
+    const std::size_t tab = change.find('\t');
+    const std::string account = change.substr(1, tab == std::string::npos ? tab : tab - 1);
+    const std::string rest = tab == std::string::npos ? std::string() : change.substr(tab + 1);
+    switch (change[0]) {
+    case 'L': {
+        const PgResult row = listener_->Query(
+            "SELECT id, user_id, password FROM accounts WHERE id = $1::bigint", {account});
+        if (row.Rows() == 1) { // else removed since, which its own notification tells
+            view_.OnCommitted(change::LoginSet{{row.Int(0, 0), row.Text(0, 1), row.Text(0, 2)}});
+        }
+        break;
+    }
+    case 'D': {
+        AccountKey key = 0;
+        const auto [end, error] =
+            std::from_chars(account.data(), account.data() + account.size(), key);
+        if (error == std::errc() && end == account.data() + account.size()) {
+            view_.OnCommitted(change::AccountRemoved{key, rest});
+        }
+        break;
+    }
+    case 'R': {
+        const PgResult row = listener_->Query(
+            "SELECT account, name, address, reported, client_version FROM hosts "
+            "WHERE account = $1::bigint AND " PG_FOLDED("name") " = " PG_FOLDED("$2"),
+            {account, rest});
+        if (row.Rows() == 1) {
+            HostReport last{row.Text(0, 2), std::nullopt, row.Text(0, 4)};
+            if (!row.IsNull(0, 3)) {
+                last.Reported = row.Int(0, 3);
+            }
+            view_.OnCommitted(change::ReportSet{row.Int(0, 0), row.Text(0, 1), std::move(last)});
+        }
+        break;
+    }
+    default:
+        break; // of a newer version: its full load after a restart shows it
+    }
 }
 
 template <typename Body> auto PgStorage::Locked(Body body) -> Result<decltype(body())> {
@@ -89,7 +218,7 @@ template <typename Body> auto PgStorage::Locked(Body body) -> Result<decltype(bo
             try {
                 Connect();
                 // Whatever was committed elsewhere meanwhile went unheard.
-                LoadView();
+                LoadView(*db_);
                 pause_ = std::chrono::milliseconds{0};
             } catch (const PgError&) {
                 db_.reset();
@@ -130,20 +259,20 @@ void PgStorage::Migrate() {
     transaction.Commit();
 }
 
-void PgStorage::LoadView() {
+void PgStorage::LoadView(PgConnection& connection) {
     change::Reloaded all;
     // One snapshot for both reads: no report without its account.
-    PgTransaction transaction(*db_);
-    db_->Execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+    PgTransaction transaction(connection);
+    connection.Execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
     {
-        const PgResult rows = db_->Execute("SELECT id, user_id, password FROM accounts");
+        const PgResult rows = connection.Execute("SELECT id, user_id, password FROM accounts");
         for (int r = 0; r < rows.Rows(); ++r) {
             all.Logins.push_back({rows.Int(r, 0), rows.Text(r, 1), rows.Text(r, 2)});
         }
     }
     {
-        const PgResult rows =
-            db_->Execute("SELECT account, name, address, reported, client_version FROM hosts");
+        const PgResult rows = connection.Execute(
+            "SELECT account, name, address, reported, client_version FROM hosts");
         for (int r = 0; r < rows.Rows(); ++r) {
             HostReport last{rows.Text(r, 2), std::nullopt, rows.Text(r, 4)};
             if (!rows.IsNull(r, 3)) {
@@ -162,6 +291,7 @@ Result<CreateResult> PgStorage::CreateAccount(std::string_view userId,
                                               std::string_view storedPassword, UnixTime now) {
     const std::string hash = HashPassword(storedPassword, cost_); // slow: outside the lock
     return Locked([&] {
+        PgTransaction transaction(*db_);
         const PgResult row =
             db_->Query("INSERT INTO accounts(user_id, password, created) VALUES($1, $2, $3) "
                        "ON CONFLICT DO NOTHING RETURNING id",
@@ -169,6 +299,8 @@ Result<CreateResult> PgStorage::CreateAccount(std::string_view userId,
         if (row.Rows() == 0) {
             return CreateResult::AlreadyExists;
         }
+        Notify({"L" + row.Text(0, 0)});
+        transaction.Commit();
         view_.OnCommitted(change::LoginSet{{row.Int(0, 0), std::string(userId), hash}});
         return CreateResult::Created;
     });
@@ -177,6 +309,7 @@ Result<CreateResult> PgStorage::CreateAccount(std::string_view userId,
 Result<bool> PgStorage::SetPassword(std::string_view userId, std::string_view storedPassword) {
     const std::string hash = HashPassword(storedPassword, cost_); // slow: outside the lock
     return Locked([&] {
+        PgTransaction transaction(*db_);
         const PgResult row =
             db_->Query("UPDATE accounts SET password = $2 WHERE " PG_FOLDED(
                            "user_id") " = " PG_FOLDED("$1") " RETURNING id, user_id",
@@ -184,6 +317,8 @@ Result<bool> PgStorage::SetPassword(std::string_view userId, std::string_view st
         if (row.Rows() == 0) {
             return false;
         }
+        Notify({"L" + row.Text(0, 0)});
+        transaction.Commit();
         view_.OnCommitted(change::LoginSet{{row.Int(0, 0), row.Text(0, 1), hash}});
         return true;
     });
@@ -191,6 +326,7 @@ Result<bool> PgStorage::SetPassword(std::string_view userId, std::string_view st
 
 Result<bool> PgStorage::DeleteAccount(std::string_view userId) {
     return Locked([&] {
+        PgTransaction transaction(*db_);
         const PgResult row =
             db_->Query("DELETE FROM accounts WHERE " PG_FOLDED("user_id") " = " PG_FOLDED(
                            "$1") " RETURNING id, user_id",
@@ -198,6 +334,8 @@ Result<bool> PgStorage::DeleteAccount(std::string_view userId) {
         if (row.Rows() == 0) {
             return false;
         }
+        Notify({"D" + row.Text(0, 0) + "\t" + row.Text(0, 1)});
+        transaction.Commit();
         view_.OnCommitted(change::AccountRemoved{row.Int(0, 0), row.Text(0, 1)});
         return true;
     });
@@ -258,6 +396,9 @@ Result<std::optional<HostNumber>> PgStorage::RecordAddress(AccountKey account,
         PgTransaction transaction(*db_);
         LockAccount(account);
         const auto number = WriteAddress(account, hostName, address, now, clientVersion);
+        if (number) {
+            Notify({ReportChange(account, hostName)});
+        }
         transaction.Commit();
         if (number) {
             view_.OnCommitted(
@@ -273,6 +414,7 @@ Result<std::vector<ReportOutcome>>
 PgStorage::WriteReports(const std::vector<AddressReport>& reports) {
     return Locked([&] {
         std::vector<ReportOutcome> outcomes(reports.size(), ReportOutcome::Failed);
+        std::vector<std::string> changes;
         PgTransaction transaction(*db_);
         // Every account of the batch, locked in one order by every instance (so that two
         // batches never wait for each other), with the hash it has now.
@@ -292,7 +434,11 @@ PgStorage::WriteReports(const std::vector<AddressReport>& reports) {
             const auto number = WriteAddress(report.Account, report.Host, report.Address,
                                              report.Now, report.ClientVersion);
             outcomes[i] = number ? ReportOutcome::Recorded : ReportOutcome::TooManyHosts;
+            if (number) {
+                changes.push_back(ReportChange(report.Account, report.Host));
+            }
         }
+        Notify(changes);
         transaction.Commit();
         for (std::size_t i = 0; i < reports.size(); ++i) {
             if (outcomes[i] == ReportOutcome::Recorded) {

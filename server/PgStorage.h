@@ -5,15 +5,23 @@
 // same time wait for. Requests share one connection under one lock; when it is lost, every
 // call answers Unavailable until a new connection is made (tried again with a growing pause),
 // and the memory view is then read afresh, since commits may have been missed meanwhile.
+//
+// Instances keep their memory views in step through the database's notifications: every
+// commit that changes a login or a host's report names what it changed on one channel, and a
+// thread of each instance, on a connection of its own, reads each named row afresh into its
+// view (a full load after its connection was lost, once it is back).
 
 #include "server/MemoryView.h"
 #include "server/PgClient.h"
 #include "server/StorageEngine.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace server {
 
@@ -67,7 +75,8 @@ public:
     Result<void> CheckWritable() override;
 
     const MemoryView& View() const override { return view_; }
-    // Other instances may commit at any time.
+    // Another instance's commit reaches the view only a moment later: the view is never sure
+    // to be up to date, so that no report is skipped as one the row holds already.
     bool ViewMayBeBehind() override { return true; }
 
 private:
@@ -80,7 +89,14 @@ private:
     // With the lock held (or in the constructor, before any other thread), from here on.
     void Connect();
     void Migrate();
-    void LoadView();
+    void LoadView(PgConnection& connection);
+    // Inside a transaction: tells every instance, at the commit, what changed.
+    void Notify(const std::vector<std::string>& changes);
+
+    // On the listening thread.
+    void Listen();
+    void ConnectListener();
+    void Apply(const std::string& change); // with the lock held
     std::optional<HostNumber> WriteAddress(AccountKey account, std::string_view hostName,
                                            std::string_view address, UnixTime now,
                                            std::string_view clientVersion);
@@ -98,6 +114,11 @@ private:
     MemoryView view_;
     std::shared_ptr<const std::string> package_; // as read, with the row version it was read at
     std::string packageVersion_;
+
+    std::atomic<int> ownPid_{0}; // the server process of db_: its notifications are applied
+    std::unique_ptr<PgConnection> listener_; // the listening thread's
+    std::atomic<bool> stopping_{false};
+    std::thread listening_; // last: stops before the rest goes
 };
 
 } // namespace server

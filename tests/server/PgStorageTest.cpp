@@ -8,6 +8,7 @@
 #include "tests/support/Wait.h"
 
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -320,6 +321,69 @@ TEST_F(PgStorageTest, CannotWriteToADatabaseThatRefusesWrites) {
     EXPECT_EQ(checked.Failure().Kind, ErrorKind::Unavailable);
     EXPECT_FALSE(reader.CreateAccount("jdoe", "s", 1));
     EXPECT_TRUE(reader.ListAccounts()) << "reading still works";
+}
+
+TEST_F(PgStorageTest, EveryInstancesViewHearsWhatAnotherOneCommitted) {
+    auto a = Open();
+    auto b = Open();
+    const auto bSees = [&](const std::function<bool(const MemoryView&)>& holds) {
+        return testing_support::WaitUntil([&] { return holds(b->View()); });
+    };
+    ASSERT_EQ(a->CreateAccount("jdoe", "s", 1).Value(), CreateResult::Created);
+    ASSERT_TRUE(bSees([](const MemoryView& view) { return view.FindLogin("JDOE").has_value(); }));
+    const LoginRecord jdoe = *b->View().FindLogin("jdoe");
+
+    ASSERT_TRUE(a->SetPassword("jdoe", "new").Value());
+    const std::string newHash = a->View().FindLogin("jdoe")->PasswordHash;
+    EXPECT_TRUE(bSees(
+        [&](const MemoryView& view) { return view.FindLogin("jdoe")->PasswordHash == newHash; }));
+
+    // Several reports of one batch, a host name in another case among them.
+    ASSERT_EQ(a->WriteReports({{jdoe.Account, newHash, "PC", "192.0.2.1", 10, "1.0"},
+                               {jdoe.Account, newHash, "laptop", "192.0.2.2", 10, "1.0"},
+                               {jdoe.Account, newHash, "pc", "192.0.2.3", 11, "1.0"}})
+                  .Value()
+                  .size(),
+              3u);
+    EXPECT_TRUE(bSees([&](const MemoryView& view) {
+        return view.Holds(jdoe.Account, "PC", "192.0.2.3", 11, "1.0") &&
+               view.RecordedAddress(jdoe.Account, "LAPTOP") == "192.0.2.2";
+    }));
+    ASSERT_TRUE(a->RecordAddress(jdoe.Account, "PC", "192.0.2.4", 12, "").Value());
+    EXPECT_TRUE(bSees([&](const MemoryView& view) {
+        return view.RecordedAddress(jdoe.Account, "pc") == "192.0.2.4";
+    }));
+
+    // A batch too large for one notification.
+    std::vector<AddressReport> many;
+    for (int i = 0; i < 200; ++i) {
+        many.push_back({jdoe.Account, newHash, "host-with-a-long-name-" + std::to_string(i),
+                        "192.0.2.9", 13, ""});
+    }
+    ASSERT_TRUE(a->WriteReports(many));
+    EXPECT_TRUE(bSees([&](const MemoryView& view) {
+        return view.RecordedAddress(jdoe.Account, "host-with-a-long-name-0") == "192.0.2.9" &&
+               view.RecordedAddress(jdoe.Account, "host-with-a-long-name-199") == "192.0.2.9";
+    }));
+
+    ASSERT_TRUE(a->DeleteAccount("JDOE").Value());
+    EXPECT_TRUE(bSees([&](const MemoryView& view) {
+        return !view.FindLogin("jdoe") && view.RecordedAddress(jdoe.Account, "pc").empty();
+    }));
+}
+
+TEST_F(PgStorageTest, AViewLoadsEverythingAfreshWhenItsListeningConnectionWasLost) {
+    auto storage = Open();
+    ASSERT_EQ(storage->CreateAccount("jdoe", "s", 1).Value(), CreateResult::Created);
+    PgConnection raw = Raw();
+    raw.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+    // Unannounced, as a change while no one listened would be.
+    raw.Query("UPDATE accounts SET password = $1", {"changed unheard"});
+    EXPECT_TRUE(testing_support::WaitUntil(
+        [&] { return storage->View().FindLogin("jdoe")->PasswordHash == "changed unheard"; }));
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return bool(storage->CheckWritable()); }))
+        << "the requests' connection is made again as well";
 }
 
 } // namespace
