@@ -67,4 +67,12 @@ TEST(OpenEngine, WhatTheAddressLeavesOutComesFromTheEnvironmentOrTheServiceFile)
     EXPECT_EQ(unknown.Failure().Kind, ErrorKind::Unavailable);
 }
 
+// The service's suites run on PostgreSQL only where it is installed; this says so when not.
+TEST(Engines, PostgresCanBeTestedHere) {
+    if (const auto missing = TestPostgres::MissingReason(); !missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    EXPECT_EQ(testing_support::AvailableEngines().size(), 2u);
+}
+
 } // namespace

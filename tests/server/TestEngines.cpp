@@ -11,6 +11,14 @@ std::string EngineName(const ::testing::TestParamInfo<EngineKind>& info) {
     return info.param == EngineKind::Sqlite ? "Sqlite" : "Postgres";
 }
 
+std::vector<EngineKind> AvailableEngines() {
+    std::vector<EngineKind> engines{EngineKind::Sqlite};
+    if (TestPostgres::MissingReason().empty()) {
+        engines.push_back(EngineKind::Postgres);
+    }
+    return engines;
+}
+
 std::string EngineMissingReason(EngineKind kind) {
     return kind == EngineKind::Postgres ? TestPostgres::MissingReason() : std::string();
 }

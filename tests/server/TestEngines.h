@@ -11,12 +11,16 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
 enum class EngineKind { Sqlite, Postgres };
 
 inline const auto kEveryEngine = ::testing::Values(EngineKind::Sqlite, EngineKind::Postgres);
+// The engines that can be tested here: PostgreSQL only where its server is installed (the
+// case Engines.PostgresCanBeTestedHere says why when it is not).
+std::vector<EngineKind> AvailableEngines();
 // "Sqlite" or "Postgres", for the names of the cases.
 std::string EngineName(const ::testing::TestParamInfo<EngineKind>& info);
 
