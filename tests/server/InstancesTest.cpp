@@ -8,7 +8,11 @@
 #include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -129,6 +133,84 @@ TEST_F(Instances, BothReportingOneHostAtOnceLoseNoAcknowledgedReport) {
         return Ask(A().Port(), "action=getip&id=jdoe&pswd=" + jdoe_ + "&host=PC") ==
                "OK 127.0.0.1 203.0.113.2";
     }));
+}
+
+// The address of report number `n` of a storm, and back.
+std::string StormAddress(int n) {
+    return "10.0." + std::to_string(n / 250) + "." + std::to_string(n % 250 + 1);
+}
+int StormNumber(const std::string& address) {
+    int a = 0, b = 0, c = 0, d = 0;
+    return std::sscanf(address.c_str(), "%d.%d.%d.%d", &a, &b, &c, &d) == 4 ? c * 250 + d - 1 : -1;
+}
+
+TEST_F(Instances, ADatabaseRestartUnderAReportStormLosesNoAcknowledgedReport) {
+    std::atomic<bool> stop{false};
+    struct Reporter {
+        std::uint16_t Port = 0;
+        std::string Host;
+        std::atomic<int> LastOk{-1};
+        std::atomic<int> Failed{0};
+    };
+    std::vector<std::unique_ptr<Reporter>> reporters;
+    for (const auto port : {A().Port(), B().Port(), A().Port(), B().Port()}) {
+        auto reporter = std::make_unique<Reporter>();
+        reporter->Port = port;
+        reporter->Host = "H" + std::to_string(reporters.size());
+        reporters.push_back(std::move(reporter));
+    }
+    std::vector<std::thread> threads;
+    for (auto& reporter : reporters) {
+        threads.emplace_back([&, r = reporter.get()] {
+            for (int n = 0; !stop && n < 200'000; ++n) {
+                if (SetIp(r->Port, "jdoe", jdoe_, r->Host, StormAddress(n)) == "OK") {
+                    r->LastOk = n;
+                } else {
+                    ++r->Failed;
+                }
+            }
+        });
+    }
+    const auto everyoneGot = [&](int past) {
+        return testing_support::WaitUntil([&] {
+            for (const auto& r : reporters) {
+                if (r->LastOk <= past) {
+                    return false;
+                }
+            }
+            return true;
+        });
+    };
+    EXPECT_TRUE(everyoneGot(5));
+    testing_support::TestPostgres& postgres = testing_support::SharedPostgres();
+    ASSERT_TRUE(postgres.Stop());
+    for (const auto port : {A().Port(), B().Port()}) {
+        EXPECT_EQ(SetIp(port, "jdoe", jdoe_, "DOWN", "192.0.2.1"),
+                  "ERR Service temporarily unavailable, try again later");
+    }
+    std::vector<int> beforeRestart;
+    for (const auto& r : reporters) {
+        beforeRestart.push_back(r->LastOk);
+    }
+    ASSERT_TRUE(postgres.Start()) << postgres.Log();
+    // Both recover by themselves, after their pause before the next connection.
+    EXPECT_TRUE(everyoneGot(*std::max_element(beforeRestart.begin(), beforeRestart.end())));
+    stop = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const auto account = *A().Storage().FindAccount("jdoe").Value();
+    for (const auto& r : reporters) {
+        const std::string held = A().Storage().RecordedAddress(account, r->Host).Value();
+        // A report answered with an error may still have been kept (its commit's answer lost),
+        // but never one before the last acknowledged.
+        EXPECT_GE(StormNumber(held), r->LastOk) << r->Host << " holds " << held;
+    }
+    int failed = 0;
+    for (const auto& r : reporters) {
+        failed += r->Failed;
+    }
+    EXPECT_GT(failed, 0) << "no report met the stopped database";
 }
 
 } // namespace
