@@ -1,6 +1,7 @@
 #include "server/AdminCommands.h"
 
 #include "server/OpenEngine.h"
+#include "server/PgCopy.h"
 #include "server/ServiceActions.h"
 #include "server/Validation.h"
 #include "util/uBase64.h"
@@ -255,8 +256,26 @@ const std::map<std::string_view, StorageCommand>& StorageCommands() {
 
 } // namespace
 
+// --- copying a database into another (of either engine)
+namespace {
+
+int CopyDb(Context& c) {
+    const auto copied = CopyDatabase(c.line.Arguments[0], c.line.Arguments[1]);
+    if (!copied) {
+        return copied.Failure().Kind == ErrorKind::Invalid ? Usage(c, copied.Failure().Message)
+                                                           : Failed(c, copied.Failure());
+    }
+    for (const auto& [table, rows] : *copied) {
+        c.out << table << '\t' << rows << '\n';
+    }
+    return kExitOk;
+}
+
+} // namespace
+
 bool IsAdminCommand(std::string_view command) {
-    return command == "stored-password" || StorageCommands().count(command) > 0;
+    return command == "stored-password" || command == "copy-db" ||
+           StorageCommands().count(command) > 0;
 }
 
 int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion, std::istream& in,
@@ -267,6 +286,12 @@ int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion
             return Usage(c, "stored-password takes at most one argument");
         }
         return StoredPassword(c);
+    }
+    if (line.Command == "copy-db") {
+        if (line.Arguments.size() != 2) {
+            return Usage(c, "copy-db takes the database to copy and the one to copy into");
+        }
+        return CopyDb(c);
     }
     const auto found = StorageCommands().find(line.Command);
     if (found == StorageCommands().end()) {

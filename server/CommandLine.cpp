@@ -238,6 +238,10 @@ Commands:
   clear-package             Offer no package any more (the download answers
                             404 with an empty body).
   show-offer                Print the offered version and package size.
+  copy-db FROM TO           Copy everything from database FROM into the new
+                            database TO (an SQLite file or a postgresql://
+                            address, either way) in one transaction; prints
+                            each table's rows, checked against the source.
   stored-password [PASSWORD]
                             Print the stored form of PASSWORD (standard
                             input when omitted): the value of "password" in
