@@ -19,13 +19,14 @@ using testing_support::RunningServer;
 std::string BalancerConfig(std::uint16_t port, std::uint16_t a, std::uint16_t b) {
     const auto server = [](const char* name, std::uint16_t to) {
         return std::string("    server ") + name + " 127.0.0.1:" + std::to_string(to) +
-               " check inter 200ms fall 1 rise 1\n";
+               " check inter 500ms fall 3 rise 1\n";
     };
     return "defaults\n"
            "    mode http\n"
            "    timeout connect 2s\n"
            "    timeout client 20s\n"
            "    timeout server 5s\n"
+           "    timeout check 5s\n"
            "    retries 3\n"
            "    option redispatch\n"
            // A request that met the instance as it went is sent to the other one.
