@@ -21,6 +21,7 @@ namespace {
 using testing_support::EngineKind;
 using testing_support::RunningServer;
 using testing_support::ServerSetup;
+using namespace std::chrono_literals;
 
 // One service call to the instance on `port`: the reply's body.
 std::string Ask(std::uint16_t port, const std::string& query) {
@@ -171,15 +172,18 @@ TEST_F(Instances, ADatabaseRestartUnderAReportStormLosesNoAcknowledgedReport) {
             }
         });
     }
+    // Generous: the instances pause up to five seconds between attempts to connect.
     const auto everyoneGot = [&](int past) {
-        return testing_support::WaitUntil([&] {
-            for (const auto& r : reporters) {
-                if (r->LastOk <= past) {
-                    return false;
+        return testing_support::WaitUntil(
+            [&] {
+                for (const auto& r : reporters) {
+                    if (r->LastOk <= past) {
+                        return false;
+                    }
                 }
-            }
-            return true;
-        });
+                return true;
+            },
+            30s);
     };
     EXPECT_TRUE(everyoneGot(5));
     testing_support::TestPostgres& postgres = testing_support::SharedPostgres();
