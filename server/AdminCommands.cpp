@@ -1,7 +1,8 @@
 #include "server/AdminCommands.h"
 
+#include "server/OpenEngine.h"
+#include "server/PgCopy.h"
 #include "server/ServiceActions.h"
-#include "server/Storage.h"
 #include "server/Validation.h"
 #include "util/uBase64.h"
 #include "util/uSignature.h"
@@ -308,8 +309,26 @@ const std::map<std::string_view, StorageCommand>& StorageCommands() {
 
 } // namespace
 
+// --- copying a database into another (of either engine)
+namespace {
+
+int CopyDb(Context& c) {
+    const auto copied = CopyDatabase(c.line.Arguments[0], c.line.Arguments[1]);
+    if (!copied) {
+        return copied.Failure().Kind == ErrorKind::Invalid ? Usage(c, copied.Failure().Message)
+                                                           : Failed(c, copied.Failure());
+    }
+    for (const auto& [table, rows] : *copied) {
+        c.out << table << '\t' << rows << '\n';
+    }
+    return kExitOk;
+}
+
+} // namespace
+
 bool IsAdminCommand(std::string_view command) {
-    return command == "stored-password" || StorageCommands().count(command) > 0;
+    return command == "stored-password" || command == "copy-db" ||
+           StorageCommands().count(command) > 0;
 }
 
 int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion, std::istream& in,
@@ -321,6 +340,12 @@ int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion
         }
         return StoredPassword(c);
     }
+    if (line.Command == "copy-db") {
+        if (line.Arguments.size() != 2) {
+            return Usage(c, "copy-db takes the database to copy and the one to copy into");
+        }
+        return CopyDb(c);
+    }
     const auto found = StorageCommands().find(line.Command);
     if (found == StorageCommands().end()) {
         return Usage(c, "unknown command: " + line.Command);
@@ -329,7 +354,7 @@ int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion
     if (line.Arguments.size() < command.MinArgs || line.Arguments.size() > command.MaxArgs) {
         return Usage(c, "wrong number of arguments for " + line.Command);
     }
-    const auto storage = Storage::Open(line.Database);
+    const auto storage = OpenStorageEngine(line.Database); // the engine its name chooses
     if (!storage) {
         return Failed(c, storage.Failure());
     }

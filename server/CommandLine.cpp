@@ -59,8 +59,7 @@ const NumberOption* FindNumberOption(std::string_view name) {
 bool TakesValue(std::string_view name) {
     return name == "--listen" || name == "--db" || name == "--offer-version" ||
            name == "--tls-cert" || name == "--tls-key" || name == "--package" ||
-           name == "--signature" || name == "--metrics-listen" ||
-           FindNumberOption(name) != nullptr;
+           name == "--signature" || name == "--metrics-listen" || FindNumberOption(name) != nullptr;
 }
 
 // Applies one option, or refuses its value.
@@ -254,6 +253,10 @@ Commands:
                             404 with an empty body).
   show-offer                Print the offered version, package size and the
                             signature's key ID and trusted comment.
+  copy-db FROM TO           Copy everything from database FROM into the new
+                            database TO (an SQLite file or a postgresql://
+                            address, either way) in one transaction; prints
+                            each table's rows, checked against the source.
   stored-password [PASSWORD]
                             Print the stored form of PASSWORD (standard
                             input when omitted): the value of "password" in
@@ -278,6 +281,10 @@ Options:
                             an own authority, ca_file=PATH in corvale.ini.
   --db FILE                 The database file (default ./corvale-server.db);
                             created when missing.
+  --db postgresql://[USER@][HOST][:PORT]/DBNAME[?...]
+                            A PostgreSQL database instead, which several
+                            instances may share; libpq's PG* variables,
+                            password file and ?service=NAME supply the rest.
   --offer-version VERSION   Offer VERSION to version checks while serving,
                             whatever set-version stored.
   --package FILE            Deliver FILE as the update package while serving,

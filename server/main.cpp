@@ -6,8 +6,8 @@
 #include "server/HttpFrontEnd.h"
 #include "server/Metrics.h"
 #include "server/MetricsListener.h"
+#include "server/OpenEngine.h"
 #include "server/ServiceActions.h"
-#include "server/Storage.h"
 
 #include <csignal>
 #include <fstream>
@@ -72,6 +72,22 @@ bool Listen(HttpFrontEnd& frontEnd, const ListenAddress& address, bool secure) {
     return true;
 }
 
+// The opt-in metrics socket, apart from the service's own listeners.
+bool ListenForMetrics(const ListenAddress& address, const ProductVersion& clientVersion,
+                      std::optional<Metrics>& metrics, std::optional<MetricsListener>& listener) {
+    metrics.emplace(VersionText(clientVersion));
+    listener.emplace(*metrics);
+    const std::string shownHost = HostForDisplay(address.Host);
+    const std::uint16_t port = listener->Bind(address.Host, address.Port);
+    if (port == 0) {
+        std::cerr << "corvale-server: cannot listen on " << shownHost << ':' << address.Port
+                  << " for metrics\n";
+        return false;
+    }
+    std::cout << "corvale-server metrics on " << shownHost << ':' << port << std::endl;
+    return true;
+}
+
 int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     // The stop signals are blocked in every thread and taken by one waiting thread, so that
     // the server stops in an orderly way and the database is closed cleanly.
@@ -99,31 +115,21 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         }
         signature = std::move(signed_).Value();
     }
-    auto opened = Storage::Open(line.Database);
+    // The engine the database's name chooses.
+    auto opened = OpenStorageEngine(line.Database);
     if (!opened) {
         std::cerr << "corvale-server: " << opened.Failure().Message << '\n';
         return kExitFailure;
     }
-    const std::unique_ptr<Storage> storage = std::move(*opened);
-    ServiceActions actions(*storage, UpdateOffer{clientVersion, line.OfferVersion, package, signature});
-    // --- metrics (opt-in)
+    const std::unique_ptr<StorageEngine> storage = std::move(*opened);
+    ServiceActions actions(*storage,
+                           UpdateOffer{clientVersion, line.OfferVersion, package, signature});
     std::optional<Metrics> metrics;
     std::optional<MetricsListener> metricsListener;
-    if (line.MetricsListen) {
-        metrics.emplace(VersionText(clientVersion));
-        metricsListener.emplace(*metrics);
-        const std::uint16_t port =
-            metricsListener->Bind(line.MetricsListen->Host, line.MetricsListen->Port);
-        if (port == 0) {
-            std::cerr << "corvale-server: cannot listen on "
-                      << HostForDisplay(line.MetricsListen->Host) << ':' << line.MetricsListen->Port
-                      << " for metrics\n";
-            return kExitFailure;
-        }
-        std::cout << "corvale-server metrics on " << HostForDisplay(line.MetricsListen->Host) << ':'
-                  << port << std::endl;
+    if (line.MetricsListen &&
+        !ListenForMetrics(*line.MetricsListen, clientVersion, metrics, metricsListener)) {
+        return kExitFailure;
     }
-    // --- end of metrics
     FrontEndOptions frontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
                                     line.AccessLog ? &std::cerr : nullptr, line.Limits};
     frontEndOptions.Counted = metrics ? &*metrics : nullptr;

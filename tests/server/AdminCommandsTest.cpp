@@ -1,7 +1,7 @@
 #include "server/AdminCommands.h"
 
-#include "server/Storage.h"
 #include "tests/server/RunningServer.h"
+#include "tests/server/TestEngines.h"
 #include "tests/support/SigningKeys.h"
 #include "util/uBase64.h"
 
@@ -20,11 +20,22 @@ struct Outcome {
     std::string err;
 };
 
-class AdminCommands : public ::testing::Test {
+using testing_support::EngineKind;
+using testing_support::OpenForTests;
+
+// Each case against each engine.
+class AdminCommands : public ::testing::TestWithParam<EngineKind> {
 protected:
     static void SetUpTestSuite() {
         setenv("TZ", "UTC0", 1);
         tzset();
+    }
+    void SetUp() override {
+        if (const auto missing = testing_support::EngineMissingReason(GetParam());
+            !missing.empty()) {
+            GTEST_SKIP() << missing;
+        }
+        database = testing_support::NewDatabase(GetParam(), folder);
     }
 
     Outcome Run(std::vector<std::string> args, const std::string& input = "") {
@@ -38,20 +49,21 @@ protected:
     }
 
     testing_support::TempFolder folder;
-    std::string database = folder / "admin.db";
+    std::string database;
 };
 
-TEST_F(AdminCommands, AddAccountFromArgumentOrStandardInput) {
+TEST_P(AdminCommands, AddAccountFromArgumentOrStandardInput) {
     EXPECT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
     EXPECT_EQ(Run({"add-account", "amy"}, "p+ss\r\nignored\n").code, kExitOk);
 
-    Storage storage(database);
+    const auto engine = OpenForTests(database);
+    StorageEngine& storage = *engine;
     EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value());
     EXPECT_TRUE(storage.Authenticate("amy", ScramblePassword("p+ss")).Value())
         << "the line end is not part of the password";
 }
 
-TEST_F(AdminCommands, AccountMistakesHaveTheirOwnExitCodes) {
+TEST_P(AdminCommands, AccountMistakesHaveTheirOwnExitCodes) {
     ASSERT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
     const std::vector<std::pair<std::vector<std::string>, int>> cases = {
         {{"add-account", "JDOE", "other"}, kExitAccountExists},
@@ -72,31 +84,35 @@ TEST_F(AdminCommands, AccountMistakesHaveTheirOwnExitCodes) {
         EXPECT_EQ(outcome.code, code) << args[0];
         EXPECT_FALSE(outcome.err.empty()) << args[0] << ": says nothing";
     }
-    Storage storage(database);
+    const auto engine = OpenForTests(database);
+    StorageEngine& storage = *engine;
     EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value()) << "unchanged";
 }
 
-TEST_F(AdminCommands, PasswordChangeAndDeletion) {
+TEST_P(AdminCommands, PasswordChangeAndDeletion) {
     ASSERT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
     EXPECT_EQ(Run({"set-password", "jdoe"}, "n3w\n").code, kExitOk);
     {
-        Storage storage(database);
+        const auto engine = OpenForTests(database);
+        StorageEngine& storage = *engine;
         EXPECT_FALSE(storage.Authenticate("jdoe", ScramblePassword("secret")).Value());
         EXPECT_TRUE(storage.Authenticate("jdoe", ScramblePassword("n3w")).Value());
         const auto account = storage.FindAccount("jdoe").Value();
         ASSERT_TRUE(storage.RecordAddress(*account, "PC", "192.0.2.7", 0, "").Value());
     }
     EXPECT_EQ(Run({"delete-account", "jdoe"}).code, kExitOk);
-    Storage storage(database);
+    const auto engine = OpenForTests(database);
+    StorageEngine& storage = *engine;
     EXPECT_FALSE(storage.FindAccount("jdoe").Value());
     EXPECT_TRUE(storage.AllHosts().Value().empty()) << "its hosts go with it";
 }
 
-TEST_F(AdminCommands, ListsAreTabSeparatedLines) {
+TEST_P(AdminCommands, ListsAreTabSeparatedLines) {
     ASSERT_EQ(Run({"add-account", "jdoe", "secret"}).code, kExitOk);
     ASSERT_EQ(Run({"add-account", "amy", "pw"}).code, kExitOk);
     {
-        Storage storage(database);
+        const auto engine = OpenForTests(database);
+        StorageEngine& storage = *engine;
         ASSERT_TRUE(storage
                         .RecordAddress(*storage.FindAccount("jdoe").Value(), "OFFICE", "192.0.2.7",
                                        1794405909, "0.3.11.25")
@@ -119,7 +135,7 @@ TEST_F(AdminCommands, ListsAreTabSeparatedLines) {
     EXPECT_EQ(Run({"list-hosts", "amy"}).out, "");
 }
 
-TEST_F(AdminCommands, OfferedVersionAndSignedPackage) {
+TEST_P(AdminCommands, OfferedVersionAndSignedPackage) {
     EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\nsignature\tnone\n");
 
     const std::string packageFile = folder / "cvlupf.exe";
@@ -133,16 +149,16 @@ TEST_F(AdminCommands, OfferedVersionAndSignedPackage) {
     EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.12.30\npackage\t5 bytes\nkey ID\t" +
                                            testing_support::Keys().KeyId("operator") +
                                            "\ntrusted comment\tcorvale-update version=0.3.12.30\n");
-    EXPECT_EQ(Storage(database).Package().Value(), package);
-    EXPECT_EQ(Storage(database).PackageSignature().Value(), signature);
+    EXPECT_EQ(OpenForTests(database)->Package().Value(), package);
+    EXPECT_EQ(OpenForTests(database)->PackageSignature().Value(), signature);
 
     EXPECT_EQ(Run({"clear-package"}).code, kExitOk);
     EXPECT_EQ(Run({"set-version", "default"}).code, kExitOk);
     EXPECT_EQ(Run({"show-offer"}).out, "version\t0.3.11.25\npackage\tnone\nsignature\tnone\n");
-    EXPECT_EQ(Storage(database).PackageSignature().Value(), std::nullopt);
+    EXPECT_EQ(OpenForTests(database)->PackageSignature().Value(), std::nullopt);
 }
 
-TEST_F(AdminCommands, SignatureNamedOnTheCommandLineIsStored) {
+TEST_P(AdminCommands, SignatureNamedOnTheCommandLineIsStored) {
     const std::string packageFile = folder / "cvlupf.exe";
     std::ofstream(packageFile, std::ios::binary) << "package";
     const std::string signatureFile = folder / "elsewhere.sig";
@@ -151,11 +167,11 @@ TEST_F(AdminCommands, SignatureNamedOnTheCommandLineIsStored) {
     std::ofstream(signatureFile, std::ios::binary) << signature;
     const Outcome outcome = Run({"set-package", packageFile, "--signature", signatureFile});
     EXPECT_EQ(outcome.code, kExitOk) << outcome.err;
-    EXPECT_EQ(Storage(database).PackageSignature().Value(), signature);
+    EXPECT_EQ(OpenForTests(database)->PackageSignature().Value(), signature);
 }
 
 // A package is never stored without a signature file a client could check.
-TEST_F(AdminCommands, PackageWithoutAValidSignatureIsRefusedAndNothingIsStored) {
+TEST_P(AdminCommands, PackageWithoutAValidSignatureIsRefusedAndNothingIsStored) {
     const std::string packageFile = folder / "cvlupf.exe";
     std::ofstream(packageFile, std::ios::binary) << "package";
     const std::string good = testing_support::Keys().Sign("package", "corvale-update version=1");
@@ -182,22 +198,29 @@ TEST_F(AdminCommands, PackageWithoutAValidSignatureIsRefusedAndNothingIsStored) 
         const Outcome outcome = Run({"set-package", packageFile});
         EXPECT_EQ(outcome.code, kExitFailure);
         EXPECT_NE(outcome.err.find(c.errorPart), std::string::npos) << outcome.err;
-        EXPECT_EQ(Storage(database).Package().Value(), std::nullopt);
+        EXPECT_EQ(OpenForTests(database)->Package().Value(), std::nullopt);
     }
 }
 
-TEST_F(AdminCommands, StoredPasswordIsTheClientsScrambledForm) {
+TEST_P(AdminCommands, StoredPasswordIsTheClientsScrambledForm) {
     const Outcome outcome = Run({"stored-password", "abc"});
     EXPECT_EQ(outcome.code, kExitOk);
     EXPECT_EQ(outcome.out, "UU9qT3doRVNhdTFWRnFEUQ==\n");
     EXPECT_EQ(Run({"stored-password"}, "abc\n").out, "UU9qT3doRVNhdTFWRnFEUQ==\n");
 }
 
-TEST_F(AdminCommands, UnusableDatabaseFails) {
-    database = folder / "no/such/folder/admin.db";
+TEST_P(AdminCommands, UnusableDatabaseFails) {
+    database = GetParam() == EngineKind::Sqlite
+                   ? folder / "no/such/folder/admin.db"
+                   : testing_support::SharedPostgres().Uri("no_such_database");
     const Outcome outcome = Run({"list-accounts"});
     EXPECT_EQ(outcome.code, kExitFailure);
-    EXPECT_NE(outcome.err.find("cannot open"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find(GetParam() == EngineKind::Sqlite ? "cannot open" : "cannot connect"),
+              std::string::npos)
+        << outcome.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, AdminCommands, testing_support::kEveryEngine,
+                         testing_support::EngineName);
 
 } // namespace

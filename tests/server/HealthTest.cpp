@@ -96,7 +96,7 @@ TEST(Probes, ReadinessFollowsWhetherTheDatabaseTakesAWrite) {
         GTEST_SKIP() << "cannot mount a tmpfs here (tests are meant to run as root)";
     }
     auto setup = RunningServer::DefaultSetup();
-    setup.DatabasePath = folder / "small/service.db";
+    setup.Database = folder / "small/service.db";
     setup.FrontEnd.ReadinessKept = 10ms; // each probe of the wait below may check
     RunningServer server(setup);
     ASSERT_EQ(BodyOf(Probe(server.Port(), "/readyz")), "ready\n");

@@ -272,7 +272,7 @@ TEST_F(MetricsTest, AFullDiskCountsDatabaseErrorsAndNoReportAsWritten) {
         GTEST_SKIP() << "cannot mount a tmpfs here (tests are meant to run as root)";
     }
     auto setup = RunningServer::DefaultSetup();
-    setup.DatabasePath = folder / "small/service.db";
+    setup.Database = folder / "small/service.db";
     setup.FrontEnd.Counted = &metrics_;
     RunningServer server(setup);
     metricsPort_ = listener_.Bind("127.0.0.1", 0);

@@ -24,10 +24,16 @@ ServerSetup RunningServer::DefaultSetup() {
     return setup;
 }
 
+ServerSetup RunningServer::SetupFor(EngineKind engine) {
+    ServerSetup setup = DefaultSetup();
+    setup.Engine = engine;
+    return setup;
+}
+
 RunningServer::RunningServer(ServerSetup setup)
-    : databasePath_(setup.DatabasePath.empty() ? folder_ / "service.db" : setup.DatabasePath) {
+    : databasePath_(setup.Database.empty() ? NewDatabase(setup.Engine, folder_) : setup.Database) {
     // The least hashing cost: tests make many accounts; the service's own cost is tested apart.
-    storage_ = std::make_unique<server::Storage>(databasePath_, server::LowestCostForTests());
+    storage_ = OpenForTests(databasePath_);
     actions_ = std::make_unique<server::ServiceActions>(
         *storage_, setup.Offer, [this] { return now_.load(); }, setup.Logins);
     actions_->CountInto(setup.FrontEnd.Counted);

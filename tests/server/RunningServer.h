@@ -6,6 +6,7 @@
 #include "server/HttpFrontEnd.h"
 #include "server/ServiceActions.h"
 #include "server/Storage.h"
+#include "tests/server/TestEngines.h"
 #include "tests/support/TempFolder.h"
 
 #include <atomic>
@@ -23,8 +24,9 @@ struct ServerSetup {
     // PEM text: when given, a second socket beside the plain one serves HTTPS.
     std::string TlsCertificate;
     std::string TlsKey;
-    // The database file; empty for one in the server's own temporary folder.
-    std::string DatabasePath;
+    // The engine of a fresh database, or the name of one to share with another instance.
+    EngineKind Engine = EngineKind::Sqlite;
+    std::string Database;
 };
 
 // The client's own product version (InitCfg's record).
@@ -36,12 +38,14 @@ public:
     ~RunningServer();
 
     static ServerSetup DefaultSetup();
+    static ServerSetup SetupFor(EngineKind engine);
 
     std::uint16_t Port() const { return port_; }
     std::uint16_t SecurePort() const { return securePort_; } // 0 without a certificate
-    server::Storage& Storage() { return *storage_; }
+    server::StorageEngine& Storage() { return *storage_; }
     server::ServiceActions& Actions() { return *actions_; }
     server::HttpFrontEnd& FrontEnd() { return *frontEnd_; }
+    // The database as --db names it: the SQLite file, or the PostgreSQL address.
     const std::string& DatabasePath() const { return databasePath_; }
     testing_support::TempFolder& Folder() { return folder_; }
 
@@ -55,7 +59,7 @@ private:
     testing_support::TempFolder folder_;
     std::string databasePath_;
     std::atomic<server::UnixTime> now_{1'700'000'000};
-    std::unique_ptr<server::Storage> storage_;
+    std::unique_ptr<server::StorageEngine> storage_;
     std::unique_ptr<server::ServiceActions> actions_;
     std::unique_ptr<server::HttpFrontEnd> frontEnd_;
     std::uint16_t port_ = 0;

@@ -26,7 +26,8 @@ const std::string kJdoe = ScramblePassword("secret");
 const std::string kAmy = ScramblePassword("p+ss");
 const std::string kBob = ScramblePassword("bob's");
 
-class ServiceTest : public ::testing::Test {
+// Each case against each engine.
+class ServiceTest : public ::testing::TestWithParam<testing_support::EngineKind> {
 protected:
     static void SetUpTestSuite() {
         // Record dates are the server's local time; pin the zone so they can be compared.
@@ -76,7 +77,7 @@ protected:
         return "0";
     }
 
-    RunningServer server;
+    RunningServer server{RunningServer::SetupFor(GetParam())};
 };
 
 struct LoginCase {
@@ -86,7 +87,7 @@ struct LoginCase {
     std::string reply;
 };
 
-TEST_F(ServiceTest, ReportNeedsTheAccountsIdAndStoredPassword) {
+TEST_P(ServiceTest, ReportNeedsTheAccountsIdAndStoredPassword) {
     const std::vector<LoginCase> cases = {
         {"right", "jdoe", kJdoe, "OK"},
         {"user ID in other case", "JDoe", kJdoe, "OK"},
@@ -106,7 +107,7 @@ TEST_F(ServiceTest, ReportNeedsTheAccountsIdAndStoredPassword) {
     EXPECT_EQ(Account("getbuddies", "jdoe", kAmy), "ERR Invalid ID or password");
 }
 
-TEST_F(ServiceTest, GetIpShowsThePeerAndTheOwnersRecord) {
+TEST_P(ServiceTest, GetIpShowsThePeerAndTheOwnersRecord) {
     EXPECT_EQ(GetIp("jdoe", kJdoe, "OFFICE"), "OK 127.0.0.1 ") << "nothing on record yet";
     ASSERT_EQ(SetIp(kJdoe, "OFFICE", "192.0.2.7"), "OK");
 
@@ -127,7 +128,7 @@ TEST_F(ServiceTest, GetIpShowsThePeerAndTheOwnersRecord) {
     EXPECT_EQ(GetIp("jdoe", kJdoe, "OFFICE"), "OK 127.0.0.1 203.0.113.9");
 }
 
-TEST_F(ServiceTest, EachNewHostGetsANewNumberAndKeepsIt) {
+TEST_P(ServiceTest, EachNewHostGetsANewNumberAndKeepsIt) {
     ASSERT_EQ(SetIp(kJdoe, "OFFICE", "192.0.2.7"), "OK");
     ASSERT_EQ(SetIp(kJdoe, "LAPTOP", "192.0.2.8"), "OK");
     const std::string office = HostNumber("jdoe", "OFFICE");
@@ -152,7 +153,7 @@ TEST_F(ServiceTest, EachNewHostGetsANewNumberAndKeepsIt) {
               "OK " + HostNumber("amy", "OFFICE") + ",OFFICE;");
 }
 
-TEST_F(ServiceTest, AccountWithTheMostHostsCannotAddMore) {
+TEST_P(ServiceTest, AccountWithTheMostHostsCannotAddMore) {
     const auto bob = *server.Storage().FindAccount("bob").Value();
     for (std::int64_t i = 0; i < server::kMaxHostsPerAccount; ++i) {
         ASSERT_TRUE(
@@ -162,12 +163,12 @@ TEST_F(ServiceTest, AccountWithTheMostHostsCannotAddMore) {
     EXPECT_EQ(SetIp(kBob, "PC7", "192.0.2.7", "bob"), "OK");
 }
 
-TEST_F(ServiceTest, HostListOfAnAccountWithoutHostsIsEmpty) {
+TEST_P(ServiceTest, HostListOfAnAccountWithoutHostsIsEmpty) {
     EXPECT_EQ(Account("gethostlist", "bob", kBob), "OK");
     EXPECT_EQ(Account("getbuddies", "bob", kBob), "OK");
 }
 
-TEST_F(ServiceTest, InvitationsThatCannotBeRecordedAreRefused) {
+TEST_P(ServiceTest, InvitationsThatCannotBeRecordedAreRefused) {
     ASSERT_EQ(SetIp(kJdoe, "OFFICE", "192.0.2.7"), "OK");
     ASSERT_EQ(SetIp(kAmy, "HOME", "198.51.100.4", "amy"), "OK");
     const std::string mine = HostNumber("jdoe", "OFFICE");
@@ -200,7 +201,7 @@ TEST_F(ServiceTest, InvitationsThatCannotBeRecordedAreRefused) {
     EXPECT_EQ(Account("getbuddies", "bob", kBob), "OK") << "a refused invitation offers nothing";
 }
 
-TEST_F(ServiceTest, InvitedBuddySeesTheOfferedHostsWithAddressAndDate) {
+TEST_P(ServiceTest, InvitedBuddySeesTheOfferedHostsWithAddressAndDate) {
     server.SetNow(kNov11);
     ASSERT_EQ(SetIp(kJdoe, "OFFICE", "192.0.2.7"), "OK");
     ASSERT_EQ(SetIp(kJdoe, "LAPTOP", ""), "OK") << "a host that has no address yet";
@@ -222,7 +223,7 @@ TEST_F(ServiceTest, InvitedBuddySeesTheOfferedHostsWithAddressAndDate) {
               "OK jdoe,,,LAPTOP;jdoe,203.0.113.9,2026-12-06 00:00:00,OFFICE;");
 }
 
-TEST_F(ServiceTest, ExcludeRemovesTheOffersOfBothSides) {
+TEST_P(ServiceTest, ExcludeRemovesTheOffersOfBothSides) {
     ASSERT_EQ(SetIp(kJdoe, "OFFICE", "192.0.2.7"), "OK");
     ASSERT_EQ(SetIp(kAmy, "HOME", "198.51.100.4", "amy"), "OK");
     ASSERT_EQ(SetIp(kBob, "DESK", "198.51.100.5", "bob"), "OK");
@@ -245,7 +246,7 @@ TEST_F(ServiceTest, ExcludeRemovesTheOffersOfBothSides) {
     EXPECT_EQ(Call("exclude", {{"id", "jdoe"}, {"pswd", kJdoe}}), "ERR Missing key: invid");
 }
 
-TEST_F(ServiceTest, NamesThatAreNotCleanUtf8AreRefused) {
+TEST_P(ServiceTest, NamesThatAreNotCleanUtf8AreRefused) {
     const std::string garbage = "\xFF\xFE\xC0";
     const std::string control = "PC\xC2\x85";
     for (const std::string& host : {garbage, control}) {
@@ -265,7 +266,7 @@ TEST_F(ServiceTest, NamesThatAreNotCleanUtf8AreRefused) {
 // Stored forms made by the client hold letters, digits and "=" only, but the client sends
 // whatever its settings file holds, and a hand-edited one may hold any of the characters that
 // URL decoding would change.
-TEST_F(ServiceTest, StoredPasswordWithPlusSlashAndEqualsRoundTrips) {
+TEST_P(ServiceTest, StoredPasswordWithPlusSlashAndEqualsRoundTrips) {
     const std::string stored = "ab+cd/ef%2B==";
     ASSERT_TRUE(server.Storage().SetPassword("jdoe", stored).Value());
 
@@ -277,7 +278,7 @@ TEST_F(ServiceTest, StoredPasswordWithPlusSlashAndEqualsRoundTrips) {
         << "compared as sent, not decoded";
 }
 
-TEST_F(ServiceTest, VersionCheckOffersTheClientsOwnVersionByDefault) {
+TEST_P(ServiceTest, VersionCheckOffersTheClientsOwnVersionByDefault) {
     const server::ProductVersion own = testing_support::ClientVersion();
     EXPECT_EQ(Call("clver"), "OK " + std::to_string(own.Major) + "\n" + std::to_string(own.Minor) +
                                  "\n" + std::to_string(own.Release) + "\n" +
@@ -303,7 +304,7 @@ TEST(ServiceOffer, CommandLineOfferWinsOverTheStoredOne) {
     EXPECT_EQ(*block, std::string("from the command line") + '\0');
 }
 
-TEST_F(ServiceTest, DownloadDeliversTheStoredPackageByteForByte) {
+TEST_P(ServiceTest, DownloadDeliversTheStoredPackageByteForByte) {
     std::string package = "MZ";
     for (int i = 0; i < 70000; ++i) {
         package += static_cast<char>(i * 7 % 256); // zero bytes included
@@ -321,7 +322,7 @@ TEST_F(ServiceTest, DownloadDeliversTheStoredPackageByteForByte) {
     EXPECT_TRUE(bytes == package);
 }
 
-TEST_F(ServiceTest, DownloadWithoutPackageIsNotFoundWithEmptyBody) {
+TEST_P(ServiceTest, DownloadWithoutPackageIsNotFoundWithEmptyBody) {
     TMemoryBlock block;
     std::size_t size = 0;
     ASSERT_TRUE(UrlGet(ServiceRequestUrl("dlupdate"), server.Port(), "", block, size));
@@ -343,7 +344,7 @@ TEST_F(ServiceTest, DownloadWithoutPackageIsNotFoundWithEmptyBody) {
 
 // The signature file is a text reply beside the package; without one the client gets nothing
 // it could take for a signature.
-TEST_F(ServiceTest, SignatureDownloadDeliversTheStoredSignature) {
+TEST_P(ServiceTest, SignatureDownloadDeliversTheStoredSignature) {
     const std::string raw = testing_support::RawExchange(
         server.Port(), "GET /bin/corvale/cmd.php?action=dlupdatesig HTTP/1.0\r\n\r\n");
     EXPECT_EQ(raw.rfind("HTTP/1.1 404 ", 0), 0u) << raw;
@@ -369,7 +370,7 @@ TEST(ServiceOffer, CommandLinePackageComesWithItsOwnSignature) {
     EXPECT_EQ(*block, std::string("its signature") + '\0');
 }
 
-TEST_F(ServiceTest, ConcurrentReportsAndChecksLoseNoUpdate) {
+TEST_P(ServiceTest, ConcurrentReportsAndChecksLoseNoUpdate) {
     constexpr int kThreads = 16;
     constexpr int kRounds = 20;
     std::barrier start(kThreads);
@@ -418,7 +419,7 @@ struct BadInputCase {
     std::string reply;
 };
 
-TEST_F(ServiceTest, BadInputGetsAFailureReplyAndTheServiceGoesOn) {
+TEST_P(ServiceTest, BadInputGetsAFailureReplyAndTheServiceGoesOn) {
     const std::string login = "&id=jdoe&pswd=" + kJdoe;
     const std::string longValue(5000, 'x');
     const std::vector<BadInputCase> cases = {
@@ -455,5 +456,9 @@ TEST_F(ServiceTest, BadInputGetsAFailureReplyAndTheServiceGoesOn) {
     EXPECT_EQ(Account("gethostlist", "jdoe", kJdoe), "OK") << "nothing was recorded";
     EXPECT_EQ(Call("clver"), "OK 0\n3\n11\n25");
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServiceTest,
+                         ::testing::ValuesIn(testing_support::AvailableEngines()),
+                         testing_support::EngineName);
 
 } // namespace
