@@ -149,6 +149,8 @@ void TOptionsSheet::Show(const TOptionsPage& options) {
     CkStartMinimized->setChecked(options.StartHidden);
     Ck_MinToTray->setChecked(options.MinToTray);
     Ck_StayOnTop->setChecked(options.StayOnTop);
+    Service_ = options.Service;
+    NotifyChange_ = options.NotifyChange;
 }
 
 TOptionsPage TOptionsSheet::Read() const {
@@ -160,5 +162,7 @@ TOptionsPage TOptionsSheet::Read() const {
     options.StartHidden = CkStartMinimized->isChecked();
     options.MinToTray = Ck_MinToTray->isChecked();
     options.StayOnTop = Ck_StayOnTop->isChecked();
+    options.Service = Service_;
+    options.NotifyChange = NotifyChange_;
     return options;
 }

@@ -42,4 +42,7 @@ private:
     QCheckBox* CkStartMinimized = nullptr;
     QCheckBox* Ck_MinToTray = nullptr;
     QCheckBox* Ck_StayOnTop = nullptr;
+    // Carried from Show to Read so that a Save keeps them until the page has fields for them.
+    std::string Service_{};
+    bool NotifyChange_ = true;
 };

@@ -322,7 +322,7 @@ TEST_F(TMainWindowActionsTest, SaveStoresInOrderEmptiesTheHistoryAndChecksAgain)
     const std::string expected =
         "[Main]\nservice=127.0.0.1:" + std::to_string(service.Port()) +
         "\nstartup=0\nstay_on_top=0\nid=jdoe\npassword=" + Vars.Password.Load() +
-        "\ncheck_interval=120\nstart_hidden=0\nmin_to_tray=1\n";
+        "\ncheck_interval=120\nstart_hidden=0\nmin_to_tray=1\nnotify_change=1\n";
     EXPECT_EQ(ini, expected);
     EXPECT_NE(Vars.Password.Load(), "secret");
 
