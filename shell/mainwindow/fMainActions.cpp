@@ -13,6 +13,7 @@
 #include "shell/mainwindow/AboutSheet.h"
 #include "shell/mainwindow/ActionList.h"
 #include "shell/mainwindow/MenuItem.h"
+#include "shell/mainwindow/OptionsSheet.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "shell/mainwindow/fMain.h"
 
@@ -206,7 +207,14 @@ void TCorvaleFormMain::actCancelExecute() {
 }
 
 void TCorvaleFormMain::actSaveExecute() {
-    ApplyOptions();
+    try {
+        ApplyOptions();
+    } catch (const EServiceFormError& error) {
+        // Nothing was stored: the user corrects the field where it is.
+        ShowApplicationErrorAsync(QString::fromUtf8(error.what()));
+        TabSheet3->PointAtService();
+        return;
+    }
     LV1->setUpdatesEnabled(false);
     LV1->setRowCount(0);
     LV1->setUpdatesEnabled(true);
