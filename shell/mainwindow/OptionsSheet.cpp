@@ -49,6 +49,12 @@ TOptionsSheet::TOptionsSheet(const TDesignScale& design, QWidget* parent) : QWid
     QGroupBox* account = CreateAccountBox();
     QGroupBox* behaviour = CreateBehaviourBox(design);
 
+    // Beside the buttons, where the page has the room for it at the design's height; on
+    // until the settings say otherwise.
+    CkNotifyChange = NewCheckBox(
+        "CkNotifyChange", QStringLiteral("Notify me when my address changes"),
+        QStringLiteral("Show a desktop notification when your IP address changes"), this);
+    CkNotifyChange->setChecked(true);
     QPushButton* save = NewButton("Button5", QStringLiteral("Save"), this);
     connect(save, &QPushButton::clicked, this, &TOptionsSheet::saveClicked);
     QPushButton* cancel = NewButton("Button6", QStringLiteral("Cancel"), this);
@@ -56,6 +62,7 @@ TOptionsSheet::TOptionsSheet(const TDesignScale& design, QWidget* parent) : QWid
     PressOnKey(this, QKeySequence(Qt::Key_Escape), cancel);
 
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(CkNotifyChange);
     buttons->addStretch(1);
     buttons->addWidget(save);
     buttons->addWidget(cancel);
@@ -167,7 +174,7 @@ void TOptionsSheet::Show(const TOptionsPage& options) {
     Ck_MinToTray->setChecked(options.MinToTray);
     Ck_StayOnTop->setChecked(options.StayOnTop);
     EdtService->setText(QString::fromStdString(options.Service));
-    NotifyChange_ = options.NotifyChange;
+    CkNotifyChange->setChecked(options.NotifyChange);
 }
 
 TOptionsPage TOptionsSheet::Read() const {
@@ -180,7 +187,7 @@ TOptionsPage TOptionsSheet::Read() const {
     options.MinToTray = Ck_MinToTray->isChecked();
     options.StayOnTop = Ck_StayOnTop->isChecked();
     options.Service = EdtService->text().toStdString();
-    options.NotifyChange = NotifyChange_;
+    options.NotifyChange = CkNotifyChange->isChecked();
     return options;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The Options page (TabSheet3): the account and its service, the check interval and the
-// start-up switches.
+// The Options page (TabSheet3): the account and its service, the check interval, the
+// start-up switches and whether a new address is told.
 // It shows what the settings hold and gives back what the user entered; what its buttons do
 // is the window's business, so it only says which one was pressed.
 //
@@ -46,6 +46,5 @@ private:
     QCheckBox* Ck_MinToTray = nullptr;
     QCheckBox* Ck_StayOnTop = nullptr;
     QLineEdit* EdtService = nullptr;
-    // Carried from Show to Read so that a Save keeps it until the page has a box for it.
-    bool NotifyChange_ = true;
+    QCheckBox* CkNotifyChange = nullptr;
 };

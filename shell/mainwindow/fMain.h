@@ -40,6 +40,7 @@ class QTimer;
 class QToolBar;
 class ITrayShell;
 class TAboutSheet;
+class TDesktopNotifier;
 class TActionList;
 class TImageList;
 class TLocalMessageServer;
@@ -91,6 +92,9 @@ private:
     void RestartTimerIfActive();
     bool IsActiveChecked() const;
     void AppendHistoryRow(const QString& address, const QString& dateTime);
+    // A new history row: the desktop's notification names the address before it, unless
+    // it is the first of the run or the same as the last (a Save empties the list).
+    void TellAddressChange(const QString& address);
     void SetStatusText(TStatusBar bar, int panel, const QString& text);
     void SetTrayHint(const QString& hint);
     void SetCaption(const QString& caption); // the window title
@@ -262,7 +266,9 @@ private:
     TDesignScale design_; // the design's pixels for the font in use
     TLocalMessageServer* messageServer_ = nullptr;
     QSocketNotifier* terminationNotifier_ = nullptr;
-    int buddyListUpdates_ = 0; // nesting of the buddy list's bulk updates
+    TDesktopNotifier* notifier_ = nullptr;
+    QString lastRecordedAddress_; // of the last history row of this run; empty before one
+    int buddyListUpdates_ = 0;    // nesting of the buddy list's bulk updates
     bool destroyed_ = false;
     // Whether a user may be there to read what goes wrong on the way out. Not when the end
     // of the session or a signal ends the program: its errors then go to standard error.

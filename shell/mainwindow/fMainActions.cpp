@@ -4,6 +4,7 @@
 #include "core/uCfg.h"
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
+#include "shell/components/DesktopNotifier.h"
 #include "shell/components/Icons.h"
 #include "shell/components/ImageList.h"
 #include "shell/components/MessageBox.h"
@@ -62,6 +63,7 @@ QString CellText(const QTableWidget* list, int row, int column) {
 void TCorvaleFormMain::CreateComponents() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
+    notifier_ = new TDesktopNotifier(this);
     IL16 = new TImageList(this);
     IL16->setObjectName(QStringLiteral("IL16"));
     Icons::FillIL16(*IL16);

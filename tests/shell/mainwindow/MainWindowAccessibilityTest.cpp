@@ -203,8 +203,8 @@ TEST_F(TMainWindowAccessibilityTest, TabWalksEachFormPageInTheDesignedOrder) {
          {QStringLiteral("Button3"), QStringLiteral("EdtID"), QStringLiteral("EdtPswd"),
           QStringLiteral("EdtService"), QStringLiteral("Button4"), QStringLiteral("EdtCkInterval"),
           QStringLiteral("CkStartup"), QStringLiteral("CkStartMinimized"),
-          QStringLiteral("Ck_MinToTray"), QStringLiteral("Ck_StayOnTop"), QStringLiteral("Button5"),
-          QStringLiteral("Button6")}},
+          QStringLiteral("Ck_MinToTray"), QStringLiteral("Ck_StayOnTop"),
+          QStringLiteral("CkNotifyChange"), QStringLiteral("Button5"), QStringLiteral("Button6")}},
         {3, {QStringLiteral("Button2"), QStringLiteral("Button1")}},
     };
     for (const auto& [page, expected] : walks) {
