@@ -18,8 +18,11 @@ TCheckTriggerRule::TStep TCheckTriggerRule::OnChange(TTime now, TTime jitter, bo
 }
 
 TCheckTriggerRule::TStep TCheckTriggerRule::OnDue(TTime now, bool checkRunning, bool active) {
-    if (!dueAt_ || now < *dueAt_) {
+    if (!dueAt_) {
         return {};
+    }
+    if (now < *dueAt_) {
+        return {false, dueAt_}; // a timer that came early waits again
     }
     dueAt_.reset();
     if (!active) {

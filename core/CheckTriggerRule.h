@@ -27,7 +27,8 @@ public:
 
     // A change was seen. `jitter` is taken within 0 to kMaxJitter.
     TStep OnChange(TTime now, TTime jitter, bool active);
-    // The armed time came (an early or repeated call starts nothing).
+    // The armed time came. An early call starts nothing and names the time again (timers
+    // may come a little early); a repeated one does nothing.
     TStep OnDue(TTime now, bool checkRunning, bool active);
     // An address check ended, whatever started it.
     TStep OnCheckEnded(TTime now, bool active);

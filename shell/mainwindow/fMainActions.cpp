@@ -64,6 +64,7 @@ void TCorvaleFormMain::CreateComponents() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     notifier_ = new TDesktopNotifier(this);
+    StartNetworkWatch();
     IL16 = new TImageList(this);
     IL16->setObjectName(QStringLiteral("IL16"));
     Icons::FillIL16(*IL16);
@@ -164,6 +165,8 @@ void TCorvaleFormMain::actActiveExecute() {
         Timer1->start();
     } else {
         Timer1->stop();
+        triggerRule_.Drop();
+        triggerTimer_->stop();
     }
     ActiveFlag = actActive->isChecked();
 }

@@ -167,6 +167,7 @@ void DetachWindowOps(TCorvaleFormMain* window) {
 
 void TCorvaleFormMain::StopTimer() {
     Timer1->stop();
+    ++checksRunning_;
 }
 
 void TCorvaleFormMain::RestartTimerIfActive() {
@@ -175,6 +176,7 @@ void TCorvaleFormMain::RestartTimerIfActive() {
     } else {
         Timer1->stop();
     }
+    CheckEnded();
 }
 
 bool TCorvaleFormMain::IsActiveChecked() const {

@@ -129,12 +129,12 @@ TEST_P(TCheckTriggerRuleTest, StartsChecksAsTheRuleSays) {
 INSTANTIATE_TEST_SUITE_P(TimeLines, TCheckTriggerRuleTest, ::testing::ValuesIn(kTimeLines),
                          [](const auto& info) { return "Line" + std::to_string(info.index); });
 
-// The timer's time comes early or twice: only the due time starts, and only once.
+// The timer comes early or twice: only the due time starts, and only once.
 TEST(TCheckTriggerRuleSteps, AnEarlyOrRepeatedDueStartsNothing) {
     TCheckTriggerRule rule;
     const auto armed = rule.OnChange(ms(0), ms(0), true);
     ASSERT_EQ(armed, (TCheckTriggerRule::TStep{false, ms(2000)}));
-    EXPECT_EQ(rule.OnDue(ms(1999), false, true), TCheckTriggerRule::TStep{});
+    EXPECT_EQ(rule.OnDue(ms(1999), false, true), (TCheckTriggerRule::TStep{false, ms(2000)}));
     EXPECT_EQ(rule.OnDue(ms(2000), false, true), (TCheckTriggerRule::TStep{true, std::nullopt}));
     EXPECT_EQ(rule.OnDue(ms(2100), false, true), TCheckTriggerRule::TStep{});
     EXPECT_EQ(rule.OnChange(ms(2100), ms(0), true), (TCheckTriggerRule::TStep{false, ms(12000)}));
