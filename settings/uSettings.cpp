@@ -6,6 +6,18 @@
 
 #include <algorithm>
 
+namespace {
+
+std::string TrimBlanks(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+} // namespace
+
 std::int32_t ApplyIntervalRule(std::int32_t seconds) {
     return seconds < kMinCheckInterval ? kDefaultCheckInterval : seconds;
 }
@@ -38,6 +50,7 @@ void LoadSettings(const TSettingsEnv& env, TSettings& settings, TListWidths& wid
     settings.StartHidden = ReadIniBool(ini, kSectionMain, kKeyStartHidden, true);
     settings.MinToTray = ReadIniBool(ini, kSectionMain, kKeyMinToTray, false);
     settings.StayOnTop = ReadIniBool(ini, kSectionMain, kKeyStayOnTop, false);
+    settings.NotifyChange = ReadIniBool(ini, kSectionMain, kKeyNotifyChange, true);
     settings.Service = ReadServiceSetting(ini).value_or(DefaultServiceEndpoint());
     // Also for the built-in service: an operator's key is trusted wherever it is configured.
     settings.Service.UpdateKeys = ReadIniString(ini, kSectionMain, kKeyUpdateKey, "");
@@ -88,6 +101,19 @@ void SetStayOnTop(const TSettingsEnv& env, TSettings& settings, bool flag) {
     WriteIniBool(env.IniFile, kSectionMain, kKeyStayOnTop, flag);
 }
 
+void SetNotifyChange(const TSettingsEnv& env, TSettings& settings, bool flag) {
+    settings.NotifyChange = flag;
+    WriteIniBool(env.IniFile, kSectionMain, kKeyNotifyChange, flag);
+}
+
+void SetService(const TSettingsEnv& env, TSettings& settings, const std::string& fieldText) {
+    WriteIniString(env.IniFile, kSectionMain, kKeyService, TrimBlanks(fieldText));
+    // The page has no field for the trusted update keys: they stay as the file names them.
+    std::string updateKeys = std::move(settings.Service.UpdateKeys);
+    settings.Service = ReadServiceSetting(env.IniFile).value_or(DefaultServiceEndpoint());
+    settings.Service.UpdateKeys = std::move(updateKeys);
+}
+
 void LoadSettingsAtStartup(const TSettingsEnv& env, TSettings& settings, TListWidths& widths) {
     LoadSettings(env, settings, widths);
     settings.CheckInterval = ApplyIntervalRule(settings.CheckInterval);
@@ -99,12 +125,15 @@ void LoadSettingsAtStartup(const TSettingsEnv& env, TSettings& settings, TListWi
 }
 
 void ApplyOptions(const TSettingsEnv& env, TSettings& settings, const TOptionsPage& page) {
+    ServiceFromField(page.Service);
     SetAccount(env, page.ID, page.Password);
     SetCheckInterval(env, settings, StrToIntSafe(page.CheckIntervalText));
     SetStartup(env, settings, page.Startup);
     SetStartHidden(env, settings, page.StartHidden);
     SetMinToTray(env, settings, page.MinToTray);
     SetStayOnTop(env, settings, page.StayOnTop);
+    SetNotifyChange(env, settings, page.NotifyChange);
+    SetService(env, settings, page.Service);
 }
 
 TOptionsPage OptionsFromSettings(const TSettings& settings, const TVars& account) {
@@ -114,7 +143,43 @@ TOptionsPage OptionsFromSettings(const TSettings& settings, const TVars& account
             settings.Startup,
             settings.StartHidden,
             settings.MinToTray,
-            settings.StayOnTop};
+            settings.StayOnTop,
+            ServiceFieldText(settings.Service),
+            settings.NotifyChange};
+}
+
+EServiceFormError::EServiceFormError(const std::string& text)
+    : std::runtime_error("\"" + text +
+                         "\" is not a service address. Write HOST or HOST:PORT, optionally "
+                         "after http:// or https://, for example service.example.org:8080 or "
+                         "https://service.example.org") {}
+
+std::string ServiceFieldText(const TServiceEndpoint& endpoint) {
+    TServiceEndpoint builtIn = DefaultServiceEndpoint();
+    builtIn.AuthorityFile = endpoint.AuthorityFile;
+    builtIn.UpdateKeys = endpoint.UpdateKeys;
+    if (endpoint == builtIn) {
+        return {};
+    }
+    const std::uint16_t schemePort =
+        endpoint.Secure ? kDefaultSecureServicePort : kDefaultServicePort;
+    std::string text = (endpoint.Secure ? "https://" : "") + endpoint.Host;
+    if (endpoint.Port != schemePort) {
+        text += ":" + std::to_string(endpoint.Port);
+    }
+    return text;
+}
+
+TServiceEndpoint ServiceFromField(const std::string& text) {
+    const std::string trimmed = TrimBlanks(text);
+    if (trimmed.empty()) {
+        return DefaultServiceEndpoint();
+    }
+    auto endpoint = ParseServiceEndpoint(trimmed);
+    if (!endpoint) {
+        throw EServiceFormError(trimmed);
+    }
+    return *endpoint;
 }
 
 void SaveColumns(const TSettingsEnv& env, const TListWidths& widths) {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -30,8 +31,11 @@ inline constexpr std::string_view kKeyStartup = "startup";
 inline constexpr std::string_view kKeyStartHidden = "start_hidden";
 inline constexpr std::string_view kKeyMinToTray = "min_to_tray";
 inline constexpr std::string_view kKeyStayOnTop = "stay_on_top";
-inline constexpr std::string_view kKeyService = "service"; // read at start-up, never written
-// Trusted authorities for an "https://" service: a PEM file; read-only like "service".
+// The service's address as the user typed it: read at start-up, written by Save.
+inline constexpr std::string_view kKeyService = "service";
+// Whether a new address is told through the desktop's notifications (1/0; missing: on).
+inline constexpr std::string_view kKeyNotifyChange = "notify_change";
+// Trusted authorities for an "https://" service: a PEM file; read, never written.
 inline constexpr std::string_view kKeyAuthorityFile = "ca_file";
 // Public keys trusted for update packages besides the built-in one (comma-separated).
 inline constexpr std::string_view kKeyUpdateKey = "update_key";
@@ -53,9 +57,10 @@ struct TSettings {
     bool StartHidden = true;                            // hide to the tray after the first show
     bool MinToTray = false;                             // closing the window hides it
     bool StayOnTop = false;                             // the window stays above others
-    // Where the service lives ("service", read at start-up, never written). The window hands
+    // Where the service lives ("service", read at start-up, written by Save). The window hands
     // it to the service client once loading is over, whether it ended in an error or not.
     TServiceEndpoint Service = DefaultServiceEndpoint();
+    bool NotifyChange = true; // a new address is told through a desktop notification
     bool operator==(const TSettings&) const = default;
 };
 
@@ -81,7 +86,23 @@ struct TOptionsPage {
     bool StartHidden = true;       // CkStartMinimized
     bool MinToTray = false;        // Ck_MinToTray
     bool StayOnTop = false;        // Ck_StayOnTop
+    std::string Service{};         // EdtService: empty for the built-in service
+    bool NotifyChange = true;      // CkNotifyChange
 };
+
+// The Service field holds a form the service rule refuses; nothing of the page was stored.
+class EServiceFormError : public std::runtime_error {
+public:
+    explicit EServiceFormError(const std::string& text);
+};
+
+// What the Service field shows for an endpoint: empty for the built-in service, else the
+// shortest form that reads back as the same endpoint ("host", "host:8080", "https://host",
+// "https://host:8443").
+std::string ServiceFieldText(const TServiceEndpoint& endpoint);
+// The endpoint the Service field names: the built-in one when it is empty (blanks around it
+// do not count); EServiceFormError for a form that ParseServiceEndpoint refuses.
+TServiceEndpoint ServiceFromField(const std::string& text);
 
 // Interval rule: below 60 seconds (zero and negative included) becomes 900.
 std::int32_t ApplyIntervalRule(std::int32_t seconds);
@@ -91,8 +112,8 @@ std::int32_t ApplyIntervalRule(std::int32_t seconds);
 std::uint32_t TimerPeriodMs(std::int32_t checkInterval);
 
 // Reads "id" and "password" into env.Account, then check_interval, startup, start_hidden,
-// min_to_tray, stay_on_top and the "service" endpoint (the built-in default when it is missing
-// or no valid host[:port]) with the "update_key" keys into `settings`, and finally
+// min_to_tray, stay_on_top, notify_change and the "service" endpoint (the built-in default when it
+// is missing or no valid host[:port]) with the "update_key" keys into `settings`, and finally
 // applies the "ip" and "buddies" width lists to `widths`, which come in holding the designed
 // widths. Applies no range rule and writes nothing to the file. Fields are set one by one, so
 // after an error (a bad width item) everything read before it stays set.
@@ -115,6 +136,11 @@ void SetStartHidden(const TSettingsEnv& env, TSettings& settings, bool flag);
 void SetMinToTray(const TSettingsEnv& env, TSettings& settings, bool flag);
 // Applies the window style, then writes "stay_on_top".
 void SetStayOnTop(const TSettingsEnv& env, TSettings& settings, bool flag);
+void SetNotifyChange(const TSettingsEnv& env, TSettings& settings, bool flag);
+// Writes "service" (the field's text without surrounding blanks; empty for the built-in
+// service) and takes the endpoint with the "ca_file" authorities into `settings`. The text
+// must have passed ServiceFromField.
+void SetService(const TSettingsEnv& env, TSettings& settings, const std::string& fieldText);
 
 // Start-up, while the main window is created: LoadSettings, the interval rule, the timer
 // period (through RestartCheckTimer; the timer stays stopped while _Active is unchecked), then
@@ -122,12 +148,14 @@ void SetStayOnTop(const TSettingsEnv& env, TSettings& settings, bool flag);
 // file and "startup" and "stay_on_top" are written back even when nothing changed.
 void LoadSettingsAtStartup(const TSettingsEnv& env, TSettings& settings, TListWidths& widths);
 
-// Save or Login on the Options page, in this order: SetAccount, SetCheckInterval with
-// StrToIntSafe of the interval text, SetStartup, SetStartHidden, SetMinToTray, SetStayOnTop.
+// Save or Login on the Options page. The Service field is checked first: a refused form
+// raises EServiceFormError before anything is stored. Then, in this order: SetAccount,
+// SetCheckInterval with StrToIntSafe of the interval text, SetStartup, SetStartHidden,
+// SetMinToTray, SetStayOnTop, SetNotifyChange, SetService.
 void ApplyOptions(const TSettingsEnv& env, TSettings& settings, const TOptionsPage& page);
 
 // What the Options page shows: the account (the password unscrambled), the interval in
-// decimal and the four switches.
+// decimal, the four switches, the service (ServiceFieldText) and the notification switch.
 TOptionsPage OptionsFromSettings(const TSettings& settings, const TVars& account);
 
 // At exit: writes the "ip" list, then the "buddies" list, in section "Columns".

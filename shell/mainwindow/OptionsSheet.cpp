@@ -1,5 +1,6 @@
 #include "shell/mainwindow/OptionsSheet.h"
 
+#include "core/uEndpoint.h"
 #include "shell/components/DesignScale.h"
 #include "shell/mainwindow/PageControls.h"
 
@@ -48,6 +49,12 @@ TOptionsSheet::TOptionsSheet(const TDesignScale& design, QWidget* parent) : QWid
     QGroupBox* account = CreateAccountBox();
     QGroupBox* behaviour = CreateBehaviourBox(design);
 
+    // Beside the buttons, where the page has the room for it at the design's height; on
+    // until the settings say otherwise.
+    CkNotifyChange = NewCheckBox(
+        "CkNotifyChange", QStringLiteral("Notify me when my address changes"),
+        QStringLiteral("Show a desktop notification when your IP address changes"), this);
+    CkNotifyChange->setChecked(true);
     QPushButton* save = NewButton("Button5", QStringLiteral("Save"), this);
     connect(save, &QPushButton::clicked, this, &TOptionsSheet::saveClicked);
     QPushButton* cancel = NewButton("Button6", QStringLiteral("Cancel"), this);
@@ -55,6 +62,7 @@ TOptionsSheet::TOptionsSheet(const TDesignScale& design, QWidget* parent) : QWid
     PressOnKey(this, QKeySequence(Qt::Key_Escape), cancel);
 
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(CkNotifyChange);
     buttons->addStretch(1);
     buttons->addWidget(save);
     buttons->addWidget(cancel);
@@ -67,7 +75,7 @@ TOptionsSheet::TOptionsSheet(const TDesignScale& design, QWidget* parent) : QWid
     layout->addLayout(buttons);
 }
 
-// " Corvale ID ": where to create an ID, and the login with it.
+// " Corvale ID ": where to create an ID, and the login with it at the service.
 QGroupBox* TOptionsSheet::CreateAccountBox() {
     QGroupBox* box = NewGroupBox("GroupBox1", QStringLiteral(" Corvale ID "), this);
     QLabel* details =
@@ -90,13 +98,29 @@ QGroupBox* TOptionsSheet::CreateAccountBox() {
     QPushButton* login = NewButton("Button4", QStringLiteral("Login"), loginBox);
     login->setToolTip(QStringLiteral("Login"));
     connect(login, &QPushButton::clicked, this, &TOptionsSheet::loginClicked);
+    // The service the ID belongs to, beside the button that logs in there.
+    EdtService = NewEdit("EdtService", QStringLiteral("Service"),
+                         QStringLiteral("The service that keeps your IP: HOST or HOST:PORT, "
+                                        "optionally after http:// or https://; empty for the "
+                                        "built-in one"),
+                         loginBox);
+    EdtService->setPlaceholderText(QString::fromLatin1(
+        kDefaultServiceHost.data(), static_cast<qsizetype>(kDefaultServiceHost.size())));
+    QLabel* serviceLabel = NewLabel("Label5", QStringLiteral("Service:"), loginBox);
+    serviceLabel->setBuddy(EdtService);
+    auto* serviceRow = new QHBoxLayout;
+    serviceRow->addWidget(EdtService, 1);
+    serviceRow->addWidget(login);
+    QWidget::setTabOrder(EdtPswd, EdtService);
+    QWidget::setTabOrder(EdtService, login);
     auto* loginGrid = new QGridLayout(loginBox);
     loginGrid->setVerticalSpacing(3);
     loginGrid->addWidget(NewLabel("Label1", QStringLiteral("ID:"), loginBox), 0, 0);
     loginGrid->addWidget(EdtID, 0, 1);
     loginGrid->addWidget(NewLabel("Label3", QStringLiteral("Password:"), loginBox), 1, 0);
     loginGrid->addWidget(EdtPswd, 1, 1);
-    loginGrid->addWidget(login, 2, 1, Qt::AlignRight);
+    loginGrid->addWidget(serviceLabel, 2, 0);
+    loginGrid->addLayout(serviceRow, 2, 1);
 
     auto* invitation = new QVBoxLayout;
     invitation->addWidget(details);
@@ -149,6 +173,8 @@ void TOptionsSheet::Show(const TOptionsPage& options) {
     CkStartMinimized->setChecked(options.StartHidden);
     Ck_MinToTray->setChecked(options.MinToTray);
     Ck_StayOnTop->setChecked(options.StayOnTop);
+    EdtService->setText(QString::fromStdString(options.Service));
+    CkNotifyChange->setChecked(options.NotifyChange);
 }
 
 TOptionsPage TOptionsSheet::Read() const {
@@ -160,5 +186,12 @@ TOptionsPage TOptionsSheet::Read() const {
     options.StartHidden = CkStartMinimized->isChecked();
     options.MinToTray = Ck_MinToTray->isChecked();
     options.StayOnTop = Ck_StayOnTop->isChecked();
+    options.Service = EdtService->text().toStdString();
+    options.NotifyChange = CkNotifyChange->isChecked();
     return options;
+}
+
+void TOptionsSheet::PointAtService() {
+    EdtService->setFocus(Qt::OtherFocusReason);
+    EdtService->selectAll();
 }

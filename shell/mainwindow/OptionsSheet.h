@@ -1,5 +1,6 @@
 #pragma once
-// The Options page (TabSheet3): the account, the check interval and the start-up switches.
+// The Options page (TabSheet3): the account and its service, the check interval, the
+// start-up switches and whether a new address is told.
 // It shows what the settings hold and gives back what the user entered; what its buttons do
 // is the window's business, so it only says which one was pressed.
 //
@@ -24,6 +25,8 @@ public:
 
     void Show(const TOptionsPage& options);
     TOptionsPage Read() const;
+    // After a Save that refused the Service field: the field has the focus, its text selected.
+    void PointAtService();
 
 signals:
     void createIdClicked(); // Button3
@@ -42,4 +45,6 @@ private:
     QCheckBox* CkStartMinimized = nullptr;
     QCheckBox* Ck_MinToTray = nullptr;
     QCheckBox* Ck_StayOnTop = nullptr;
+    QLineEdit* EdtService = nullptr;
+    QCheckBox* CkNotifyChange = nullptr;
 };

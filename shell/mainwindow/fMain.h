@@ -13,13 +13,16 @@
 // shows and saves, the column widths, the check timer's period, stay on top), fMainTray.cpp
 // (the tray icon, its click, its menu opening, hiding to it), fMainWindowOps.cpp (the whole
 // bridge: the tasks' calls, how they reach the window thread, and the changes they make),
-// fMainMessages.cpp (window messages, the messages of other programs, the end of the
-// session). The Options and About pages are widgets of their own: OptionsSheet and AboutSheet.
+// fMainTriggers.cpp (the checks a network change starts), fMainMessages.cpp (window messages, the
+// messages of other programs, the end of the session). The Options and About pages are widgets of
+// their own: OptionsSheet and AboutSheet.
 //
 // Its controls, components and fields keep their designed names and are private; tests find
 // each control by its object name (the same name) and run actions as the user does.
 
+#include "core/CheckTriggerRule.h"
 #include "core/WindowOps.h"
+#include "platform/NetworkWatch.h"
 #include "settings/uSettings.h"
 #include "shell/components/DesignScale.h"
 
@@ -40,6 +43,7 @@ class QTimer;
 class QToolBar;
 class ITrayShell;
 class TAboutSheet;
+class TDesktopNotifier;
 class TActionList;
 class TImageList;
 class TLocalMessageServer;
@@ -91,6 +95,9 @@ private:
     void RestartTimerIfActive();
     bool IsActiveChecked() const;
     void AppendHistoryRow(const QString& address, const QString& dateTime);
+    // A new history row: the desktop's notification names the address before it, unless
+    // it is the first of the run or the same as the last (a Save empties the list).
+    void TellAddressChange(const QString& address);
     void SetStatusText(TStatusBar bar, int panel, const QString& text);
     void SetTrayHint(const QString& hint);
     void SetCaption(const QString& caption); // the window title
@@ -112,6 +119,10 @@ public:
     // A message from another program: only the registered one, WM_COMPANION_UNLOAD and
     // WM_QUERY_ID_LENGTH are accepted; anything else is answered 0 and has no effect.
     std::int64_t AnswerForeignMessage(std::uint32_t message);
+
+    // The system's addresses or default routes changed, as the network watch reports it
+    // (fMainTriggers.cpp); tests report one without changing the network.
+    void NetworkChangedForTests() { NetworkChanged(); }
 
 signals:
     // The program was told to end (Exit, the update hand-over, a close, the end of the
@@ -202,6 +213,13 @@ private:
     void RestartCheckTimer(std::uint32_t periodMs);
     void ApplyStayOnTop(bool onTop);
 
+    // The checks that a change of the network starts (fMainTriggers.cpp).
+    void StartNetworkWatch();
+    void NetworkChanged();
+    void TriggerCheckDue();
+    void CheckEnded();
+    void FollowTrigger(const TCheckTriggerRule::TStep& step);
+
     // Messages (fMainMessages.cpp).
     std::int64_t WindowProc(std::uint32_t message);
     void StartMessageListener();
@@ -262,7 +280,15 @@ private:
     TDesignScale design_; // the design's pixels for the font in use
     TLocalMessageServer* messageServer_ = nullptr;
     QSocketNotifier* terminationNotifier_ = nullptr;
-    int buddyListUpdates_ = 0; // nesting of the buddy list's bulk updates
+    TDesktopNotifier* notifier_ = nullptr;
+    std::unique_ptr<platform::TNetworkWatch> networkWatch_;
+    QTimer* triggerTimer_ = nullptr; // armed at the time the trigger rule names
+    TCheckTriggerRule triggerRule_;
+    // Address checks between their stop of Timer1 and its restart (each does both once);
+    // checks may overlap.
+    int checksRunning_ = 0;
+    QString lastRecordedAddress_; // of the last history row of this run; empty before one
+    int buddyListUpdates_ = 0;    // nesting of the buddy list's bulk updates
     bool destroyed_ = false;
     // Whether a user may be there to read what goes wrong on the way out. Not when the end
     // of the session or a signal ends the program: its errors then go to standard error.

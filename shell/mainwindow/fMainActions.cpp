@@ -4,6 +4,7 @@
 #include "core/uCfg.h"
 #include "core/uEndpoint.h"
 #include "core/uTasks.h"
+#include "shell/components/DesktopNotifier.h"
 #include "shell/components/Icons.h"
 #include "shell/components/ImageList.h"
 #include "shell/components/MessageBox.h"
@@ -13,6 +14,7 @@
 #include "shell/mainwindow/AboutSheet.h"
 #include "shell/mainwindow/ActionList.h"
 #include "shell/mainwindow/MenuItem.h"
+#include "shell/mainwindow/OptionsSheet.h"
 #include "shell/mainwindow/StatusPanels.h"
 #include "shell/mainwindow/fMain.h"
 
@@ -61,6 +63,8 @@ QString CellText(const QTableWidget* list, int row, int column) {
 void TCorvaleFormMain::CreateComponents() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
+    notifier_ = new TDesktopNotifier(this);
+    StartNetworkWatch();
     IL16 = new TImageList(this);
     IL16->setObjectName(QStringLiteral("IL16"));
     Icons::FillIL16(*IL16);
@@ -161,6 +165,8 @@ void TCorvaleFormMain::actActiveExecute() {
         Timer1->start();
     } else {
         Timer1->stop();
+        triggerRule_.Drop();
+        triggerTimer_->stop();
     }
     ActiveFlag = actActive->isChecked();
 }
@@ -206,7 +212,14 @@ void TCorvaleFormMain::actCancelExecute() {
 }
 
 void TCorvaleFormMain::actSaveExecute() {
-    ApplyOptions();
+    try {
+        ApplyOptions();
+    } catch (const EServiceFormError& error) {
+        // Nothing was stored: the user corrects the field where it is.
+        ShowApplicationErrorAsync(QString::fromUtf8(error.what()));
+        TabSheet3->PointAtService();
+        return;
+    }
     LV1->setUpdatesEnabled(false);
     LV1->setRowCount(0);
     LV1->setUpdatesEnabled(true);

@@ -3,6 +3,7 @@
 // stay on top).
 
 #include "core/uCfg.h"
+#include "core/uEndpoint.h"
 #include "platform/System.h"
 #include "shell/components/WindowTimer.h"
 #include "shell/mainwindow/OptionsSheet.h"
@@ -80,6 +81,8 @@ void TCorvaleFormMain::ShowOptions() {
     TabSheet3->Show(OptionsFromSettings(Settings, Vars));
 }
 
+// The service is stored last, so the service client takes it only from a Save that stored it.
 void TCorvaleFormMain::ApplyOptions() {
     ::ApplyOptions(SettingsEnv(), Settings, TabSheet3->Read());
+    SetServiceEndpoint(Settings.Service);
 }

@@ -7,6 +7,7 @@
 #include "shell/mainwindow/fMainWindowOps.h"
 
 #include "core/WindowOps.h"
+#include "shell/components/DesktopNotifier.h"
 #include "shell/components/MessageBox.h"
 #include "shell/components/SysTrayIcon.h"
 #include "shell/components/WindowMessages.h"
@@ -21,6 +22,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -165,6 +167,7 @@ void DetachWindowOps(TCorvaleFormMain* window) {
 
 void TCorvaleFormMain::StopTimer() {
     Timer1->stop();
+    ++checksRunning_;
 }
 
 void TCorvaleFormMain::RestartTimerIfActive() {
@@ -173,6 +176,7 @@ void TCorvaleFormMain::RestartTimerIfActive() {
     } else {
         Timer1->stop();
     }
+    CheckEnded();
 }
 
 bool TCorvaleFormMain::IsActiveChecked() const {
@@ -185,6 +189,19 @@ void TCorvaleFormMain::AppendHistoryRow(const QString& address, const QString& d
     LV1->setItem(row, 0, new QTableWidgetItem(QString::number(row + 1)));
     LV1->setItem(row, 1, new QTableWidgetItem(address));
     LV1->setItem(row, 2, new QTableWidgetItem(dateTime));
+    TellAddressChange(address);
+}
+
+void TCorvaleFormMain::TellAddressChange(const QString& address) {
+    const QString before = std::exchange(lastRecordedAddress_, address);
+    if (!Settings.NotifyChange || before == address) {
+        return;
+    }
+    notifier_->Notify(
+        QStringLiteral("Corvale"),
+        before.isEmpty()
+            ? QStringLiteral("Your IP address is %1.").arg(address)
+            : QStringLiteral("Your IP address changed from %1 to %2.").arg(before, address));
 }
 
 void TCorvaleFormMain::SetStatusText(TStatusBar bar, int panel, const QString& text) {

@@ -3,6 +3,7 @@
 #include "SettingsFixture.h"
 #include "platform/AtomicFile.h"
 #include "platform/RunValue.h"
+#include "settings/uIniFile.h"
 #include "tests/support/ChildProcess.h"
 #include "util/Lib1.h"
 #include "util/uBase64.h"
@@ -39,7 +40,9 @@ TEST_F(SettingsTest, SaveWritesEveryKeyInItsOrder) {
                           "startup=1\n"
                           "start_hidden=0\n"
                           "min_to_tray=1\n"
-                          "stay_on_top=1\n");
+                          "stay_on_top=1\n"
+                          "notify_change=1\n"
+                          "service=\n");
     EXPECT_EQ(account_.UserID.Load(), "joe");
     EXPECT_EQ(account_.Password.Load(), stored);
     EXPECT_EQ(settings_, (TSettings{120, true, false, true, true}));
@@ -61,6 +64,98 @@ TEST_F(SettingsTest, SavedOptionsShowAgainAsTyped) {
     EXPECT_FALSE(shown.StartHidden);
     EXPECT_TRUE(shown.MinToTray);
     EXPECT_TRUE(shown.StayOnTop);
+    EXPECT_EQ(shown.Service, "");
+    EXPECT_TRUE(shown.NotifyChange);
+}
+
+struct ServiceFieldCase {
+    const char* name;
+    std::string typed;
+    std::string stored; // the "service" line's value after Save
+    TServiceEndpoint endpoint;
+    std::string shownAgain;
+};
+
+class ServiceField : public SettingsTest, public ::testing::WithParamInterface<ServiceFieldCase> {};
+
+TEST_P(ServiceField, IsSavedAndShownAgainInItsShortestForm) {
+    const auto& c = GetParam();
+    TOptionsPage page = Page("120");
+    page.Service = c.typed;
+    ApplyOptions(env_, settings_, page);
+    EXPECT_EQ(ReadIniString(ini_, kSectionMain, kKeyService, "missing"), c.stored);
+    EXPECT_EQ(settings_.Service, c.endpoint);
+
+    TSettings loaded;
+    TVars account;
+    TSettingsEnv env{.IniFile = ini_, .ProgramPath = program_, .Account = account};
+    LoadSettings(env, loaded, widths_);
+    EXPECT_EQ(loaded.Service, c.endpoint);
+    EXPECT_EQ(OptionsFromSettings(loaded, account).Service, c.shownAgain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServiceField,
+    ::testing::Values(
+        ServiceFieldCase{"Empty", "", "", DefaultServiceEndpoint(), ""},
+        ServiceFieldCase{"Blanks", " \t ", "", DefaultServiceEndpoint(), ""},
+        ServiceFieldCase{"Host",
+                         " tracker.example.org ",
+                         "tracker.example.org",
+                         {"tracker.example.org", 80},
+                         "tracker.example.org"},
+        ServiceFieldCase{
+            "HostPort", "127.0.0.1:8080", "127.0.0.1:8080", {"127.0.0.1", 8080}, "127.0.0.1:8080"},
+        ServiceFieldCase{"PlainScheme",
+                         "http://127.0.0.1:80/",
+                         "http://127.0.0.1:80/",
+                         {"127.0.0.1", 80},
+                         "127.0.0.1"},
+        ServiceFieldCase{"Secure",
+                         "https://tracker.example.org",
+                         "https://tracker.example.org",
+                         {"tracker.example.org", 443, true},
+                         "https://tracker.example.org"},
+        ServiceFieldCase{"SecurePort",
+                         "https://127.0.0.1:8443",
+                         "https://127.0.0.1:8443",
+                         {"127.0.0.1", 8443, true},
+                         "https://127.0.0.1:8443"},
+        ServiceFieldCase{"BuiltInByName", "service.corvale.example", "service.corvale.example",
+                         DefaultServiceEndpoint(), ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class RefusedServiceField : public SettingsTest,
+                            public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(RefusedServiceField, StopsTheSaveBeforeAnythingIsStored) {
+    GivenFile("[Main]\nid=old\nservice=127.0.0.1:8081\n");
+    TOptionsPage page = Page("120");
+    page.Service = GetParam();
+    try {
+        ApplyOptions(env_, settings_, page);
+        FAIL() << "no error for " << GetParam();
+    } catch (const EServiceFormError& error) {
+        EXPECT_NE(std::string(error.what()).find("HOST:PORT"), std::string::npos);
+    }
+    EXPECT_EQ(File(), "[Main]\nid=old\nservice=127.0.0.1:8081\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedServiceField,
+                         ::testing::Values("ftp://host", "host:0", "host:65536", "host:port",
+                                           "https://", "two words", "host/path/more"));
+
+TEST_F(SettingsTest, NotifyChangeIsOnUnlessTheFileSaysZero) {
+    for (const auto& [file, expected] :
+         std::vector<std::pair<std::string, bool>>{{"[Main]\n", true},
+                                                   {"[Main]\nnotify_change=1\n", true},
+                                                   {"[Main]\nnotify_change=0\n", false}}) {
+        GivenFile(file);
+        TSettings loaded;
+        loaded.NotifyChange = !expected;
+        LoadSettings(env_, loaded, widths_);
+        EXPECT_EQ(loaded.NotifyChange, expected) << file;
+    }
 }
 
 struct IntervalTextCase {
@@ -184,6 +279,8 @@ TEST_F(SettingsTest, HandWrittenFileKeepsEverythingElse) {
 
     TOptionsPage page = Page("300");
     page.Startup = false;
+    page.Service = ServiceFieldText(settings_.Service);
+    page.NotifyChange = false;
     ApplyOptions(env_, settings_, page);
     SaveColumns(env_, widths_);
 
@@ -204,10 +301,28 @@ TEST_F(SettingsTest, HandWrittenFileKeepsEverythingElse) {
                           "\r\n"
                           "start_hidden=0\r\n"
                           "min_to_tray=1\r\n"
+                          "notify_change=0\r\n"
                           "\r\n"
                           "[columns]\r\n"
                           "IP=10,20,140\r\n"
                           "buddies=32,95,130,95,140\r\n");
+}
+
+// The page shows no update keys, so a Save, whichever service it stores, keeps trusting the
+// keys the file names; with only keys configured, the field still shows the built-in service.
+TEST_F(SettingsTest, SavingTheOptionsKeepsTheTrustedUpdateKeys) {
+    for (const char* service : {"", "127.0.0.1:8081", "https://tracker.lan"}) {
+        SCOPED_TRACE(service);
+        GivenFile("[Main]\nupdate_key=RWSkeyA,RWSkeyB\n");
+        LoadSettingsAtStartup(env_, settings_, widths_);
+        EXPECT_EQ(ServiceFieldText(settings_.Service), "");
+
+        TOptionsPage page = Page("120");
+        page.Service = service;
+        ApplyOptions(env_, settings_, page);
+        EXPECT_EQ(settings_.Service.UpdateKeys, "RWSkeyA,RWSkeyB");
+        EXPECT_EQ(ServiceFieldText(settings_.Service), service);
+    }
 }
 
 TEST_F(SettingsTest, CrashDuringASaveKeepsEveryCompletedWrite) {

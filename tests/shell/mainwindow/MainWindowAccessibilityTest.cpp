@@ -155,6 +155,7 @@ TEST_F(TMainWindowAccessibilityTest, ListsEditsAndGroupsHaveTheNamesAUserHears) 
         {"EdtID", QStringLiteral("ID")},
         {"EdtPswd", QStringLiteral("Password")},
         {"EdtCkInterval", QStringLiteral("Check interval")},
+        {"EdtService", QStringLiteral("Service")},
         {"GroupBox1", QStringLiteral("Corvale ID")},
         {"GroupBox3", QStringLiteral("Login")},
         {"TabSheet2", QStringLiteral("Contacts")},
@@ -200,9 +201,10 @@ TEST_F(TMainWindowAccessibilityTest, TabWalksEachFormPageInTheDesignedOrder) {
     const std::pair<int, QStringList> walks[] = {
         {2,
          {QStringLiteral("Button3"), QStringLiteral("EdtID"), QStringLiteral("EdtPswd"),
-          QStringLiteral("Button4"), QStringLiteral("EdtCkInterval"), QStringLiteral("CkStartup"),
-          QStringLiteral("CkStartMinimized"), QStringLiteral("Ck_MinToTray"),
-          QStringLiteral("Ck_StayOnTop"), QStringLiteral("Button5"), QStringLiteral("Button6")}},
+          QStringLiteral("EdtService"), QStringLiteral("Button4"), QStringLiteral("EdtCkInterval"),
+          QStringLiteral("CkStartup"), QStringLiteral("CkStartMinimized"),
+          QStringLiteral("Ck_MinToTray"), QStringLiteral("Ck_StayOnTop"),
+          QStringLiteral("CkNotifyChange"), QStringLiteral("Button5"), QStringLiteral("Button6")}},
         {3, {QStringLiteral("Button2"), QStringLiteral("Button1")}},
     };
     for (const auto& [page, expected] : walks) {

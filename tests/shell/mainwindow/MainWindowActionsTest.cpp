@@ -322,7 +322,7 @@ TEST_F(TMainWindowActionsTest, SaveStoresInOrderEmptiesTheHistoryAndChecksAgain)
     const std::string expected =
         "[Main]\nservice=127.0.0.1:" + std::to_string(service.Port()) +
         "\nstartup=0\nstay_on_top=0\nid=jdoe\npassword=" + Vars.Password.Load() +
-        "\ncheck_interval=120\nstart_hidden=0\nmin_to_tray=1\n";
+        "\ncheck_interval=120\nstart_hidden=0\nmin_to_tray=1\nnotify_change=1\n";
     EXPECT_EQ(ini, expected);
     EXPECT_NE(Vars.Password.Load(), "secret");
 
@@ -370,6 +370,88 @@ TEST_F(TMainWindowActionsTest, SaveStopsAtABadIntervalKeepingWhatItStored) {
     Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
     Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2); // shows what is in effect
     EXPECT_FALSE(Control<QCheckBox>(w, "Ck_MinToTray")->isChecked());
+}
+
+// A second service on 127.0.0.1, alive until the window is gone, for a Save that moves there.
+class TMainWindowServiceFieldTest : public TMainWindowActionsTest {
+protected:
+    void SetUp() override {
+        TMainWindowActionsTest::SetUp();
+        moved.SetFallback(testing_support::ScriptedReply::Http(kGetIPReply));
+    }
+    std::size_t MovedRequests(const std::string& action) const {
+        std::size_t count = 0;
+        for (const std::string& request : moved.Requests()) {
+            count += request.find("action=" + action + "&") != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+    void SaveWithService(TCorvaleFormMain& w, const QString& text) {
+        Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2);
+        Control<QLineEdit>(w, "EdtService")->setText(text);
+        Control<QPushButton>(w, "Button5")->click();
+    }
+    testing_support::LoopbackServer moved;
+};
+
+TEST_F(TMainWindowServiceFieldTest, SaveMovesTheChecksToTheServiceTyped) {
+    auto& w = CreateWindow();
+    ASSERT_TRUE(WaitForFirstAddress());
+    Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2);
+    EXPECT_EQ(Control<QLineEdit>(w, "EdtService")->text(),
+              QStringLiteral("127.0.0.1:%1").arg(service.Port()));
+    Control<QLineEdit>(w, "EdtID")->setText(QStringLiteral("jdoe"));
+    Control<QLineEdit>(w, "EdtPswd")->setText(QStringLiteral("secret")); // so the check reports
+    const QString typed = QStringLiteral(" http://127.0.0.1:%1/ ").arg(moved.Port());
+    SaveWithService(w, typed);
+
+    EXPECT_EQ(Control<QTabWidget>(w, "PageControl1")->currentIndex(), 0);
+    EXPECT_NE(ReadIni().find("service=" + typed.trimmed().toStdString() + "\n"), std::string::npos)
+        << ReadIni();
+    ASSERT_TRUE(WaitFor([&] { return MovedRequests("setip") == 1; }));
+    EXPECT_EQ(MovedRequests("getip"), 1u);
+    EXPECT_EQ(Requests("getip").size(), 1u) << "only the start-up check went to the old service";
+    ASSERT_TRUE(WaitFor([&] { return Control<QTableWidget>(w, "LV1")->rowCount() == 1; }));
+    // The page shows the stored service in its shortest form.
+    Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
+    Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2);
+    EXPECT_EQ(Control<QLineEdit>(w, "EdtService")->text(),
+              QStringLiteral("127.0.0.1:%1").arg(moved.Port()));
+}
+
+// A refused form stops the Save before anything is stored: the box names the form and the
+// accepted ones, the page stays open with the field ready for a correction.
+TEST_F(TMainWindowServiceFieldTest, SaveRefusesAFormTheServiceRuleRefuses) {
+    auto& w = CreateWindow();
+    ASSERT_TRUE(WaitForFirstAddress());
+    const std::string before = ReadIni();
+    const char* refused[] = {"ftp://127.0.0.1", "127.0.0.1:0", "127.0.0.1:65536",
+                             "two words",       "https://",    "host:80/path"};
+    for (const char* form : refused) {
+        SCOPED_TRACE(form);
+        boxes.clear();
+        Control<QTabWidget>(w, "PageControl1")->setCurrentIndex(2);
+        Control<QLineEdit>(w, "EdtID")->setText(QStringLiteral("jdoe"));
+        SaveWithService(w, QString::fromLatin1(form));
+
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(boxes[0].Text.startsWith(
+            QStringLiteral("\"%1\" is not a service address.").arg(QString::fromLatin1(form))))
+            << boxes[0].Text.toStdString();
+        EXPECT_TRUE(boxes[0].Text.contains(QStringLiteral("HOST:PORT")));
+        EXPECT_EQ(boxes[0].Caption, QStringLiteral("Corvale"));
+        EXPECT_EQ(boxes[0].Icon, TMsgIcon::Error);
+        EXPECT_EQ(ReadIni(), before);
+        EXPECT_EQ(Vars.UserID.Load(), "");
+        EXPECT_EQ(Control<QTabWidget>(w, "PageControl1")->currentIndex(), 2);
+        EXPECT_EQ(Control<QTableWidget>(w, "LV1")->rowCount(), 1);
+        auto* field = Control<QLineEdit>(w, "EdtService");
+        EXPECT_EQ(w.focusWidget(), field);
+        EXPECT_EQ(field->selectedText(), QString::fromLatin1(form));
+    }
+    Control<QPushButton>(w, "Button6")->click();
+    EXPECT_EQ(Requests("getip").size(), 1u) << "no Save started a check";
+    EXPECT_EQ(moved.Requests().size(), 0u);
 }
 
 TEST_F(TMainWindowActionsTest, CancelAndLeavingTheOptionsPageDropEdits) {

@@ -25,14 +25,14 @@ namespace {
 
 auto Fields(const TOptionsPage& o) {
     return std::tie(o.ID, o.Password, o.CheckIntervalText, o.Startup, o.StartHidden, o.MinToTray,
-                    o.StayOnTop);
+                    o.StayOnTop, o.Service, o.NotifyChange);
 }
 
 // Each switch differs from its neighbours, so a control read into the wrong field shows.
 TEST(TOptionsSheetTest, ReadGivesBackWhatShowShowed) {
     const TOptionsPage records[] = {
-        {"jdoe", "s3cret", "120", true, false, true, false},
-        {"", "", "5-", false, true, false, true},
+        {"jdoe", "s3cret", "120", true, false, true, false, "https://ip.example.net:8443", true},
+        {"", "", "5-", false, true, false, true, "", false},
     };
     TOptionsSheet sheet{TDesignScale()};
     for (const TOptionsPage& shown : records) {
@@ -44,7 +44,7 @@ TEST(TOptionsSheetTest, ReadGivesBackWhatShowShowed) {
 
 TEST(TOptionsSheetTest, ReadGivesBackWhatTheUserChanged) {
     TOptionsSheet sheet{TDesignScale()};
-    sheet.Show({"stored", "old", "900", false, true, false, false});
+    sheet.Show({"stored", "old", "900", false, true, false, false, "old.example", true});
     Control<QLineEdit>(sheet, "EdtID")->setText(QStringLiteral("edited"));
     Control<QLineEdit>(sheet, "EdtPswd")->setText(QStringLiteral("new"));
     Control<QLineEdit>(sheet, "EdtCkInterval")->setText(QStringLiteral("61"));
@@ -52,7 +52,10 @@ TEST(TOptionsSheetTest, ReadGivesBackWhatTheUserChanged) {
     Control<QCheckBox>(sheet, "CkStartMinimized")->setChecked(false);
     Control<QCheckBox>(sheet, "Ck_MinToTray")->setChecked(true);
     Control<QCheckBox>(sheet, "Ck_StayOnTop")->setChecked(true);
-    const TOptionsPage expected{"edited", "new", "61", true, false, true, true};
+    Control<QLineEdit>(sheet, "EdtService")->setText(QStringLiteral(" new.example:8080 "));
+    Control<QCheckBox>(sheet, "CkNotifyChange")->setChecked(false);
+    const TOptionsPage expected{
+        "edited", "new", "61", true, false, true, true, " new.example:8080 ", false};
     EXPECT_EQ(Fields(sheet.Read()), Fields(expected));
 }
 
