@@ -79,6 +79,9 @@ TTestTrayHost::TTestTrayHost(const QString& address)
 
 TTestTrayHost::~TTestTrayHost() {
     bus_.unregisterObject(kWatcherPath);
+    // The bus connection watches this object's end and is dropped on the bus's own thread: let
+    // go of this object first, or that thread still reaches it while it is freed here.
+    disconnect(this, &QObject::destroyed, nullptr, nullptr);
     QDBusConnection::disconnectFromBus(connectionName_);
 }
 

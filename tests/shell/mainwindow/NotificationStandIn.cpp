@@ -19,6 +19,9 @@ TNotificationStandIn::TNotificationStandIn(const QString& address)
 
 TNotificationStandIn::~TNotificationStandIn() {
     bus_.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    // The bus connection watches this object's end and is dropped on the bus's own thread: let
+    // go of this object first, or that thread still reaches it while it is freed here.
+    disconnect(this, &QObject::destroyed, nullptr, nullptr);
     QDBusConnection::disconnectFromBus(connectionName_);
 }
 
