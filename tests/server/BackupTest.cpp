@@ -88,7 +88,7 @@ TEST(Backup, TakenDuringAWriteStormIsIntactAndHoldsEveryReportAcknowledgedBefore
     ASSERT_TRUE(storm.WaitForAcknowledged(20));
     std::vector<int> before;
     for (int c = 0; c < storm.Clients(); ++c) {
-        before.push_back(storm.Acknowledged(c));
+        before.push_back(storm.Acknowledged(c, 0));
     }
     const int acknowledgedBefore = storm.TotalAcknowledged();
     const std::string copy = server.Folder() / "copy.db";
@@ -106,13 +106,13 @@ TEST(Backup, TakenDuringAWriteStormIsIntactAndHoldsEveryReportAcknowledgedBefore
     EXPECT_EQ(*checked, std::vector<std::string>());
     const auto addresses = AddressesIn(copy, "jdoe");
     for (int c = 0; c < storm.Clients(); ++c) {
-        const auto found = addresses.find(ReportStorm::HostName(c));
-        ASSERT_NE(found, addresses.end()) << ReportStorm::HostName(c);
+        const auto found = addresses.find(ReportStorm::HostName(c, 0));
+        ASSERT_NE(found, addresses.end()) << ReportStorm::HostName(c, 0);
         const auto sequence = ReportStorm::SequenceOf(found->second);
         ASSERT_TRUE(sequence) << found->second;
         EXPECT_GE(*sequence, before[static_cast<std::size_t>(c)])
             << "a report acknowledged before the backup is missing from the copy";
-        EXPECT_LE(*sequence, storm.Sent(c));
+        EXPECT_LE(*sequence, storm.Sent(c, 0));
     }
     EXPECT_EQ(addresses.size(), 204u) << "every host, the fillers with the storm's";
 }
