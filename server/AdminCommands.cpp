@@ -338,7 +338,8 @@ int Backup(Context& c) {
     }
     const auto copied = BackupDatabase(c.line.Database, c.line.Arguments[0]);
     if (!copied) {
-        return Failed(c, copied.Failure());
+        return copied.Failure().Kind == ErrorKind::Invalid ? Usage(c, copied.Failure().Message)
+                                                           : Failed(c, copied.Failure());
     }
     c.out << "copied " << c.line.Database << " to " << c.line.Arguments[0] << " (" << copied->Pages
           << " pages, " << copied->Bytes << " bytes)\n";

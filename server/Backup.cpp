@@ -143,6 +143,22 @@ Result<BackupOutcome> CopyPages(sqlite3* source, sqlite3* target, const BackupOp
     return outcome;
 }
 
+// Whether `copy` names the database or one of its companion files: replacing one of those
+// would destroy what it is meant to keep.
+bool NamesTheDatabase(const std::string& database, const std::string& copy) {
+    std::error_code error;
+    const auto target = std::filesystem::weakly_canonical(copy, error);
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+        const std::string own = database + suffix;
+        std::error_code ignored;
+        if (std::filesystem::equivalent(own, copy, ignored) ||
+            (!error && std::filesystem::weakly_canonical(own, ignored) == target)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 Result<BackupOutcome> BackupDatabase(const std::string& database, const std::string& copy,
@@ -153,6 +169,9 @@ Result<BackupOutcome> BackupDatabase(const std::string& database, const std::str
     auto source = OpenExisting(database);
     if (!source) {
         return source.Failure();
+    }
+    if (NamesTheDatabase(database, copy) || NamesTheDatabase(database, copy + ".partial")) {
+        return Refusal("the copy " + copy + " would replace the database or its log");
     }
     // One snapshot for the whole copy. In write-ahead mode a reader holds up no writer; a
     // database in another journal mode is copied step by step, starting over when changed.

@@ -9,6 +9,8 @@
 #include "tests/server/ReportStorm.h"
 #include "tests/server/RunningServer.h"
 #include "tests/server/TestEngines.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Wait.h"
 #include "util/uBase64.h"
 
 #include <filesystem>
@@ -117,6 +119,52 @@ TEST(Backup, TakenDuringAWriteStormIsIntactAndHoldsEveryReportAcknowledgedBefore
     EXPECT_EQ(addresses.size(), 204u) << "every host, the fillers with the storm's";
 }
 
+// The command of the program, from a process of its own, beside the serving program.
+TEST(Backup, ByTheProgramBesideTheServingProgram) {
+    testing_support::TempFolder folder;
+    const std::string database = folder / "service.db";
+    const auto program = [](const std::vector<std::string>& args) {
+        return std::make_unique<testing_support::ChildProcess>(
+            CORVALE_SERVER_PROGRAM, args, testing_support::ChildSetup{.PipeOutput = true});
+    };
+    ASSERT_EQ(program({"--db", database, "add-account", "jdoe", "secret"})->WaitForExit(), 0);
+    const auto serve = program({"--db", database, "--listen", "127.0.0.1:0"});
+    const std::string banner = serve->ReadLine();
+    const std::string prefix = "corvale-server listening on 127.0.0.1:";
+    ASSERT_EQ(banner.rfind(prefix, 0), 0u) << banner;
+    const auto port = static_cast<std::uint16_t>(std::stoi(banner.substr(prefix.size())));
+    ReportStorm storm(port, "jdoe", ScramblePassword("secret"), 3, 8);
+    ASSERT_TRUE(storm.WaitForAcknowledged(20));
+    std::map<std::string, int> before;
+    for (int c = 0; c < storm.Clients(); ++c) {
+        for (int h = 0; h < storm.Hosts(); ++h) {
+            before[ReportStorm::HostName(c, h)] = storm.Acknowledged(c, h);
+        }
+    }
+    const std::string copy = folder / "copy.db";
+    const auto backup = program({"--db", database, "backup", copy});
+    const std::string said = backup->ReadAll();
+    EXPECT_EQ(backup->WaitForExit(), 0) << said;
+    EXPECT_EQ(said.rfind("copied " + database + " to " + copy, 0), 0u) << said;
+    const int acknowledged = storm.TotalAcknowledged();
+    EXPECT_TRUE(testing_support::WaitUntil([&] {
+        return storm.TotalAcknowledged() > acknowledged;
+    })) << "the service goes on";
+    storm.Stop();
+    serve->Stop();
+
+    const auto check = program({"--db", copy, "check"});
+    EXPECT_EQ(check->ReadAll(), "ok: " + copy + " is intact\n");
+    EXPECT_EQ(check->WaitForExit(), 0);
+    const auto addresses = AddressesIn(copy, "jdoe");
+    for (const auto& [host, acked] : before) {
+        const auto found = addresses.find(host);
+        ASSERT_NE(found, addresses.end()) << host;
+        EXPECT_GE(ReportStorm::SequenceOf(found->second).value_or(0), acked)
+            << host << ": a report acknowledged before the backup is missing from the copy";
+    }
+}
+
 TEST(Backup, ReplacesAnEarlierCopyWithoutTheLogLeftBesideIt) {
     testing_support::TempFolder folder;
     const std::string database = folder / "service.db";
@@ -150,6 +198,10 @@ TEST(Backup, RefusalsAndFailuresLeaveTheEarlierCopy) {
     const std::string copy = folder / "copy.db";
     ASSERT_EQ(Command(database, {"backup", copy}).code, server::kExitOk);
     const auto copySize = std::filesystem::file_size(copy);
+    std::filesystem::create_hard_link(database, folder / "link.db");
+    // The service's log, as a running service keeps it.
+    server::Storage running(database, server::LowestCostForTests());
+    ASSERT_TRUE(running.CreateAccount("in-the-log", "x", 1'700'000'000));
     struct Case {
         std::string database;
         std::vector<std::string> args;
@@ -162,6 +214,10 @@ TEST(Backup, RefusalsAndFailuresLeaveTheEarlierCopy) {
         {database, {"check", "more"}, server::kExitUsage, "check takes no arguments"},
         {folder / "missing.db", {"backup", copy}, server::kExitFailure, "no database file"},
         {database, {"backup", folder / "no/such/folder.db"}, server::kExitFailure, "cannot"},
+        {database, {"backup", database}, server::kExitUsage, "would replace the database"},
+        {database, {"backup", folder / "./service.db"}, server::kExitUsage, "would replace"},
+        {database, {"backup", database + "-wal"}, server::kExitUsage, "would replace"},
+        {database, {"backup", folder / "link.db"}, server::kExitUsage, "would replace"},
         {"postgresql://localhost/corvale", {"backup", copy}, server::kExitFailure, "pg_dump"},
         {"postgres:///corvale", {"check"}, server::kExitFailure, "amcheck"},
     };
@@ -177,6 +233,10 @@ TEST(Backup, RefusalsAndFailuresLeaveTheEarlierCopy) {
     EXPECT_FALSE(std::filesystem::exists(folder / "missing.db")) << "no database is made";
     EXPECT_EQ(std::filesystem::file_size(copy), copySize);
     EXPECT_EQ(Command(copy, {"check"}).code, server::kExitOk);
+    EXPECT_TRUE(std::filesystem::exists(database + "-wal"));
+    EXPECT_TRUE(*running.FindAccount("in-the-log"));
+    const auto reopened = testing_support::OpenForTests(database);
+    EXPECT_TRUE(*reopened->FindAccount("in-the-log")) << "the database and its log are whole";
 }
 
 // Overwrites `bytes` at `offset` of the file.
