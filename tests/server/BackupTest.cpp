@@ -146,6 +146,9 @@ TEST(Backup, ByTheProgramBesideTheServingProgram) {
     const std::string said = backup->ReadAll();
     EXPECT_EQ(backup->WaitForExit(), 0) << said;
     EXPECT_EQ(said.rfind("copied " + database + " to " + copy, 0), 0u) << said;
+    const auto liveCheck = program({"--db", database, "check"});
+    EXPECT_EQ(liveCheck->ReadAll(), "ok: " + database + " is intact\n") << "checked while served";
+    EXPECT_EQ(liveCheck->WaitForExit(), 0);
     const int acknowledged = storm.TotalAcknowledged();
     EXPECT_TRUE(testing_support::WaitUntil([&] {
         return storm.TotalAcknowledged() > acknowledged;
