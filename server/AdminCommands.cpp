@@ -1,5 +1,6 @@
 #include "server/AdminCommands.h"
 
+#include "server/Backup.h"
 #include "server/OpenEngine.h"
 #include "server/PgCopy.h"
 #include "server/ServiceActions.h"
@@ -326,9 +327,53 @@ int CopyDb(Context& c) {
 
 } // namespace
 
+// --- a copy of the live database, and the check that a file is intact (SQLite files only)
+namespace {
+
+int Backup(Context& c) {
+    if (NamesPostgresDatabase(c.line.Database)) {
+        c.err << "corvale-server: backup copies an SQLite file; back up a PostgreSQL database "
+                 "with its own tools (pg_dump)\n";
+        return kExitFailure;
+    }
+    const auto copied = BackupDatabase(c.line.Database, c.line.Arguments[0]);
+    if (!copied) {
+        return copied.Failure().Kind == ErrorKind::Invalid ? Usage(c, copied.Failure().Message)
+                                                           : Failed(c, copied.Failure());
+    }
+    c.out << "copied " << c.line.Database << " to " << c.line.Arguments[0] << " (" << copied->Pages
+          << " pages, " << copied->Bytes << " bytes)\n";
+    return kExitOk;
+}
+
+int Check(Context& c) {
+    if (NamesPostgresDatabase(c.line.Database)) {
+        c.err << "corvale-server: check reads an SQLite file; check a PostgreSQL database "
+                 "with its own tools (amcheck)\n";
+        return kExitFailure;
+    }
+    const auto problems = CheckDatabase(c.line.Database);
+    if (!problems) {
+        return Failed(c, problems.Failure());
+    }
+    for (const std::string& problem : *problems) {
+        c.out << problem << '\n';
+    }
+    if (!problems->empty()) {
+        c.err << "corvale-server: " << c.line.Database << " is damaged (" << problems->size()
+              << (problems->size() == 1 ? " problem" : " problems")
+              << "); restore it from a backup\n";
+        return kExitFailure;
+    }
+    c.out << "ok: " << c.line.Database << " is intact\n";
+    return kExitOk;
+}
+
+} // namespace
+
 bool IsAdminCommand(std::string_view command) {
-    return command == "stored-password" || command == "copy-db" ||
-           StorageCommands().count(command) > 0;
+    return command == "stored-password" || command == "copy-db" || command == "backup" ||
+           command == "check" || StorageCommands().count(command) > 0;
 }
 
 int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion, std::istream& in,
@@ -345,6 +390,18 @@ int RunAdminCommand(const CommandLine& line, const ProductVersion& clientVersion
             return Usage(c, "copy-db takes the database to copy and the one to copy into");
         }
         return CopyDb(c);
+    }
+    if (line.Command == "backup") {
+        if (line.Arguments.size() != 1) {
+            return Usage(c, "backup takes the file to copy the database into");
+        }
+        return Backup(c);
+    }
+    if (line.Command == "check") {
+        if (!line.Arguments.empty()) {
+            return Usage(c, "check takes no arguments");
+        }
+        return Check(c);
     }
     const auto found = StorageCommands().find(line.Command);
     if (found == StorageCommands().end()) {

@@ -257,6 +257,13 @@ Commands:
                             database TO (an SQLite file or a postgresql://
                             address, either way) in one transaction; prints
                             each table's rows, checked against the source.
+  backup OUT                Copy the SQLite database to the file OUT while the
+                            service runs and writes: one consistent moment,
+                            replacing OUT only once complete. (A PostgreSQL
+                            database: use pg_dump.)
+  check                     Check that the SQLite database is intact; prints
+                            what it found, exit status 1 when damaged. (A
+                            PostgreSQL database: use amcheck.)
   stored-password [PASSWORD]
                             Print the stored form of PASSWORD (standard
                             input when omitted): the value of "password" in

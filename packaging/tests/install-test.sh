@@ -80,8 +80,9 @@ for program in corvale corvale-msg corvale-server; do
 done
 for file in share/applications/corvale.desktop share/icons/hicolor/scalable/apps/corvale.svg \
     share/icons/hicolor/48x48/apps/corvale.png share/man/man1/corvale.1.gz \
-    share/man/man8/corvale-server.8.gz lib/systemd/system/corvale-server.service; do
-    if [ "$file" = lib/systemd/system/corvale-server.service ]; then
+    share/man/man8/corvale-server.8.gz lib/systemd/system/corvale-server.service \
+    lib/systemd/system/corvale-server-backup.service lib/systemd/system/corvale-server-backup.timer; do
+    if [ "${file#lib/systemd/}" != "$file" ]; then
         [ -f "${prefix%/usr}/$file" ] || [ -f "$prefix/$file" ] || fail "$file is missing"
     else
         [ -f "$prefix/$file" ] || fail "$file is missing"

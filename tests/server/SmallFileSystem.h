@@ -12,9 +12,12 @@ namespace testing_support {
 
 class SmallFileSystem {
 public:
-    explicit SmallFileSystem(const std::string& where) : where_(where) {
+    // `size` as tmpfs takes it ("1m": one MiB).
+    explicit SmallFileSystem(const std::string& where, const std::string& size = "1m")
+        : where_(where) {
         std::filesystem::create_directory(where_);
-        mounted_ = ::mount("corvale-test", where_.c_str(), "tmpfs", 0, "size=1m") == 0;
+        mounted_ =
+            ::mount("corvale-test", where_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
     }
     ~SmallFileSystem() {
         if (mounted_) {
