@@ -153,6 +153,7 @@ private:
     void ConnectHandlers();
     void PlaceInCentre();
     bool TrayAvailable() const;         // fMainTray.cpp
+    void WaitForTray();                 // fMainTray.cpp
     bool IsVisibleForOpenClose() const; // fMainActions.cpp
 
     // Handlers of the start-up and the end (fMain.cpp; errors propagate to the caller).
@@ -286,6 +287,7 @@ private:
     TDesktopNotifier* notifier_ = nullptr;
     std::unique_ptr<platform::TNetworkWatch> networkWatch_;
     TSleepWatch* sleepWatch_ = nullptr;
+    QTimer* trayWait_ = nullptr;     // runs while the window is minimised for want of a tray
     QTimer* triggerTimer_ = nullptr; // armed at the time the trigger rule names
     TCheckTriggerRule triggerRule_;
     // Address checks between their stop of Timer1 and its restart (each does both once);
