@@ -13,9 +13,9 @@
 // shows and saves, the column widths, the check timer's period, stay on top), fMainTray.cpp
 // (the tray icon, its click, its menu opening, hiding to it), fMainWindowOps.cpp (the whole
 // bridge: the tasks' calls, how they reach the window thread, and the changes they make),
-// fMainTriggers.cpp (the checks a network change starts), fMainMessages.cpp (window messages, the
-// messages of other programs, the end of the session). The Options and About pages are widgets of
-// their own: OptionsSheet and AboutSheet.
+// fMainTriggers.cpp (the checks a network change or a wake starts), fMainMessages.cpp (window
+// messages, the messages of other programs, the end of the session). The Options and About pages
+// are widgets of their own: OptionsSheet and AboutSheet.
 //
 // Its controls, components and fields keep their designed names and are private; tests find
 // each control by its object name (the same name) and run actions as the user does.
@@ -50,6 +50,7 @@ class TLocalMessageServer;
 class TOptionsSheet;
 class TPopupMenu;
 class TStatusPanelBar;
+class TSleepWatch;
 class TSysTrayIcon;
 
 // The message number the system gives the client's registered message name; other programs
@@ -152,6 +153,7 @@ private:
     void ConnectHandlers();
     void PlaceInCentre();
     bool TrayAvailable() const;         // fMainTray.cpp
+    void WaitForTray();                 // fMainTray.cpp
     bool IsVisibleForOpenClose() const; // fMainActions.cpp
 
     // Handlers of the start-up and the end (fMain.cpp; errors propagate to the caller).
@@ -213,8 +215,10 @@ private:
     void RestartCheckTimer(std::uint32_t periodMs);
     void ApplyStayOnTop(bool onTop);
 
-    // The checks that a change of the network starts (fMainTriggers.cpp).
+    // The checks that a change of the network, or the machine's wake, starts
+    // (fMainTriggers.cpp); both follow the one trigger rule.
     void StartNetworkWatch();
+    void StartSleepWatch();
     void NetworkChanged();
     void TriggerCheckDue();
     void CheckEnded();
@@ -282,6 +286,8 @@ private:
     QSocketNotifier* terminationNotifier_ = nullptr;
     TDesktopNotifier* notifier_ = nullptr;
     std::unique_ptr<platform::TNetworkWatch> networkWatch_;
+    TSleepWatch* sleepWatch_ = nullptr;
+    QTimer* trayWait_ = nullptr;     // runs while the window is minimised for want of a tray
     QTimer* triggerTimer_ = nullptr; // armed at the time the trigger rule names
     TCheckTriggerRule triggerRule_;
     // Address checks between their stop of Timer1 and its restart (each does both once);

@@ -12,6 +12,14 @@
 
 #include <QAction>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+
+// How often a window minimised for want of a tray looks for one.
+constexpr int kTrayLookIntervalMs = 1000;
+
+} // namespace
 
 void TCorvaleFormMain::CreateTrayIcon() {
     SysTrayIcon1 = new TSysTrayIcon(this, setup_.MakeTrayShell ? setup_.MakeTrayShell()
@@ -29,7 +37,26 @@ void TCorvaleFormMain::HideWindow() {
         hide();
     } else {
         showMinimized();
+        WaitForTray();
     }
+}
+
+// The tray icon docks by itself when a tray host appears; the window that was minimised in
+// its place then hides into it, unless the user has brought it back meanwhile.
+void TCorvaleFormMain::WaitForTray() {
+    if (!trayWait_) {
+        trayWait_ = new QTimer(this);
+        trayWait_->setInterval(kTrayLookIntervalMs);
+        connect(trayWait_, &QTimer::timeout, this, [this] {
+            if (!isVisible() || !isMinimized()) {
+                trayWait_->stop();
+            } else if (TrayAvailable()) {
+                trayWait_->stop();
+                hide();
+            }
+        });
+    }
+    trayWait_->start();
 }
 
 bool TCorvaleFormMain::TrayAvailable() const {

@@ -1,8 +1,12 @@
-// The checks that a change of the network starts: the watch of the system's addresses and
-// default routes, and the trigger rule's one timer.
+// The checks that a change of the network, or the machine's wake, starts: the watch of the
+// system's addresses and default routes, the watch of the login manager's sleep
+// announcements, and the trigger rule's one timer. A wake counts as a change of the network
+// (the machine may wake on another network, or with its address lease gone), so the same
+// settle time, spacing and waiting for a running check apply.
 
 #include "core/uTasks.h"
 #include "platform/NetworkWatch.h"
+#include "shell/components/SleepWatch.h"
 #include "shell/mainwindow/fMain.h"
 
 #include <QAction>
@@ -27,6 +31,7 @@ void TCorvaleFormMain::StartNetworkWatch() {
     triggerTimer_->setSingleShot(true);
     triggerTimer_->setTimerType(Qt::PreciseTimer);
     connect(triggerTimer_, &QTimer::timeout, this, [this] { TriggerCheckDue(); });
+    StartSleepWatch();
     networkWatch_ = std::make_unique<platform::TNetworkWatch>();
     if (!networkWatch_->Failure().empty()) {
         // The checks then come from the timer and the user alone, as without the watch.
@@ -40,6 +45,16 @@ void TCorvaleFormMain::StartNetworkWatch() {
             NetworkChanged();
         }
     });
+}
+
+void TCorvaleFormMain::StartSleepWatch() {
+    sleepWatch_ = new TSleepWatch(this);
+    if (!sleepWatch_->Failure().isEmpty()) {
+        std::fprintf(stderr, "corvale: waking from sleep is not watched: %s\n",
+                     qPrintable(sleepWatch_->Failure()));
+        return;
+    }
+    connect(sleepWatch_, &TSleepWatch::woke, this, [this] { NetworkChanged(); });
 }
 
 void TCorvaleFormMain::NetworkChanged() {

@@ -17,35 +17,57 @@ namespace {
 
 const char* const kDaemon = "/usr/bin/dbus-daemon";
 
-// A session bus that lets everyone on it own and call anything: only this test's own
-// processes can reach its socket.
-void WriteConfiguration(const std::string& file, const std::string& folder) {
+// A session bus lets everyone on it own and call anything: only this test's own processes
+// can reach its socket.
+const char* const kSessionPolicy = "  <policy context=\"default\">\n"
+                                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                                   "    <allow eavesdrop=\"true\"/>\n"
+                                   "    <allow own=\"*\"/>\n"
+                                   "  </policy>\n";
+
+// A system bus's usual default policy, with the login manager's name as the one to own.
+const char* const kSystemPolicy =
+    "  <policy context=\"default\">\n"
+    "    <allow user=\"*\"/>\n"
+    "    <deny own=\"*\"/>\n"
+    "    <deny send_type=\"method_call\"/>\n"
+    "    <allow send_type=\"signal\"/>\n"
+    "    <allow send_requested_reply=\"true\" send_type=\"method_return\"/>\n"
+    "    <allow send_requested_reply=\"true\" send_type=\"error\"/>\n"
+    "    <allow receive_type=\"method_call\"/>\n"
+    "    <allow receive_type=\"method_return\"/>\n"
+    "    <allow receive_type=\"error\"/>\n"
+    "    <allow receive_type=\"signal\"/>\n"
+    "    <allow send_destination=\"org.freedesktop.DBus\"/>\n"
+    "    <allow own=\"org.freedesktop.login1\"/>\n"
+    "    <allow send_destination=\"org.freedesktop.login1\"/>\n"
+    "  </policy>\n";
+
+void WriteConfiguration(const std::string& file, const std::string& folder, PrivateBus::Kind kind) {
+    const bool system = kind == PrivateBus::Kind::System;
     std::ofstream(file)
         << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
            "<busconfig>\n"
-           "  <type>session</type>\n"
+           "  <type>"
+        << (system ? "system" : "session")
+        << "</type>\n"
            "  <listen>unix:dir="
         << folder
         << "</listen>\n"
            "  <auth>EXTERNAL</auth>\n"
-           "  <policy context=\"default\">\n"
-           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-           "    <allow eavesdrop=\"true\"/>\n"
-           "    <allow own=\"*\"/>\n"
-           "  </policy>\n"
-           "</busconfig>\n";
+        << (system ? kSystemPolicy : kSessionPolicy) << "</busconfig>\n";
 }
 
 } // namespace
 
-PrivateBus::PrivateBus() {
+PrivateBus::PrivateBus(Kind kind) {
     if (access(kDaemon, X_OK) != 0) {
         failure_ = "dbus-daemon is not installed";
         return;
     }
-    const std::string configuration = folder_ / "session.conf";
-    WriteConfiguration(configuration, folder_.Path().string());
+    const std::string configuration = folder_ / "bus.conf";
+    WriteConfiguration(configuration, folder_.Path().string(), kind);
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {

@@ -18,7 +18,7 @@ std::vector<std::string> DefaultTrayHost() {
             "--width", "200",    "--height", "32",      "--transparent", "false"};
 }
 
-XSession::XSession(std::vector<std::string> trayHost) {
+XSession::XSession(std::vector<std::string> trayHost, HostStart hostStart) {
     const std::string host = trayHost.empty() ? std::string() : FindProgram(trayHost.front());
     if (FindProgram("Xvfb").empty() || host.empty()) {
         failure_ = "Xvfb or " + (trayHost.empty() ? std::string("a tray host") : trayHost.front()) +
@@ -31,7 +31,27 @@ XSession::XSession(std::vector<std::string> trayHost) {
     }
     ::setenv("DISPLAY", display_.c_str(), 1);
     trayHost.front() = host;
-    StartTrayHost(trayHost);
+    trayHostCommand_ = std::move(trayHost);
+    if (hostStart == HostStart::AtOnce) {
+        LaunchTrayHost();
+    }
+}
+
+bool XSession::StartTrayHost() {
+    if (!server_ || trayHostCommand_.empty()) {
+        return false;
+    }
+    StopTrayHost();
+    failure_.clear();
+    LaunchTrayHost();
+    return failure_.empty();
+}
+
+void XSession::StopTrayHost() {
+    if (trayHost_) {
+        trayHost_->Stop();
+        trayHost_.reset();
+    }
 }
 
 XSession::~XSession() {
@@ -97,7 +117,8 @@ std::string LastLine(const std::string& file) {
 } // namespace
 
 // The host takes the tray some time after it starts; an icon shown before then may never dock.
-void XSession::StartTrayHost(const std::vector<std::string>& trayHost) {
+void XSession::LaunchTrayHost() {
+    const std::vector<std::string>& trayHost = trayHostCommand_;
     const std::string name = trayHost.front().substr(trayHost.front().rfind('/') + 1);
     try {
         trayHost_ = std::make_unique<ChildProcess>(

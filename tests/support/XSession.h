@@ -19,7 +19,10 @@ class XSession {
 public:
     // Ready once the tray host owns the tray (the screen's tray selection), so an icon shown
     // right after docks at once. `trayHost` is the host's program and its arguments.
-    explicit XSession(std::vector<std::string> trayHost = DefaultTrayHost());
+    // With HostStart::Later there is no tray until StartTrayHost.
+    enum class HostStart { AtOnce, Later };
+    explicit XSession(std::vector<std::string> trayHost = DefaultTrayHost(),
+                      HostStart hostStart = HostStart::AtOnce);
     ~XSession();
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
@@ -32,11 +35,17 @@ public:
     // ":N", for DISPLAY.
     const std::string& Display() const { return display_; }
 
+    // Starts the tray host (again), ready once it owns the tray; false, with Failure() saying
+    // why, when it does not come up. Stopping it ends it as a panel's restart would.
+    bool StartTrayHost();
+    void StopTrayHost();
+
 private:
     bool StartServer();
-    void StartTrayHost(const std::vector<std::string>& trayHost);
+    void LaunchTrayHost();
 
     std::unique_ptr<ChildProcess> server_;
+    std::vector<std::string> trayHostCommand_; // the program's path and its arguments
     std::unique_ptr<ChildProcess> trayHost_;
     TempFolder logs_; // what the tray host writes, for the failure when it ends
     std::string display_;
