@@ -60,6 +60,32 @@ std::string ReportChange(AccountKey account, std::string_view host) {
     return "R" + std::to_string(account) + "\t" + std::string(host);
 }
 
+// The longest any one command may take when neither the address nor the server's settings
+// bound it: a database that is stuck (a lock held, a standby that does not confirm) gives an
+// error answer, never a worker waiting for good.
+constexpr std::int64_t kDefaultStatementTimeoutMs = 5000;
+// What the connection adds to the server's bound before it cancels a command itself (the
+// server does not bound a COMMIT's wait for a standby, nor can it when it does not answer).
+constexpr std::chrono::milliseconds kCommandWaitMargin{1000};
+
+// A new connection of the engine's: UTF-8 throughout, and a bounded wait for every command.
+std::unique_ptr<PgConnection> EngineConnection(const std::string& conninfo) {
+    auto connection = std::make_unique<PgConnection>(conninfo);
+    // Every value this engine reads and writes is UTF-8 text or bytes; times are numbers.
+    connection->Execute("SET client_encoding = 'UTF8'");
+    // A bound the operator chose (in the address's options, for the role or the database)
+    // stays; in milliseconds here.
+    std::int64_t bound =
+        connection->Execute("SELECT setting FROM pg_settings WHERE name = 'statement_timeout'")
+            .Int(0, 0);
+    if (bound == 0) {
+        bound = kDefaultStatementTimeoutMs;
+        connection->Execute("SET statement_timeout = " + std::to_string(bound));
+    }
+    connection->SetCommandWait(std::chrono::milliseconds{bound} + kCommandWaitMargin);
+    return connection;
+}
+
 constexpr std::chrono::milliseconds kFirstPause{100};
 constexpr std::chrono::milliseconds kLongestPause{5000};
 
@@ -89,15 +115,12 @@ PgStorage::~PgStorage() {
 }
 
 void PgStorage::Connect() {
-    db_ = std::make_unique<PgConnection>(conninfo_);
-    // Every value this engine reads and writes is UTF-8 text or bytes; times are numbers.
-    db_->Execute("SET client_encoding = 'UTF8'");
+    db_ = EngineConnection(conninfo_);
     ownPid_ = db_->BackendPid();
 }
 
 void PgStorage::ConnectListener() {
-    listener_ = std::make_unique<PgConnection>(conninfo_);
-    listener_->Execute("SET client_encoding = 'UTF8'");
+    listener_ = EngineConnection(conninfo_);
     listener_->Execute(std::string("LISTEN ") + kChannel);
 }
 
@@ -234,6 +257,11 @@ template <typename Body> auto PgStorage::Locked(Body body) -> Result<decltype(bo
         } else {
             return body();
         }
+    } catch (const PgUnconfirmedCommit& error) {
+        // Kept on the server although it failed here: the view, which did not take it, is
+        // read afresh with the next connection.
+        db_.reset();
+        return Unavailable(error.what());
     } catch (const PgError& error) {
         if (db_ && !db_->IsOk()) {
             db_.reset(); // made again on the next call
