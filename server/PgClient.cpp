@@ -1,7 +1,11 @@
 #include "server/PgClient.h"
 
 #include <charconv>
+#include <cstring>
+#include <iostream>
 #include <libpq-fe.h>
+#include <poll.h>
+#include <utility>
 
 namespace server {
 
@@ -62,7 +66,13 @@ std::int64_t PgResult::Int(int row, int column) const {
     return value;
 }
 
-PgConnection::PgConnection(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
+PgConnection::PgConnection(const std::string& conninfo) {
+    // libpq takes the parameters in order, a later one over an earlier one: the default goes
+    // first, and the connection string, expanded, after it.
+    const std::string timeout = std::to_string(kDefaultConnectTimeoutSeconds);
+    const char* const keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* const values[] = {timeout.c_str(), conninfo.c_str(), nullptr};
+    conn_ = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
     if (conn_ == nullptr) {
         throw PgError("cannot connect to the database: out of memory");
     }
@@ -72,6 +82,21 @@ PgConnection::PgConnection(const std::string& conninfo) : conn_(PQconnectdb(conn
         conn_ = nullptr;
         throw PgError("cannot connect to the database: " + message);
     }
+    PQsetNoticeReceiver(conn_, &PgConnection::OnNotice, this);
+}
+
+void PgConnection::OnNotice(void* self, const pg_result* notice) {
+    const std::string message = Trimmed(PQresultErrorMessage(notice));
+    const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+    if (severity != nullptr && std::strcmp(severity, "WARNING") == 0) {
+        static_cast<PgConnection*>(self)->warnings_.push_back(message);
+    }
+    // As libpq's own receiver does: the server's notices go to the log.
+    std::cerr << "corvale-server: the database says: " << message << '\n';
+}
+
+std::vector<std::string> PgConnection::TakeWarnings() {
+    return std::exchange(warnings_, {});
 }
 
 PgConnection::~PgConnection() {
@@ -79,7 +104,7 @@ PgConnection::~PgConnection() {
 }
 
 bool PgConnection::IsOk() const {
-    return PQstatus(conn_) == CONNECTION_OK;
+    return !broken_ && PQstatus(conn_) == CONNECTION_OK;
 }
 
 int PgConnection::BackendPid() const {
@@ -95,14 +120,18 @@ PgResult PgConnection::Checked(pg_result* raw, const std::string& sql) {
     const char* state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
     std::string message = raw != nullptr ? Trimmed(PQresultErrorMessage(raw)) : std::string();
     if (message.empty()) {
-        message = Trimmed(PQerrorMessage(conn_));
+        message = broken_ ? "the database did not answer, not even a cancel"
+                          : Trimmed(PQerrorMessage(conn_));
     }
     // The command's first words say which one failed, without the values of its parameters.
     throw PgError(message + " (in: " + sql.substr(0, 60) + ")", state != nullptr ? state : "");
 }
 
 PgResult PgConnection::Execute(const std::string& sql) {
-    return Checked(PQexec(conn_, sql.c_str()), sql);
+    if (broken_ || PQsendQuery(conn_, sql.c_str()) == 0) {
+        return Checked(nullptr, sql);
+    }
+    return Checked(Finish(), sql);
 }
 
 PgResult PgConnection::Query(const std::string& sql, const std::vector<PgParam>& params,
@@ -115,10 +144,67 @@ PgResult PgConnection::Query(const std::string& sql, const std::vector<PgParam>&
         lengths.push_back(param.IsNull() ? 0 : static_cast<int>(param.Value().size()));
         formats.push_back(param.IsBinary() ? 1 : 0);
     }
-    return Checked(PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                                values.data(), lengths.data(), formats.data(),
-                                binaryResult ? 1 : 0),
-                   sql);
+    if (broken_ || PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                                     values.data(), lengths.data(), formats.data(),
+                                     binaryResult ? 1 : 0) == 0) {
+        return Checked(nullptr, sql);
+    }
+    return Checked(Finish(), sql);
+}
+
+bool PgConnection::WaitReadable(std::chrono::steady_clock::time_point deadline) {
+    while (true) {
+        if (PQconsumeInput(conn_) == 0 || PQisBusy(conn_) == 0) {
+            return true; // a failure shows in the result
+        }
+        int timeout = -1;
+        if (commandWait_.count() > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            timeout = static_cast<int>(left.count());
+        }
+        pollfd wait{PQsocket(conn_), POLLIN, 0};
+        ::poll(&wait, 1, timeout);
+    }
+}
+
+pg_result* PgConnection::Finish() {
+    auto deadline = std::chrono::steady_clock::now() + commandWait_;
+    bool cancelled = false;
+    pg_result* kept = nullptr;
+    while (true) {
+        if (!WaitReadable(deadline)) {
+            if (cancelled) {
+                // Not even the cancel was answered: nothing more can be read on this one.
+                broken_ = true;
+                PQclear(kept);
+                return nullptr;
+            }
+            // The command goes on on the server until it is told to stop; it then answers
+            // with an error (or, for a COMMIT, with a warning).
+            if (PGcancel* cancel = PQgetCancel(conn_)) {
+                char reason[256];
+                PQcancel(cancel, reason, sizeof reason);
+                PQfreeCancel(cancel);
+            }
+            cancelled = true;
+            deadline = std::chrono::steady_clock::now() + commandWait_;
+            continue;
+        }
+        pg_result* next = PQgetResult(conn_);
+        if (next == nullptr) {
+            return kept;
+        }
+        if (kept == nullptr || PQresultStatus(kept) != PGRES_FATAL_ERROR) {
+            PQclear(kept);
+            kept = next;
+        } else {
+            PQclear(next); // the first failure is the one to tell
+        }
+    }
 }
 
 int PgConnection::Socket() const {
@@ -155,8 +241,12 @@ void PgTransaction::Commit() {
     done_ = true; // a failed COMMIT has ended the transaction as well
     // The server answers a COMMIT of a transaction that a failed command spoilt with a
     // rollback, and no error.
+    connection_.TakeWarnings(); // the commit's own are what counts
     if (connection_.Execute("COMMIT").Tag() != "COMMIT") {
         throw PgError("the transaction was rolled back after an earlier failure");
+    }
+    if (const auto warnings = connection_.TakeWarnings(); !warnings.empty()) {
+        throw PgUnconfirmedCommit("the commit was not confirmed: " + warnings.front());
     }
 }
 

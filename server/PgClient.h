@@ -4,6 +4,7 @@
 // as text (bytes as binary where asked), so no value is ever spliced into a command's text.
 // Not thread-safe by itself; the owner serialises access.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -27,6 +28,14 @@ public:
 
 private:
     std::string sqlState_;
+};
+
+// A COMMIT the server made but answered with a warning, as when its wait for a synchronous
+// standby was cut short: the changes may be on this server alone, and would be lost on a
+// failover, so it is no success.
+class PgUnconfirmedCommit : public PgError {
+public:
+    using PgError::PgError;
 };
 
 // One parameter of a command: text, bytes sent in binary, or NULL.
@@ -84,10 +93,16 @@ struct PgNotification {
     int SenderPid = 0;
 };
 
+// How long a connection waits for the server when the address gives no connect_timeout: a
+// host that takes no connection, or never answers, is given up after this (each host of an
+// address that names several).
+inline constexpr int kDefaultConnectTimeoutSeconds = 5;
+
 class PgConnection {
 public:
     // Connects with a connection string (key=value pairs or a postgresql:// URI) and libpq's
-    // environment and service-file conventions for what it leaves out. Throws PgError.
+    // environment and service-file conventions for what it leaves out, and the connect
+    // timeout above where it gives none. Throws PgError.
     explicit PgConnection(const std::string& conninfo);
     ~PgConnection();
     PgConnection(const PgConnection&) = delete;
@@ -106,19 +121,38 @@ public:
     PgResult Query(const std::string& sql, const std::vector<PgParam>& params = {},
                    bool binaryResult = false);
 
+    // How long a command may wait for its answer before it is cancelled (zero, the default:
+    // for as long as it takes). A command the server does not end even then leaves the
+    // connection lost. This bounds what the server's statement timeout does not: the wait of a
+    // COMMIT for a synchronous standby, and a server that no longer answers.
+    void SetCommandWait(std::chrono::milliseconds wait) { commandWait_ = wait; }
+
     // The socket, for waiting on notifications; -1 when there is none.
     int Socket() const;
     // Reads what arrived on the socket and gives every notification received so far. Throws
     // PgError when the connection is lost.
     std::vector<PgNotification> TakeNotifications();
+    // The warnings the server sent since the last call, one line each.
+    std::vector<std::string> TakeWarnings();
 
 private:
     PgResult Checked(pg_result* result, const std::string& sql);
+    // The result of the command just sent (the first failed one's, else the last one's),
+    // within the command wait; null when the connection failed.
+    pg_result* Finish();
+    // Waits until an answer can be read without blocking; false when `deadline` passed.
+    bool WaitReadable(std::chrono::steady_clock::time_point deadline);
+    static void OnNotice(void* self, const pg_result* notice);
+
+    std::vector<std::string> warnings_;
+    std::chrono::milliseconds commandWait_{0};
+    bool broken_ = false; // a command's answer never came
 
     pg_conn* conn_ = nullptr;
 };
 
 // BEGIN ... COMMIT, rolled back when the object goes without Commit (as when a command threw).
+// Commit throws PgUnconfirmedCommit for a commit that came with a warning.
 class PgTransaction {
 public:
     explicit PgTransaction(PgConnection& connection);

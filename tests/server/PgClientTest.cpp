@@ -8,10 +8,15 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Wait.h"
 
+#include <arpa/inet.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <limits>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -171,6 +176,49 @@ TEST_F(PgClient, AListeningConnectionHearsNotificationsAndNoticesItsLoss) {
             return true;
         }
     })) << "the lost connection went unnoticed";
+}
+
+TEST_F(PgClient, ACommandPastItsWaitIsCancelledAndTheConnectionGoesOn) {
+    PgConnection connection = Connect();
+    connection.SetCommandWait(std::chrono::milliseconds{300});
+    try {
+        connection.Execute("SELECT pg_sleep(600)");
+        ADD_FAILURE() << "the command was not cancelled";
+    } catch (const PgError& error) {
+        EXPECT_EQ(error.SqlState(), "57014") << error.what(); // cancelled on request
+    }
+    EXPECT_TRUE(connection.IsOk());
+    EXPECT_EQ(connection.Query("SELECT $1::int + 1", {std::int64_t{41}}).Int(0, 0), 42);
+}
+
+// A server that takes the connection and never answers: without a bound, the connection
+// would wait for its first answer for good.
+TEST(PgClientTimeout, AServerThatNeverAnswersIsGivenUpAfterTheDefaultConnectTimeout) {
+    const int listening = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listening, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening, 4), 0); // the kernel completes the handshake; no one reads
+    ASSERT_EQ(::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string conninfo =
+        "host=127.0.0.1 port=" + std::to_string(ntohs(address.sin_port)) + " user=nobody";
+    auto attempt = std::async(std::launch::async, [&]() -> std::string {
+        try {
+            PgConnection connection(conninfo);
+            return "connected";
+        } catch (const PgError& error) {
+            return error.what();
+        }
+    });
+    const bool ended = attempt.wait_for(testing_support::Scaled(std::chrono::seconds{
+                           kDefaultConnectTimeoutSeconds * 6})) == std::future_status::ready;
+    ::close(listening); // ends a wait that had no bound
+    const std::string outcome = attempt.get();
+    EXPECT_TRUE(ended) << "the connection waited with no bound";
+    EXPECT_NE(outcome.find("timeout"), std::string::npos) << outcome;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -308,6 +309,31 @@ TEST_F(PgStorageTest, AnswersUnavailableWhileTheServerIsDownAndRecoversByItself)
     EXPECT_EQ(storage->View().FindLogin("jdoe")->PasswordHash, "changed elsewhere");
     EXPECT_EQ(storage->WriteReports({report}).Value(),
               std::vector<ReportOutcome>{ReportOutcome::LoginChanged});
+}
+
+TEST_F(PgStorageTest, AWriteThatMeetsAHeldLockFailsInBoundedTimeAndALaterOneSucceeds) {
+    auto storage = Open();
+    ASSERT_EQ(storage->CreateAccount("jdoe", "s", 1).Value(), CreateResult::Created);
+    const AccountKey jdoe = *storage->FindAccount("jdoe").Value();
+    PgConnection holder = Raw();
+    holder.Execute("BEGIN");
+    holder.Execute("LOCK TABLE accounts, hosts IN ACCESS EXCLUSIVE MODE");
+    auto write = std::async(std::launch::async, [&] {
+        return storage->RecordAddress(jdoe, "PC", "192.0.2.1", 10, "");
+    });
+    const bool ended = write.wait_for(testing_support::Scaled(std::chrono::seconds{60})) ==
+                       std::future_status::ready;
+    holder.Execute("ROLLBACK"); // ends a wait that had no bound
+    const auto written = write.get();
+    ASSERT_TRUE(ended) << "the write waited for the lock with no bound";
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.Failure().Kind, ErrorKind::Unavailable);
+    EXPECT_NE(written.Failure().Message.find("statement timeout"), std::string::npos)
+        << written.Failure().Message;
+    EXPECT_FALSE(storage->View().Holds(jdoe, "PC", "192.0.2.1", 10, ""));
+
+    ASSERT_TRUE(storage->RecordAddress(jdoe, "PC", "192.0.2.2", 11, "").Value());
+    EXPECT_EQ(storage->RecordedAddress(jdoe, "PC").Value(), "192.0.2.2");
 }
 
 TEST_F(PgStorageTest, CannotWriteToADatabaseThatRefusesWrites) {

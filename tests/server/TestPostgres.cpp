@@ -80,6 +80,26 @@ TestPostgres::TestPostgres() : binFolder_(ServerBinFolder()) {
     }
 }
 
+TestPostgres::TestPostgres(const TestPostgres& primary, StandbyTag)
+    : binFolder_(primary.binFolder_) {
+    ownFolder_ = FolderForUnprivilegedChild(folder_.Path(), "postgres");
+    if (ownFolder_.empty()) {
+        throw std::runtime_error("cannot make the standby's folder");
+    }
+    dataFolder_ = ownFolder_ + "/data";
+    socketFolder_ = ownFolder_;
+    logFile_ = ownFolder_ + "/server.log";
+    if (RunServerProgram("pg_basebackup", {"-D", dataFolder_, "-h", primary.socketFolder_, "-p",
+                                           std::to_string(kPort), "-U", kUser, "-R", "-X", "stream",
+                                           "--checkpoint=fast", "--no-sync"}) != 0) {
+        throw std::runtime_error("pg_basebackup failed:\n" + Log() + "\nThe primary's log:\n" +
+                                 primary.Log());
+    }
+    if (!Start()) {
+        throw std::runtime_error("the standby did not start:\n" + Log());
+    }
+}
+
 TestPostgres::~TestPostgres() {
     if (running_) {
         // Immediate: nothing of the test's cluster needs to be kept.
@@ -133,6 +153,21 @@ bool TestPostgres::Stop() {
         RunServerProgram("pg_ctl", {"-D", dataFolder_, "-m", "fast", "-w", "stop"}) == 0;
     running_ = !stopped;
     return stopped;
+}
+
+bool TestPostgres::StopImmediately() {
+    if (!running_) {
+        return true;
+    }
+    const bool stopped =
+        RunServerProgram("pg_ctl", {"-D", dataFolder_, "-m", "immediate", "-w", "stop"}) == 0;
+    running_ = !stopped;
+    return stopped;
+}
+
+bool TestPostgres::Promote() {
+    return running_ &&
+           RunServerProgram("pg_ctl", {"-D", dataFolder_, "-w", "-t", "120", "promote"}) == 0;
 }
 
 bool TestPostgres::CreateDatabase(const std::string& name, const std::string& locale) {

@@ -20,6 +20,11 @@ public:
     // Makes the cluster and starts the server; throws std::runtime_error, with the server's
     // log, when it cannot.
     TestPostgres();
+    // A streaming standby of the running `primary`: a copy of its cluster made with
+    // pg_basebackup -R, started on a socket of its own and following the primary from then
+    // on. Throws std::runtime_error, with the logs, when it cannot.
+    struct StandbyTag {};
+    TestPostgres(const TestPostgres& primary, StandbyTag);
     ~TestPostgres();
     TestPostgres(const TestPostgres&) = delete;
     TestPostgres& operator=(const TestPostgres&) = delete;
@@ -28,6 +33,12 @@ public:
     bool Stop();
     // Starts the stopped server again on the same socket; false when it did not come up.
     bool Start();
+    // An immediate shutdown, as a crash of the server would end it: no checkpoint, every
+    // connection cut; false when pg_ctl failed.
+    bool StopImmediately();
+    // Makes a standby the primary (pg_ctl promote, waiting until it takes writes); false when
+    // it did not.
+    bool Promote();
     bool Running() const { return running_; }
 
     // A further empty database, with the cluster's locale (C) or with `locale`; false when it
