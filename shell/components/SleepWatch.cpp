@@ -37,6 +37,12 @@ TSleepWatch::TSleepWatch(QObject* parent)
 }
 
 TSleepWatch::~TSleepWatch() {
+    // The connection is dropped on the bus's own thread, which then undoes what still names
+    // this object: undo it here first, so that thread never reaches an object being freed.
+    QDBusConnection bus(connectionName_);
+    bus.disconnect(kService, kPath, kInterface, QStringLiteral("PrepareForSleep"), this,
+                   SLOT(PrepareForSleep(bool)));
+    disconnect(this, &QObject::destroyed, nullptr, nullptr);
     QDBusConnection::disconnectFromBus(connectionName_);
 }
 
