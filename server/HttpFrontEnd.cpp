@@ -5,6 +5,7 @@
 #include "server/Health.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"
+#include "server/Journal.h"
 #include "server/TlsContext.h"
 
 #include <algorithm>
@@ -79,6 +80,10 @@ public:
                 }
                 if (!options_.AccessLog || IsProbeTarget(request.Target)) {
                     return; // a prober's every second would drown the lines that matter
+                }
+                if (options_.AccessLogToJournal) {
+                    SendToJournal(AccessEntry(request, reply));
+                    return;
                 }
                 const std::string line = AccessLogLine(request, reply);
                 std::lock_guard lock(logMutex_);

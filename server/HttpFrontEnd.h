@@ -34,6 +34,7 @@ struct FrontEndOptions {
     Metrics* Counted = nullptr; // what is served and refused is counted there when set
     // While this file exists, the last I/O loop hangs (until the stop), as a hung loop would.
     std::string StallFileForTests = {};
+    bool AccessLogToJournal = false; // the access log's lines go to the journal, with fields
 };
 
 class HttpFrontEnd {

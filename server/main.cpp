@@ -4,6 +4,7 @@
 #include "server/AdminCommands.h"
 #include "server/CommandLine.h"
 #include "server/HttpFrontEnd.h"
+#include "server/Journal.h"
 #include "server/Metrics.h"
 #include "server/MetricsListener.h"
 #include "server/OpenEngine.h"
@@ -74,13 +75,15 @@ void ReloadCertificate(const CommandLine& line, HttpFrontEnd& frontEnd) {
     Result<void> replaced = !chain ? Unavailable("cannot read " + *line.TlsCertificateFile)
                             : !key ? Unavailable("cannot read " + *line.TlsKeyFile)
                                    : frontEnd.ReplaceCertificate(*chain, *key);
-    if (!replaced) {
-        std::cerr << "corvale-server: certificate not reloaded, the one in use goes on: "
-                  << replaced.Failure().Message << std::endl;
-        return;
+    const std::string said =
+        replaced ? "corvale-server: certificate reloaded from " + *line.TlsCertificateFile
+                 : "corvale-server: certificate not reloaded, the one in use goes on: " +
+                       replaced.Failure().Message;
+    if (StandardErrorIsJournal()) {
+        SendToJournal({replaced ? 6 : 3, said, "reload", replaced ? "ok" : "refused"});
+    } else {
+        std::cerr << said << std::endl;
     }
-    std::cerr << "corvale-server: certificate reloaded from " << *line.TlsCertificateFile
-              << std::endl;
 }
 
 // The watchdog and status rounds towards the service manager, once everything serves.
@@ -194,6 +197,7 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     FrontEndOptions frontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
                                     line.AccessLog ? &std::cerr : nullptr, line.Limits};
     frontEndOptions.Counted = metrics ? &*metrics : nullptr;
+    frontEndOptions.AccessLogToJournal = StandardErrorIsJournal();
 #ifdef CORVALE_TEST_SEAMS
     if (const char* stallFile = std::getenv("CORVALE_STALL_FILE_FOR_TESTS")) {
         frontEndOptions.StallFileForTests = stallFile;
