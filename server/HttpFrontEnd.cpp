@@ -5,6 +5,7 @@
 #include "server/Health.h"
 #include "server/HttpRoutes.h"
 #include "server/HttpSession.h"
+#include "server/Journal.h"
 #include "server/TlsContext.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <sys/socket.h>
@@ -32,6 +34,8 @@ constexpr std::chrono::seconds kStopGrace{5};
 constexpr std::chrono::milliseconds kAcceptBackOff{50};
 // How often the deadlines are checked: a connection past its deadline is closed within this.
 constexpr std::chrono::milliseconds kDeadlineRound{100};
+// How often each loop shows that it still runs its handlers.
+constexpr std::chrono::milliseconds kBeatRound{100};
 
 // One listening socket of one I/O loop, and the address of the client it accepts next.
 struct Listener {
@@ -46,6 +50,8 @@ struct Listener {
 struct Loop {
     net::io_context Context{1};
     std::vector<std::unique_ptr<Listener>> Listeners;
+    std::optional<net::steady_timer> Beat;
+    std::atomic<std::uint64_t> Beats{0};
 };
 
 } // namespace
@@ -59,19 +65,25 @@ public:
           workers_(static_cast<std::size_t>(std::max(1, options.Threads))) {
         for (int i = 0; i < std::max(1, options.IoThreads); ++i) {
             loops_.push_back(std::make_unique<Loop>());
+            loops_.back()->Beat.emplace(loops_.back()->Context);
         }
         deadlineRound_.emplace(First().Context);
         stopTimer_.emplace(First().Context);
         context_.Limits = options.Limits;
         context_.Routes = &routes_;
         context_.Workers = &workers_;
-        if (options.AccessLog || options.Counted) {
+        {
             context_.Log = [this](const HttpRequestInfo& request, const HttpReply& reply) {
+                served_.fetch_add(1, std::memory_order_relaxed);
                 if (options_.Counted) {
                     Count(request, reply);
                 }
                 if (!options_.AccessLog || IsProbeTarget(request.Target)) {
                     return; // a prober's every second would drown the lines that matter
+                }
+                if (options_.AccessLogToJournal) {
+                    SendToJournal(AccessEntry(request, reply));
+                    return;
                 }
                 const std::string line = AccessLogLine(request, reply);
                 std::lock_guard lock(logMutex_);
@@ -94,15 +106,29 @@ public:
     Result<void> UseCertificate(const std::string& chain, const std::string& key) {
         auto context = MakeTlsContext(chain, key);
         if (!context) {
+            std::lock_guard lock(tlsMutex_);
             tls_.reset(); // no secure socket serves with what was refused
             return context.Failure();
         }
-        tls_ = std::move(context).Value();
+        std::shared_ptr<net::ssl::context> fresh = std::move(context).Value();
+        std::lock_guard lock(tlsMutex_);
+        tls_ = std::move(fresh);
+        return {};
+    }
+
+    Result<void> ReplaceCertificate(const std::string& chain, const std::string& key) {
+        auto context = MakeTlsContext(chain, key);
+        if (!context) {
+            return context.Failure();
+        }
+        std::shared_ptr<net::ssl::context> fresh = std::move(context).Value();
+        std::lock_guard lock(tlsMutex_);
+        tls_ = std::move(fresh);
         return {};
     }
 
     std::uint16_t Bind(const std::string& host, std::uint16_t port, bool secure) {
-        if (secure && !tls_) {
+        if (secure && !CurrentTls()) {
             return 0;
         }
         beast::error_code ec;
@@ -138,7 +164,7 @@ public:
         return endpoint.port();
     }
 
-    bool Run() {
+    bool Run(std::function<void()> whenServing) {
         if (First().Listeners.empty()) {
             return false;
         }
@@ -151,6 +177,13 @@ public:
             }
         }
         CheckDeadlines();
+        for (auto& loop : loops_) {
+            KeepBeating(*loop, loop.get() == loops_.back().get());
+        }
+        if (whenServing) {
+            // Runs once the first loop runs: by then every socket listens and waits to accept.
+            net::post(First().Context, std::move(whenServing));
+        }
         // One loop per I/O thread, each with connections of its own: no locks between them
         // and no strand per connection. The others are kept running until the stop has let
         // every session end.
@@ -193,6 +226,14 @@ public:
     }
 
     std::size_t OpenConnections() { return table_.Count(); }
+    std::uint64_t RequestsServed() const { return served_.load(std::memory_order_relaxed); }
+    std::vector<std::uint64_t> LoopProgress() const {
+        std::vector<std::uint64_t> beats;
+        for (const auto& loop : loops_) {
+            beats.push_back(loop->Beats.load(std::memory_order_relaxed));
+        }
+        return beats;
+    }
 
 private:
     Loop& First() { return *loops_.front(); }
@@ -275,9 +316,17 @@ private:
         });
     }
 
+    std::shared_ptr<net::ssl::context> CurrentTls() {
+        std::lock_guard lock(tlsMutex_);
+        return tls_;
+    }
+
     template <class Stream> Stream Wrap(tcp::socket socket) {
         if constexpr (std::is_same_v<Stream, TlsTcpStream>) {
-            return Stream(beast::tcp_stream(std::move(socket)), *tls_);
+            // The stream's own TLS state holds a reference to the context's certificate and
+            // key, so a context replaced meanwhile stays alive for it.
+            const std::shared_ptr<net::ssl::context> tls = CurrentTls();
+            return Stream(beast::tcp_stream(std::move(socket)), *tls);
         } else {
             return Stream(std::move(socket));
         }
@@ -329,11 +378,39 @@ private:
         });
     }
 
+    // A count of the loop's own, moved by a handler of the loop: it stands still when the loop
+    // is stuck in one handler. Ends on the first loop with the deadline rounds; the others are
+    // stopped.
+    void KeepBeating(Loop& loop, bool mayStallForTests) {
+        loop.Beat->expires_after(kBeatRound);
+        loop.Beat->async_wait([this, &loop, mayStallForTests](beast::error_code ec) {
+            if (ec || (&loop == &First() && roundsOver_)) {
+                return;
+            }
+            if (mayStallForTests) {
+                StallWhileAskedForTests();
+            }
+            loop.Beats.fetch_add(1, std::memory_order_relaxed);
+            KeepBeating(loop, mayStallForTests);
+        });
+    }
+
+    void StallWhileAskedForTests() {
+        if (options_.StallFileForTests.empty()) {
+            return;
+        }
+        std::error_code ec;
+        while (!stopRequested_ && std::filesystem::exists(options_.StallFileForTests, ec)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
     void WaitUntilQuiet(std::chrono::steady_clock::time_point deadline) {
         if (table_.Count() == 0) {
             // Nothing left: the loops run out of work and Run() returns.
             roundsOver_ = true;
             deadlineRound_->cancel();
+            First().Beat->cancel();
             return;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -355,13 +432,15 @@ private:
     SessionContext context_;
     std::mutex logMutex_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<std::uint64_t> served_{0};
 
     std::vector<std::unique_ptr<Loop>> loops_; // the first runs on the thread that calls Run()
     std::optional<net::steady_timer> deadlineRound_;
     bool roundsOver_ = false; // on the first loop only
     std::optional<net::steady_timer> stopTimer_;
     net::thread_pool workers_;
-    std::unique_ptr<net::ssl::context> tls_;
+    std::mutex tlsMutex_;
+    std::shared_ptr<net::ssl::context> tls_; // replaced whole, never changed in place
 };
 
 HttpFrontEnd::HttpFrontEnd(StorageEngine& storage, ServiceActions& actions, FrontEndOptions options)
@@ -379,12 +458,16 @@ Result<void> HttpFrontEnd::UseCertificate(const std::string& chain, const std::s
     return impl_->UseCertificate(chain, key);
 }
 
-bool HttpFrontEnd::Run() {
-    return impl_->Run();
+Result<void> HttpFrontEnd::ReplaceCertificate(const std::string& chain, const std::string& key) {
+    return impl_->ReplaceCertificate(chain, key);
+}
+
+bool HttpFrontEnd::Run(std::function<void()> whenServing) {
+    return impl_->Run(std::move(whenServing));
 }
 
 void HttpFrontEnd::Start() {
-    thread_ = std::thread([this] { impl_->Run(); });
+    thread_ = std::thread([this] { impl_->Run({}); });
 }
 
 void HttpFrontEnd::Stop() {
@@ -396,6 +479,14 @@ void HttpFrontEnd::Stop() {
 
 std::size_t HttpFrontEnd::OpenConnections() const {
     return impl_->OpenConnections();
+}
+
+std::uint64_t HttpFrontEnd::RequestsServed() const {
+    return impl_->RequestsServed();
+}
+
+std::vector<std::uint64_t> HttpFrontEnd::LoopProgress() const {
+    return impl_->LoopProgress();
 }
 
 } // namespace server

@@ -14,10 +14,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace server {
 
@@ -30,6 +32,9 @@ struct FrontEndOptions {
     // How long the readiness probe's write check stands before the next probe checks again.
     std::chrono::steady_clock::duration ReadinessKept = std::chrono::seconds(1);
     Metrics* Counted = nullptr; // what is served and refused is counted there when set
+    // While this file exists, the last I/O loop hangs (until the stop), as a hung loop would.
+    std::string StallFileForTests = {};
+    bool AccessLogToJournal = false; // the access log's lines go to the journal, with fields
 };
 
 class HttpFrontEnd {
@@ -46,9 +51,13 @@ public:
     // The certificate chain and key (PEM text) for the secure sockets; a refusal that says
     // why when they are unusable.
     Result<void> UseCertificate(const std::string& certificateChain, const std::string& key);
+    // Another certificate chain and key for the connections accepted from now on; those open
+    // go on with the one they began with. A refused pair leaves the one in use serving.
+    // Safe from any thread.
+    Result<void> ReplaceCertificate(const std::string& certificateChain, const std::string& key);
     // Serves on the calling thread (and the other I/O threads) until Stop(); false when it
-    // could not serve.
-    bool Run();
+    // could not serve. `whenServing` is called on an I/O thread once every listener accepts.
+    bool Run(std::function<void()> whenServing = {});
     // Serves on a thread of its own until Stop().
     void Start();
     // Stops accepting, ends connections still sending their request, lets the replies under
@@ -57,6 +66,11 @@ public:
 
     // Connections open right now, refused ones included.
     std::size_t OpenConnections() const;
+    // Requests replied to so far.
+    std::uint64_t RequestsServed() const;
+    // One count for each I/O loop that grows while the loop runs its handlers; one that
+    // stands still belongs to a hung loop.
+    std::vector<std::uint64_t> LoopProgress() const;
 
 private:
     class Impl; // the sockets, loops and workers: Asio stays out of this header

@@ -50,6 +50,14 @@ void ReportWriter::WaitUntilIdle() {
     idle_.wait(lock, [this] { return (queue_.empty() && !writing_) || stopping_; });
 }
 
+bool ReportWriter::HasMovedSince(std::uint64_t& seen) {
+    std::lock_guard lock(mutex_);
+    // Not writing means waiting for work: the queue is empty whenever the lock is free then.
+    const bool moved = !writing_ || batchesTaken_ != seen;
+    seen = batchesTaken_;
+    return moved;
+}
+
 void ReportWriter::WriteLoop() {
     Batch batch;
     for (;;) {
@@ -74,6 +82,7 @@ bool ReportWriter::TakeBatch(std::unique_lock<std::mutex>& lock, Batch& batch) {
         return false; // stopping, and nothing left to write
     }
     writing_ = true;
+    ++batchesTaken_;
     while (!queue_.empty() && batch.size() < kMaxReportsPerCommit) {
         batch.push_back(std::move(queue_.front()));
         queue_.pop_front();

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -36,6 +37,10 @@ public:
     void WaitUntilIdle();
     // Each transaction is counted there from now on; none to stop.
     void CountInto(Metrics* metrics) { metrics_.store(metrics); }
+    // Whether the writing thread has moved since the last call that passed `seen`: it waits
+    // with nothing to write, or it has taken another batch since. A writer stuck in one
+    // transaction has not.
+    bool HasMovedSince(std::uint64_t& seen);
 
 private:
     using Batch = std::deque<std::pair<AddressReport, ReportDone>>;
@@ -52,7 +57,8 @@ private:
     Batch queue_;
     bool stopping_ = false;
     bool writing_ = false; // a batch taken from the queue is being written or told
-    std::thread thread_;   // last: starts once everything it uses is there
+    std::uint64_t batchesTaken_ = 0;
+    std::thread thread_; // last: starts once everything it uses is there
 };
 
 } // namespace server

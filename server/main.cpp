@@ -4,12 +4,16 @@
 #include "server/AdminCommands.h"
 #include "server/CommandLine.h"
 #include "server/HttpFrontEnd.h"
+#include "server/Journal.h"
 #include "server/Metrics.h"
 #include "server/MetricsListener.h"
 #include "server/OpenEngine.h"
 #include "server/ServiceActions.h"
+#include "server/SystemdNotify.h"
+#include "server/Watchdog.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -59,6 +63,64 @@ Result<void> LoadCertificate(const CommandLine& line, HttpFrontEnd& frontEnd) {
     return frontEnd.UseCertificate(*chain, *key);
 }
 
+// On SIGHUP: the certificate and key files read afresh; a pair that cannot serve is refused
+// and the one in use goes on.
+void ReloadCertificate(const CommandLine& line, HttpFrontEnd& frontEnd) {
+    if (!line.TlsCertificateFile || !line.TlsKeyFile) {
+        std::cerr << "corvale-server: no certificate to reload (no --tls-cert)" << std::endl;
+        return;
+    }
+    const auto chain = ReadWholeFile(*line.TlsCertificateFile);
+    const auto key = ReadWholeFile(*line.TlsKeyFile);
+    Result<void> replaced = !chain ? Unavailable("cannot read " + *line.TlsCertificateFile)
+                            : !key ? Unavailable("cannot read " + *line.TlsKeyFile)
+                                   : frontEnd.ReplaceCertificate(*chain, *key);
+    const std::string said =
+        replaced ? "corvale-server: certificate reloaded from " + *line.TlsCertificateFile
+                 : "corvale-server: certificate not reloaded, the one in use goes on: " +
+                       replaced.Failure().Message;
+    if (StandardErrorIsJournal()) {
+        SendToJournal({replaced ? 6 : 3, said, "reload", replaced ? "ok" : "refused"});
+    } else {
+        std::cerr << said << std::endl;
+    }
+}
+
+// The watchdog and status rounds towards the service manager, once everything serves.
+std::unique_ptr<Watchdog> WatchOver(HttpFrontEnd& frontEnd, ReportWriter& writer,
+                                    SystemdNotify& manager) {
+    WatchdogSetup setup;
+    if (const auto interval = SystemdNotify::WatchdogInterval()) {
+        // Twice within the manager's interval, and never shorter than the loops' own beat
+        // needs to show.
+        setup.Round =
+            std::max(std::chrono::milliseconds(200),
+                     std::chrono::duration_cast<std::chrono::milliseconds>(*interval / 2));
+        setup.Alive = [&manager] { manager.WatchdogAlive(); };
+        const std::size_t loops = frontEnd.LoopProgress().size();
+        for (std::size_t i = 0; i < loops; ++i) {
+            setup.Parts.push_back([&frontEnd, i, last = std::uint64_t{0}]() mutable {
+                const std::uint64_t now = frontEnd.LoopProgress()[i];
+                const bool moved = now != last;
+                last = now;
+                return moved;
+            });
+        }
+        setup.Parts.push_back(
+            [&writer, seen = std::uint64_t{0}]() mutable { return writer.HasMovedSince(seen); });
+    }
+    // Counted from the moment everything serves, before any client could be answered.
+    RequestRate served;
+    served.Sample(RequestRate::Clock::now(), frontEnd.RequestsServed());
+    setup.StatusLine = [&frontEnd, rate = std::move(served)]() mutable {
+        rate.Sample(RequestRate::Clock::now(), frontEnd.RequestsServed());
+        return std::to_string(frontEnd.OpenConnections()) + " connections, " +
+               std::to_string(rate.PerMinute()) + " requests in the last minute";
+    };
+    setup.SendStatus = [&manager](const std::string& line) { manager.Status(line); };
+    return std::make_unique<Watchdog>(std::move(setup));
+}
+
 bool Listen(HttpFrontEnd& frontEnd, const ListenAddress& address, bool secure) {
     const std::string shownHost = HostForDisplay(address.Host);
     const std::uint16_t port = frontEnd.Bind(address.Host, address.Port, secure);
@@ -90,11 +152,13 @@ bool ListenForMetrics(const ListenAddress& address, const ProductVersion& client
 
 int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     // The stop signals are blocked in every thread and taken by one waiting thread, so that
-    // the server stops in an orderly way and the database is closed cleanly.
+    // the server stops in an orderly way and the database is closed cleanly; so is SIGHUP,
+    // which reloads the certificate.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     RaiseDescriptorLimit();
@@ -133,6 +197,12 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
     FrontEndOptions frontEndOptions{line.Threads, line.IoThreads, line.SignupOpen,
                                     line.AccessLog ? &std::cerr : nullptr, line.Limits};
     frontEndOptions.Counted = metrics ? &*metrics : nullptr;
+    frontEndOptions.AccessLogToJournal = StandardErrorIsJournal();
+#ifdef CORVALE_TEST_SEAMS
+    if (const char* stallFile = std::getenv("CORVALE_STALL_FILE_FOR_TESTS")) {
+        frontEndOptions.StallFileForTests = stallFile;
+    }
+#endif
     actions.CountInto(frontEndOptions.Counted);
     HttpFrontEnd frontEnd(*storage, actions, frontEndOptions);
     const bool secure = line.TlsCertificateFile.has_value();
@@ -148,15 +218,24 @@ int Serve(const CommandLine& line, const ProductVersion& clientVersion) {
         return kExitFailure;
     }
 
+    SystemdNotify manager;
+    std::unique_ptr<Watchdog> watchdog;
     std::thread waiter([&] {
         int signalNumber = 0;
-        sigwait(&stopSignals, &signalNumber);
+        while (sigwait(&stopSignals, &signalNumber) == 0 && signalNumber == SIGHUP) {
+            ReloadCertificate(line, frontEnd);
+        }
+        manager.Stopping();
         frontEnd.Stop();
     });
     if (metricsListener) {
         metricsListener->Start();
     }
-    const bool served = frontEnd.Run();
+    const bool served = frontEnd.Run([&] {
+        manager.Ready();
+        watchdog = WatchOver(frontEnd, actions.Reports(), manager);
+    });
+    watchdog.reset();
     pthread_kill(waiter.native_handle(), SIGTERM); // wakes the waiter when no signal came
     waiter.join();
     return served ? kExitOk : kExitFailure;
