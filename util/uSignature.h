@@ -26,7 +26,8 @@ struct TUpdateSignature {
     std::array<unsigned char, 64> GlobalSignature{};
 };
 
-// The key ID as the signing tool prints it: 16 upper-case hex digits, most significant first.
+// The key ID in 16 upper-case hex digits, most significant first (the signing tool's key-file
+// comment leaves out leading zeros).
 std::string KeyIdText(const std::array<unsigned char, 8>& keyId);
 
 // Reads a public key: either the bare Base64 line or the whole key file (comment line + Base64
